@@ -1,0 +1,176 @@
+// The interpreter component: tokenizer, tree building, execution, prepared
+// expressions, symbol persistence and the published properties.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "zorvex/Component.h"
+#include "zorvex/Exception.h"
+#include "zorvex/Export.h"
+#include "zorvex/MathItem.h"
+#include "zorvex/Variant.h"
+
+namespace zorvex {
+
+class TMathInterpreter;
+
+// Answers names the symbol table does not define. `parameters` is Null for a
+// variable or the array of argument values of a call; `value` is in and out.
+using TUnknownSymbolEvent = std::function<void(TMathInterpreter& sender, const std::string& identifier,
+                                               const Variant& parameters, Variant& value)>;
+
+// Stand-ins for the form reader and writer: a component's extra property is
+// one string.
+class ZORVEX_API TReader {
+public:
+    explicit TReader(std::string value) : value_(std::move(value)) {}
+    std::string ReadString() { return value_; }
+
+private:
+    std::string value_;
+};
+
+class ZORVEX_API TWriter {
+public:
+    void WriteString(const std::string& value) { value_ = value; }
+    const std::string& Value() const { return value_; }
+
+private:
+    std::string value_;
+};
+
+// What a component declares to the form streaming: extra named properties
+// with a reader, a writer and whether there is anything to write.
+class ZORVEX_API TFiler {
+public:
+    explicit TFiler(const TComponent* ancestor = nullptr) : ancestor_(ancestor) {}
+    virtual ~TFiler() = default;
+    const TComponent* Ancestor() const { return ancestor_; }
+    virtual void DefineProperty(const std::string& name, std::function<void(TReader&)> reader,
+                                std::function<void(TWriter&)> writer, bool hasData) = 0;
+
+private:
+    const TComponent* ancestor_;
+};
+
+class ZORVEX_API TMathInterpreter : public TComponent {
+public:
+    explicit TMathInterpreter(TComponent* owner = nullptr);
+    ~TMathInterpreter() override;
+
+    // ---- execution
+    Variant Execute(const std::string& text, TStrings* errors = nullptr);
+    Variant ExecuteExpression(const std::string& text);
+    void DebugParseExpression(const std::string& text, TStrings& lines);
+    void ParseExpression(const std::string& text, TMItems& items);
+    void ProcessExpressionKeywords(TMItems& items);
+    TMValue* RPN(TMItems& items);
+    void RewireReferences();
+
+    // Splits a text into expressions at ";" outside string literals, with the
+    // tokenizer's string rules; empty pieces are dropped.
+    static std::vector<std::string> SplitExpressions(const std::string& text, char escapeChar);
+
+    // ---- prepared expressions and variable handles
+    int PrepareExpression(const std::string& text);
+    Variant ExecutePreparedExpression(int handle);
+    void FreePreparedExpression(int handle);
+    void ClearPreparedExpressions();
+    bool IsValidPreparedExpression(int handle) const;
+    int GetVariableHandles(const std::string& name);
+    Variant GetVariables(const std::string& name);
+    void SetVariables(const std::string& name, const Variant& value);
+    Variant GetVariablesByHandle(int handle);
+    void SetVariablesByHandle(int handle, const Variant& value);
+
+    // ---- persistence
+    std::string DumpStreamable() const;
+    virtual void LoadSymbolsFromStream(std::istream& stream);
+    virtual void SaveSymbolsToStream(std::ostream& stream);
+    virtual void LoadSymbolsFromFile(const std::string& fileName);
+    virtual void SaveSymbolsToFile(const std::string& fileName);
+    Variant ExecuteFromFile(const std::string& fileName, TStrings* errors = nullptr);
+    Variant ExecuteFromStream(std::istream& stream, TStrings* errors = nullptr);
+    virtual void DefineProperties(TFiler& filer);
+    void ReadSymbols(TReader& reader);
+    void WriteSymbols(TWriter& writer);
+
+    // ---- properties
+    bool CaseSensitiveSymbols() const { return caseSensitive_; }
+    void SetCaseSensitiveSymbols(bool value);
+    TDumpFormat DumpFormat() const { return dumpFormat_; }
+    void SetDumpFormat(TDumpFormat value) { dumpFormat_ = value; }
+    std::string DumpText() const;
+    void SetDumpText(const std::string& value);
+    char EscapeChar() const { return escapeChar_; }
+    void SetEscapeChar(char value) { escapeChar_ = value; }
+    const std::string& Expression() const { return expression_; }
+    void SetExpression(const std::string& text);
+    std::string ExpressionResult() const;
+    void SetExpressionResult(const std::string& value);
+    std::uint32_t MaxFunctionNesting() const { return maxFunctionNesting_; }
+    void SetMaxFunctionNesting(std::uint32_t value) { maxFunctionNesting_ = value; }
+    const TUnknownSymbolEvent& OnUnknownSymbol() const { return onUnknownSymbol_; }
+    void SetOnUnknownSymbol(TUnknownSymbolEvent handler) { onUnknownSymbol_ = std::move(handler); }
+
+    // Called instead of raising when an Expression assignment fails at design
+    // time; the default does nothing (the message is kept as the result).
+    std::function<void(const Exception&)> ShowException;
+
+    // ---- symbols
+    std::string Dump(const std::string& separator, TDumpFormat format) const;
+    std::string DumpSymbol(const std::string& name, TDumpFormat format) const;
+    int SymbolCount() const { return symbols_.Count(); }
+    bool SymbolExists(const std::string& name) const { return symbols_.SymbolExists(name); }
+    void ClearSymbols();
+    bool IsEqualString(const std::string& first, const std::string& second) const;
+    virtual void DoUnknownSymbol(const std::string& identifier, const Variant& parameters, Variant& value);
+
+    TMSymbols& Symbols() { return symbols_; }
+    const TMSymbols& Symbols() const { return symbols_; }
+    TMExpressions& PreparedExpressions() { return prepared_; }
+
+    // Depth of user-function evaluation in progress.
+    std::uint32_t FunctionNestingLevel = 0;
+
+    // ---- internal protocol of the items
+    // Unbinds every prepared tree from a symbol about to be freed.
+    void SymbolRemoved(TMSymbol* symbol);
+    // Raises when an evaluation is running: freeing symbols or trees then
+    // would pull them from under the evaluation.
+    void CheckNotEvaluating(const char* operation) const;
+    // Raises when too little native stack is left to go deeper.
+    void CheckStack(const char* where) const;
+    int EvaluationDepth() const { return evaluationDepth_; }
+
+    struct EvaluationScope {
+        explicit EvaluationScope(TMathInterpreter& i) : interp(i) { ++interp.evaluationDepth_; }
+        ~EvaluationScope() { --interp.evaluationDepth_; }
+        TMathInterpreter& interp;
+    };
+
+private:
+    void ParseNumber(const std::string& text, std::size_t& p, TMItems& items);
+    std::string ParseString(const std::string& text, std::size_t& p) const;
+    TMValue* BuildTree(const std::string& text);
+
+    TDumpFormat dumpFormat_ = dfQualified;
+    std::string expression_;
+    Variant expressionResult_;
+    TMExpressions prepared_;
+    std::uint32_t maxFunctionNesting_ = 1000;
+    bool caseSensitive_ = false;
+    TUnknownSymbolEvent onUnknownSymbol_;
+    char escapeChar_ = '\0';
+    TMSymbols symbols_;
+    int evaluationDepth_ = 0;
+    bool clearing_ = false;
+
+    void LoadSymbolsText(const std::string& text);
+};
+
+}  // namespace zorvex

@@ -1,0 +1,519 @@
+// Items of parsed expressions and the expression tree: values, literals,
+// operators, symbols, references, user functions, assignments and the lists
+// that hold them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "zorvex/Export.h"
+#include "zorvex/Variant.h"
+
+namespace zorvex {
+
+class TMathInterpreter;
+class TMItem;
+class TMSymbol;
+class TMSymbols;
+class TMFunction;
+class TMReference;
+class TMExpression;
+
+// Set of dump flags: bit 0 detailed, bit 1 qualified. Zero is the plain form.
+using TDumpFormat = std::uint8_t;
+constexpr TDumpFormat dfDetailed = 1;
+constexpr TDumpFormat dfQualified = 2;
+
+enum TOperatorPriority : std::uint8_t {
+    opSuper,
+    opUnaryOperator,
+    opPower,
+    opMultiply,
+    opPlus,
+    opRelation,
+    opBoolean,
+    opAssign
+};
+
+enum TOperatorAssociativity : std::uint8_t { oaLeftToRight, oaRightToLeft };
+
+// Deepest tree the builder accepts; evaluation, dumping and freeing recurse
+// over the tree, so this bounds their use of the native stack.
+constexpr int MaxTreeDepth = 2000;
+
+#define ZORVEX_CLASS(Name) \
+    const char* ClassName() const override { return #Name; }
+
+// ---------------------------------------------------------------- lists
+
+// Ordered list of item pointers; never frees its entries except through
+// FreeAndClear.
+class ZORVEX_API TMItems {
+public:
+    TMItems() = default;
+    virtual ~TMItems() = default;
+    TMItems(const TMItems&) = delete;
+    TMItems& operator=(const TMItems&) = delete;
+
+    int Count() const { return static_cast<int>(items_.size()); }
+    bool Empty() const { return items_.empty(); }
+    TMItem* Get(int index) const;
+    TMItem* operator[](int index) const { return Get(index); }
+    void Put(int index, TMItem* item);
+    int Add(TMItem* item);
+    void Delete(int index);
+    void Exchange(int i, int j);
+    void Clear();
+    TMItem* Last() const;  // null when empty
+    int IndexOf(const TMItem* item) const;
+
+    std::string Dump(const std::string& separator, TDumpFormat format) const;
+    void FreeAndClear();
+    TMItem* Pop();
+    void Reverse();
+    // One tree-building step: pop the top of `source`, let it take its
+    // operands from this list, append it here.
+    void PullFromStack1(TMItems& source, TMSymbols* symbols);
+
+    // Fast unchecked access for hot paths.
+    TMItem* At(int index) const { return items_[static_cast<std::size_t>(index)]; }
+
+protected:
+    virtual void ListChanged() {}
+
+    std::vector<TMItem*> items_;
+};
+
+class ZORVEX_API TMValues : public TMItems {};
+class ZORVEX_API TMExpressions : public TMValues {};
+class ZORVEX_API TMParamExpressions : public TMValues {};
+
+// The symbol table: adds the owning interpreter and a lookup index by name.
+class ZORVEX_API TMSymbols : public TMValues {
+public:
+    TMathInterpreter* Interpreter = nullptr;
+
+    int FindSymbolIndex(const std::string& name) const;
+    TMSymbol* FindSymbol(const std::string& name) const;
+    bool SymbolExists(const std::string& name) const { return FindSymbolIndex(name) >= 0; }
+    bool CaseSensitive() const;
+
+    // Drops the lookup index, e.g. after the comparison rule changed.
+    void InvalidateIndex() const { indexValid_ = false; }
+
+    // Functions whose bodies mention a name (case folded), so that naming or
+    // freeing a symbol visits only the bodies that can refer to it.
+    void RegisterBody(TMFunction* function);
+    void UnregisterBody(TMFunction* function);
+    std::vector<TMFunction*> BodiesMentioning(const std::string& name) const;
+
+protected:
+    void ListChanged() override { indexValid_ = false; }
+
+private:
+    void RebuildIndex() const;
+    std::string Key(const std::string& name) const;
+
+    mutable std::unordered_map<std::string, int> index_;
+    mutable bool indexValid_ = false;
+    mutable bool indexCaseSensitive_ = false;
+    std::unordered_map<std::string, std::vector<TMFunction*>> bodyUsers_;
+    std::unordered_map<TMFunction*, std::vector<std::string>> bodyNames_;
+};
+
+class ZORVEX_API TMParams : public TMSymbols {
+public:
+    TMFunction* Func = nullptr;
+    bool ParamExists(const std::string& name) const { return SymbolExists(name); }
+};
+
+// ---------------------------------------------------------------- items
+
+class ZORVEX_API TMItem {
+public:
+    TMItem() = default;
+    virtual ~TMItem() = default;
+    TMItem(const TMItem&) = delete;
+    TMItem& operator=(const TMItem&) = delete;
+
+    virtual const char* ClassName() const { return "TMItem"; }
+    virtual std::string Dump(TDumpFormat format) const;
+
+    static std::string DumpList(const TMItems& items, TDumpFormat format);
+    static std::string QuotedVar(const Variant& value);
+
+    int ParsePosition = 0;
+    // Height of the subtree rooted here (1 for a leaf); kept by tree building.
+    int TreeDepth = 1;
+};
+
+class ZORVEX_API TMValue : public TMItem {
+public:
+    ZORVEX_CLASS(TMValue)
+    virtual void SetValue(const Variant& value);
+    virtual Variant GetValue() = 0;
+};
+
+class ZORVEX_API TMExpression : public TMValue {
+public:
+    ZORVEX_CLASS(TMExpression)
+    virtual void Rewire(TMSymbol* symbol) = 0;
+    virtual void Unwire(TMSymbol* symbol) = 0;
+    // Binds the references of the tree to the symbols of the list. The effect is
+    // that of offering every symbol in table order, found by name lookup.
+    virtual void RewireSymbols(TMSymbols* symbols);
+    virtual void SetMathInterpreter(TMathInterpreter* interpreter);
+    // Every reference of the subtree, in the order Rewire visits them.
+    virtual void CollectReferences(std::vector<TMReference*>& out);
+};
+
+class ZORVEX_API TMLiteral : public TMExpression {
+public:
+    TMLiteral() = default;
+    explicit TMLiteral(Variant value) : Value(std::move(value)) {}
+    ZORVEX_CLASS(TMLiteral)
+    std::string Dump(TDumpFormat format) const override;
+    void SetValue(const Variant& value) override { Value = value; }
+    Variant GetValue() override { return Value; }
+    void Rewire(TMSymbol*) override {}
+    void Unwire(TMSymbol*) override {}
+    void RewireSymbols(TMSymbols*) override {}
+
+    Variant Value;
+};
+
+// ---------------------------------------------------------------- operators
+
+class ZORVEX_API TMOperator : public TMExpression {
+public:
+    TMOperator() = default;
+    ~TMOperator() override;
+    ZORVEX_CLASS(TMOperator)
+
+    std::string Dump(TDumpFormat format) const override;
+    void Rewire(TMSymbol* symbol) override;
+    void Unwire(TMSymbol* symbol) override;
+    void SetMathInterpreter(TMathInterpreter* interpreter) override;
+    void CollectReferences(std::vector<TMReference*>& out) override;
+
+    virtual std::string DumpOperator() const = 0;
+    virtual int NumberOfOperands() const = 0;
+    virtual void CheckOperatorCount() const;
+    virtual void SetOperands(TMExpressions* operands);
+    virtual TOperatorAssociativity Associativity() const = 0;
+    virtual TOperatorPriority Priority() const = 0;
+    virtual void PullOperands(TMItems& stack, TMSymbols* symbols);
+
+    TMExpression* GetOperandExpressions(int index) const;
+    Variant GetOperandValues(int index) const;
+    std::string DumpOperand(int index, TDumpFormat format) const;
+
+    TMExpressions Operands;
+
+protected:
+    // Operands are checked to be expressions when they are pulled, so the
+    // evaluation path can take them without a cast check.
+    TMExpression* Op(int index) const { return static_cast<TMExpression*>(Operands.At(index)); }
+    void UpdateDepth();
+};
+
+class ZORVEX_API TMUnaryOperator : public TMOperator {
+public:
+    ZORVEX_CLASS(TMUnaryOperator)
+    std::string Dump(TDumpFormat format) const override;
+    int NumberOfOperands() const override { return 1; }
+    TOperatorPriority Priority() const override { return opUnaryOperator; }
+};
+
+class ZORVEX_API TMUnaryPrefixOperator : public TMUnaryOperator {
+public:
+    ZORVEX_CLASS(TMUnaryPrefixOperator)
+    TOperatorAssociativity Associativity() const override { return oaRightToLeft; }
+};
+
+class ZORVEX_API TMUnaryMinus : public TMUnaryPrefixOperator {
+public:
+    ZORVEX_CLASS(TMUnaryMinus)
+    std::string DumpOperator() const override { return "-"; }
+    Variant GetValue() override;
+};
+
+class ZORVEX_API TMNot : public TMUnaryPrefixOperator {
+public:
+    ZORVEX_CLASS(TMNot)
+    std::string DumpOperator() const override { return " not "; }
+    Variant GetValue() override;
+};
+
+class ZORVEX_API TMBinaryOperator : public TMOperator {
+public:
+    ZORVEX_CLASS(TMBinaryOperator)
+    std::string Dump(TDumpFormat format) const override;
+    int NumberOfOperands() const override { return 2; }
+    TMExpression* LeftOperand() const { return GetOperandExpressions(0); }
+    TMExpression* RightOperand() const { return GetOperandExpressions(1); }
+    Variant LeftOperandValue() const { return GetOperandValues(0); }
+    Variant RightOperandValue() const { return GetOperandValues(1); }
+};
+
+class ZORVEX_API TMLeftToRightAssociative : public TMBinaryOperator {
+public:
+    ZORVEX_CLASS(TMLeftToRightAssociative)
+    TOperatorAssociativity Associativity() const override { return oaLeftToRight; }
+};
+
+class ZORVEX_API TMRightToLeftAssociative : public TMBinaryOperator {
+public:
+    ZORVEX_CLASS(TMRightToLeftAssociative)
+    TOperatorAssociativity Associativity() const override { return oaRightToLeft; }
+};
+
+class ZORVEX_API TMBinaryOperatorBoolean : public TMLeftToRightAssociative {
+public:
+    ZORVEX_CLASS(TMBinaryOperatorBoolean)
+    TOperatorPriority Priority() const override { return opBoolean; }
+};
+
+class ZORVEX_API TMBinaryOperatorRelation : public TMLeftToRightAssociative {
+public:
+    ZORVEX_CLASS(TMBinaryOperatorRelation)
+    TOperatorPriority Priority() const override { return opRelation; }
+};
+
+class ZORVEX_API TMBinaryOperatorAddition : public TMLeftToRightAssociative {
+public:
+    ZORVEX_CLASS(TMBinaryOperatorAddition)
+    TOperatorPriority Priority() const override { return opPlus; }
+};
+
+class ZORVEX_API TMBinaryOperatorMultiplication : public TMLeftToRightAssociative {
+public:
+    ZORVEX_CLASS(TMBinaryOperatorMultiplication)
+    TOperatorPriority Priority() const override { return opMultiply; }
+};
+
+#define ZORVEX_BINARY(Name, Base, Text)                               \
+    class ZORVEX_API Name : public Base {                             \
+    public:                                                           \
+        ZORVEX_CLASS(Name)                                            \
+        std::string DumpOperator() const override { return Text; }    \
+        Variant GetValue() override;                                  \
+    };
+
+ZORVEX_BINARY(TMAnd, TMBinaryOperatorBoolean, " and ")
+ZORVEX_BINARY(TMOr, TMBinaryOperatorBoolean, " or ")
+ZORVEX_BINARY(TMXor, TMBinaryOperatorBoolean, " xor ")
+ZORVEX_BINARY(TMShl, TMBinaryOperatorBoolean, " shl ")
+ZORVEX_BINARY(TMShr, TMBinaryOperatorBoolean, " shr ")
+ZORVEX_BINARY(TMLess, TMBinaryOperatorRelation, "<")
+ZORVEX_BINARY(TMLessOrEqual, TMBinaryOperatorRelation, "<=")
+ZORVEX_BINARY(TMEqual, TMBinaryOperatorRelation, "==")
+ZORVEX_BINARY(TMLargerOrEqual, TMBinaryOperatorRelation, ">=")
+ZORVEX_BINARY(TMLarger, TMBinaryOperatorRelation, ">")
+ZORVEX_BINARY(TMNotEqual, TMBinaryOperatorRelation, "!=")
+ZORVEX_BINARY(TMPlus, TMBinaryOperatorAddition, "+")
+ZORVEX_BINARY(TMMinus, TMBinaryOperatorAddition, "-")
+ZORVEX_BINARY(TMMultiply, TMBinaryOperatorMultiplication, "*")
+ZORVEX_BINARY(TMDivide, TMBinaryOperatorMultiplication, "/")
+ZORVEX_BINARY(TMIntDiv, TMBinaryOperatorMultiplication, " div ")
+ZORVEX_BINARY(TMMod, TMBinaryOperatorMultiplication, " mod ")
+
+class ZORVEX_API TMPower : public TMLeftToRightAssociative {
+public:
+    ZORVEX_CLASS(TMPower)
+    std::string DumpOperator() const override { return "^"; }
+    TOperatorPriority Priority() const override { return opPower; }
+    Variant GetValue() override;
+};
+
+#undef ZORVEX_BINARY
+
+class ZORVEX_API TMAssign : public TMRightToLeftAssociative {
+public:
+    ZORVEX_CLASS(TMAssign)
+    std::string DumpOperator() const override;
+    TOperatorPriority Priority() const override { return opAssign; }
+};
+
+class ZORVEX_API TMAssignValue : public TMAssign {
+public:
+    ZORVEX_CLASS(TMAssignValue)
+    Variant GetValue() override;
+    void PullOperands(TMItems& stack, TMSymbols* symbols) override;
+};
+
+class ZORVEX_API TMAssignSymbolic : public TMAssign {
+public:
+    ZORVEX_CLASS(TMAssignSymbolic)
+    Variant GetValue() override { return Variant::Null(); }
+    void PullOperands(TMItems& stack, TMSymbols* symbols) override;
+};
+
+// ---------------------------------------------------------------- symbols
+
+class ZORVEX_API TMSymbol : public TMValue {
+public:
+    TMSymbol() = default;
+    ~TMSymbol() override;
+    ZORVEX_CLASS(TMSymbol)
+    std::string Dump(TDumpFormat format) const override;
+    virtual void SetIdentifier(const std::string& name);
+    bool IsEqualIdentifier(const std::string& name) const;
+
+    const std::string& Identifier() const { return identifier_; }
+    TMSymbols* List = nullptr;
+    bool UpdateReferences = false;
+
+protected:
+    // Offers this symbol to every function body of the list that can refer to
+    // `name` (and, on a rename, to the old name).
+    void OfferToBodies(const std::string& name, const std::string& oldIdentifier);
+
+    std::string identifier_;
+};
+
+class ZORVEX_API TMCustomVar : public TMSymbol {
+public:
+    ~TMCustomVar() override;
+    ZORVEX_CLASS(TMCustomVar)
+    Variant GetValue() override { return value_; }
+    void SetValue(const Variant& value) override { value_ = value; }
+    // Read without a copy, for hot paths.
+    const Variant& ValueRef() const { return value_; }
+    void Assign(Variant&& value) noexcept { value_ = std::move(value); }
+
+protected:
+    Variant value_;
+};
+
+class ZORVEX_API TMVar : public TMCustomVar {
+public:
+    ZORVEX_CLASS(TMVar)
+    std::string Dump(TDumpFormat format) const override;
+};
+
+class ZORVEX_API TMParam : public TMCustomVar {
+public:
+    ZORVEX_CLASS(TMParam)
+};
+
+class ZORVEX_API TMCustomFunction : public TMSymbol {
+public:
+    ZORVEX_CLASS(TMCustomFunction)
+    TMParams& Parameters() { return parameters_; }
+    const TMParams& Parameters() const { return parameters_; }
+
+protected:
+    TMParams parameters_;
+};
+
+class ZORVEX_API TMFunction : public TMCustomFunction {
+public:
+    TMFunction();
+    ~TMFunction() override;
+    ZORVEX_CLASS(TMFunction)
+    std::string Dump(TDumpFormat format) const override;
+    Variant GetValue() override;
+
+    TMExpression* Expression() const { return expression_; }
+    // Stores the body without freeing a previous one.
+    void SetExpression(TMExpression* body);
+    // Frees parameters and body (redefinition).
+    void ClearDefinition();
+
+private:
+    TMExpression* expression_ = nullptr;
+};
+
+// ---------------------------------------------------------------- references
+
+class ZORVEX_API TMReference : public TMExpression {
+public:
+    ZORVEX_CLASS(TMReference)
+    std::string Dump(TDumpFormat format) const override;
+    void SetValue(const Variant& value) override;
+    void Rewire(TMSymbol* symbol) override;
+    void Unwire(TMSymbol* symbol) override;
+    void SetMathInterpreter(TMathInterpreter* interpreter) override;
+    void CollectReferences(std::vector<TMReference*>& out) override;
+
+    TMSymbol* SymbolReference = nullptr;
+    std::string ReferencedSymbolName;
+    TMathInterpreter* Interpreter = nullptr;
+};
+
+class ZORVEX_API TMSymbolRef : public TMReference {
+public:
+    ZORVEX_CLASS(TMSymbolRef)
+};
+
+class ZORVEX_API TMVarRef : public TMSymbolRef {
+public:
+    ZORVEX_CLASS(TMVarRef)
+    Variant GetValue() override;
+    void Rewire(TMSymbol* symbol) override;
+};
+
+class ZORVEX_API TMParamExpression : public TMExpression {
+public:
+    ~TMParamExpression() override;
+    ZORVEX_CLASS(TMParamExpression)
+    std::string Dump(TDumpFormat format) const override;
+    Variant GetValue() override;
+    void Rewire(TMSymbol* symbol) override;
+    void Unwire(TMSymbol* symbol) override;
+    void SetMathInterpreter(TMathInterpreter* interpreter) override;
+    void CollectReferences(std::vector<TMReference*>& out) override;
+
+    TMExpression* Expression = nullptr;
+};
+
+class ZORVEX_API TMFunctionCall : public TMSymbolRef {
+public:
+    ~TMFunctionCall() override;
+    ZORVEX_CLASS(TMFunctionCall)
+    std::string Dump(TDumpFormat format) const override;
+    Variant GetValue() override;
+    void Rewire(TMSymbol* symbol) override;
+    void Unwire(TMSymbol* symbol) override;
+    void SetMathInterpreter(TMathInterpreter* interpreter) override;
+    void CollectReferences(std::vector<TMReference*>& out) override;
+    void PullParamExpressions(TMItems& stack, TMSymbols* symbols);
+
+    TMParamExpressions ParamExpressions;
+};
+
+// ---------------------------------------------------------------- parse-only items
+
+class ZORVEX_API TMParseItem : public TMItem {
+public:
+    ZORVEX_CLASS(TMParseItem)
+};
+class ZORVEX_API TMComma : public TMParseItem {
+public:
+    ZORVEX_CLASS(TMComma)
+};
+class ZORVEX_API TMLeftBracket : public TMParseItem {
+public:
+    ZORVEX_CLASS(TMLeftBracket)
+};
+class ZORVEX_API TMRightBracket : public TMParseItem {
+public:
+    ZORVEX_CLASS(TMRightBracket)
+};
+class ZORVEX_API TMKeyword : public TMParseItem {
+public:
+    ZORVEX_CLASS(TMKeyword)
+};
+class ZORVEX_API TMDelete : public TMKeyword {
+public:
+    ZORVEX_CLASS(TMDelete)
+};
+class ZORVEX_API TMRename : public TMKeyword {
+public:
+    ZORVEX_CLASS(TMRename)
+};
+
+}  // namespace zorvex

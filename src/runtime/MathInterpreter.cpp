@@ -1,0 +1,429 @@
+#include "zorvex/MathInterpreter.h"
+
+#include <pthread.h>
+
+#include <memory>
+#include <typeinfo>
+
+#include "ItemUtil.h"
+#include "zorvex/Exception.h"
+#include "zorvex/SysUtils.h"
+
+namespace zorvex {
+
+namespace {
+
+const char* const kUnit = "Source/MathInterpreter";
+std::string Str(int v) { return std::to_string(v); }
+
+// Lowest usable address of the calling thread's stack.
+char* StackLimit() {
+    static thread_local char* limit = [] {
+        char* low = nullptr;
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+            void* addr = nullptr;
+            std::size_t size = 0;
+            if (pthread_attr_getstack(&attr, &addr, &size) == 0) low = static_cast<char*>(addr);
+            pthread_attr_destroy(&attr);
+        }
+        return low;
+    }();
+    return limit;
+}
+
+// Room kept free below the deepest user-function level: enough for one
+// function body of the deepest tree the builder accepts, with sanitizers.
+constexpr std::size_t kStackReserve = 2u * 1024u * 1024u;
+
+bool IsA(const TMItem* item, const std::type_info& type) { return item != nullptr && typeid(*item) == type; }
+
+}  // namespace
+
+TMathInterpreter::TMathInterpreter(TComponent* owner) : TComponent(owner) {
+    symbols_.Interpreter = this;
+    SetCaseSensitiveSymbols(false);
+}
+
+TMathInterpreter::~TMathInterpreter() {
+    prepared_.FreeAndClear();
+    clearing_ = true;
+    symbols_.FreeAndClear();
+}
+
+// ---------------------------------------------------------------- execution
+
+Variant TMathInterpreter::Execute(const std::string& text, TStrings* errors) {
+    if (errors != nullptr) errors->Clear();
+    std::vector<Variant> results;
+    for (const std::string& piece : SplitExpressions(text, escapeChar_)) {
+        try {
+            results.push_back(ExecuteExpression(piece));
+        } catch (const Exception& e) {
+            if (errors == nullptr) throw;
+            results.push_back(Variant::Null());
+            errors->Add(e.Message());
+        }
+    }
+    if (results.empty()) return Variant::Array(1);
+    Variant array = Variant::Array(results.size());
+    auto& items = array.ArrayItems();
+    for (std::size_t i = 0; i < results.size(); ++i) items[i] = std::move(results[i]);
+    return array;
+}
+
+TMValue* TMathInterpreter::BuildTree(const std::string& text) {
+    TMItems items;
+    try {
+        ParseExpression(text, items);
+        ProcessExpressionKeywords(items);
+        TMValue* root = RPN(items);
+        items.FreeAndClear();
+        return root;
+    } catch (...) {
+        items.FreeAndClear();
+        throw;
+    }
+}
+
+Variant TMathInterpreter::ExecuteExpression(const std::string& text) {
+    CheckStack("ExecuteExpression");
+    std::unique_ptr<TMValue> root(BuildTree(text));
+    if (!root) return Variant::Null();
+    EvaluationScope scope(*this);
+    return root->GetValue();
+}
+
+void TMathInterpreter::DebugParseExpression(const std::string& text, TStrings& lines) {
+    TMItems items;
+    try {
+        ParseExpression(text, items);
+    } catch (...) {
+        items.FreeAndClear();
+        throw;
+    }
+    for (int i = 0; i < items.Count(); ++i) lines.Add(items.At(i)->ClassName());
+    items.FreeAndClear();
+}
+
+TMValue* TMathInterpreter::RPN(TMItems& items) {
+    TMItems stack;
+    TMValues output;
+    auto pull = [&] { output.PullFromStack1(stack, &symbols_); };
+    auto pullDownTo = [&](TOperatorPriority priority, TOperatorAssociativity associativity) {
+        while (!stack.Empty()) {
+            TMItem* top = stack.Last();
+            if (IsA(top, typeid(TMVarRef)) || IsA(top, typeid(TMLiteral))) {
+                pull();
+                continue;
+            }
+            auto* op = dynamic_cast<TMOperator*>(top);
+            if (op == nullptr) return;
+            if (associativity == oaLeftToRight ? op->Priority() <= priority : op->Priority() < priority)
+                pull();
+            else
+                return;
+        }
+    };
+    try {
+        bool previousWasCall = false;
+        for (int i = 0; i < items.Count(); ++i) {
+            std::unique_ptr<TMItem> item(items.At(i));
+            items.Put(i, nullptr);
+            if (!item) continue;
+            const bool isCall = IsA(item.get(), typeid(TMFunctionCall));
+            if (IsA(item.get(), typeid(TMLeftBracket))) {
+                if (previousWasCall)
+                    output.Add(item.release());
+                else
+                    stack.Add(item.release());
+            } else if (IsA(item.get(), typeid(TMVarRef)) || IsA(item.get(), typeid(TMLiteral))) {
+                stack.Add(item.release());
+            } else if (isCall) {
+                pullDownTo(opSuper, oaLeftToRight);
+                stack.Add(item.release());
+            } else if (IsA(item.get(), typeid(TMComma))) {
+                const int position = item->ParsePosition;
+                item.reset();
+                for (;;) {
+                    if (stack.Empty())
+                        throw Exception("TMathInterpreter.RPN() Comma outside parameter list, position: " +
+                                        Str(position) + ".");
+                    TMItem* top = stack.Last();
+                    if (IsA(top, typeid(TMLeftBracket)) || IsA(top, typeid(TMFunctionCall))) break;
+                    pull();
+                }
+            } else if (IsA(item.get(), typeid(TMRightBracket))) {
+                const int position = item->ParsePosition;
+                item.reset();
+                for (;;) {
+                    if (stack.Empty())
+                        throw Exception("TMathInterpreter.RPN() Unclosed right bracket, position: " + Str(position) +
+                                        ".");
+                    TMItem* top = stack.Last();
+                    if (IsA(top, typeid(TMLeftBracket))) {
+                        delete stack.Pop();
+                        break;
+                    }
+                    if (IsA(top, typeid(TMFunctionCall))) {
+                        pull();
+                        break;
+                    }
+                    pull();
+                }
+            } else if (auto* op = dynamic_cast<TMOperator*>(item.get())) {
+                pullDownTo(op->Priority(), op->Associativity());
+                stack.Add(item.release());
+            } else {
+                const std::string name = item->ClassName();
+                item.reset();
+                throw Exception("TMathInterpreter.RPN() Invalid type \"" + name + "\" of parsed item on index " +
+                                Str(i) + ".");
+            }
+            previousWasCall = isCall;
+        }
+        while (!stack.Empty()) {
+            TMItem* top = stack.Last();
+            if (IsA(top, typeid(TMLeftBracket)))
+                throw Exception("TMathInterpreter.RPN() Unclosed left bracket on position: " +
+                                Str(top->ParsePosition) + ".");
+            pull();
+        }
+        if (output.Empty()) return nullptr;
+        if (output.Count() > 1)
+            throw Exception("TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " +
+                            Str(output.At(0)->ParsePosition) + ".");
+        auto* value = dynamic_cast<TMValue*>(output.Last());
+        ZORVEX_ASSERT(value != nullptr, kUnit);
+        std::unique_ptr<TMValue> root(value);
+        output.Pop();
+        if (auto* expression = dynamic_cast<TMExpression*>(root.get())) {
+            expression->RewireSymbols(&symbols_);
+            expression->SetMathInterpreter(this);
+        }
+        return root.release();
+    } catch (...) {
+        stack.FreeAndClear();
+        output.FreeAndClear();
+        throw;
+    }
+}
+
+void TMathInterpreter::RewireReferences() {
+    for (int i = 0; i < symbols_.Count(); ++i) {
+        auto* function = dynamic_cast<TMFunction*>(symbols_.At(i));
+        if (function == nullptr || dynamic_cast<TMReference*>(function->Expression()) == nullptr) continue;
+        function->Expression()->RewireSymbols(&symbols_);
+        function->Expression()->RewireSymbols(&function->Parameters());
+    }
+}
+
+void TMathInterpreter::ProcessExpressionKeywords(TMItems& items) {
+    if (items.Empty() || !IsA(items.At(0), typeid(TMDelete))) return;
+    for (int i = 1; i < items.Count(); ++i) {
+        TMItem* item = items.At(i);
+        if (auto* ref = dynamic_cast<TMVarRef*>(item)) {
+            const int index = symbols_.FindSymbolIndex(ref->ReferencedSymbolName);
+            if (index < 0)
+                throw Exception("TMathInterpreter.ProcessExpressionKeywords() Delete - parameter on index: " +
+                                Str(i - 1) + ", position: " + Str(ref->ParsePosition) +
+                                ", references non-existent symbol: \"" + ref->ReferencedSymbolName + "\".");
+            CheckNotEvaluating("delete a symbol");
+            TMItem* symbol = symbols_.At(index);
+            symbols_.Delete(index);
+            // Its destructor unbinds the function bodies and the prepared trees.
+            delete symbol;
+        } else if (IsA(item, typeid(TMComma))) {
+            if (!IsA(items.At(i - 1), typeid(TMVarRef)))
+                throw Exception(
+                    "TMathInterpreter.ProcessExpressionKeywords() Reference must exist left of comma on position: " +
+                    Str(item->ParsePosition) + ".");
+            if (i == items.Count() - 1)
+                throw Exception(
+                    "TMathInterpreter.ProcessExpressionKeywords() End of expression encountered after comma on "
+                    "position: " +
+                    Str(item->ParsePosition) + ".");
+            if (IsA(items.At(i + 1), typeid(TMComma)))
+                throw Exception("TMathInterpreter.ProcessExpressionKeywords() Duplicated comma on position: " +
+                                Str(items.At(i + 1)->ParsePosition) + ".");
+        } else {
+            throw Exception("TMathInterpreter.ProcessExpressionKeywords() Delete - invalid parameter on index: " +
+                            Str(i - 1) + ", position: " + Str(item ? item->ParsePosition : 0) + ".");
+        }
+    }
+    items.FreeAndClear();
+}
+
+// ---------------------------------------------------------------- prepared expressions
+
+int TMathInterpreter::PrepareExpression(const std::string& text) {
+    int slot = -1;
+    for (int i = 0; i < prepared_.Count(); ++i)
+        if (prepared_.At(i) == nullptr) {
+            slot = i;
+            break;
+        }
+    if (slot < 0) slot = prepared_.Add(nullptr);
+    std::unique_ptr<TMValue> root(BuildTree(text));
+    if (!root) throw Exception("TMathInterpreter.PrepareExpression() Can't prepare empty expression.");
+    prepared_.Put(slot, root.release());
+    return slot;
+}
+
+bool TMathInterpreter::IsValidPreparedExpression(int handle) const {
+    return handle >= 0 && handle < prepared_.Count() && prepared_.At(handle) != nullptr;
+}
+
+Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
+    if (!IsValidPreparedExpression(handle))
+        throw Exception("TMathInterpreter.ExecutePreparedExpression() Invalid prepared expression handle.");
+    EvaluationScope scope(*this);
+    return static_cast<TMValue*>(prepared_.At(handle))->GetValue();
+}
+
+void TMathInterpreter::FreePreparedExpression(int handle) {
+    if (!IsValidPreparedExpression(handle))
+        throw Exception("TMathInterpreter.FreePreparedExpression() Invalid prepared expression handle.");
+    CheckNotEvaluating("free a prepared expression");
+    TMItem* root = prepared_.At(handle);
+    prepared_.Put(handle, nullptr);
+    delete root;
+}
+
+void TMathInterpreter::ClearPreparedExpressions() {
+    CheckNotEvaluating("clear prepared expressions");
+    prepared_.FreeAndClear();
+}
+
+int TMathInterpreter::GetVariableHandles(const std::string& name) {
+    const int index = symbols_.FindSymbolIndex(name);
+    if (index < 0) throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + name + "\" is not defined.");
+    TMItem* symbol = symbols_.At(index);
+    if (dynamic_cast<TMVar*>(symbol) == nullptr)
+        throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + name + "\" has type: \"" +
+                        symbol->ClassName() + "\", but type \"TMVarRef\" is required.");
+    return index;
+}
+
+static TMVar* VariableAt(TMSymbols& symbols, int handle) {
+    auto* var = dynamic_cast<TMVar*>(symbols.Get(handle));
+    if (var == nullptr) throw EInvalidCast("Invalid class typecast");
+    return var;
+}
+
+Variant TMathInterpreter::GetVariablesByHandle(int handle) { return VariableAt(symbols_, handle)->GetValue(); }
+
+void TMathInterpreter::SetVariablesByHandle(int handle, const Variant& value) {
+    VariableAt(symbols_, handle)->SetValue(value);
+}
+
+Variant TMathInterpreter::GetVariables(const std::string& name) {
+    return GetVariablesByHandle(GetVariableHandles(name));
+}
+
+void TMathInterpreter::SetVariables(const std::string& name, const Variant& value) {
+    SetVariablesByHandle(GetVariableHandles(name), value);
+}
+
+// ---------------------------------------------------------------- properties
+
+void TMathInterpreter::SetCaseSensitiveSymbols(bool value) {
+    if (caseSensitive_ && !value) ClearSymbols();
+    caseSensitive_ = value;
+    symbols_.InvalidateIndex();
+}
+
+std::string TMathInterpreter::DumpText() const { return Dump(";\r\n", dumpFormat_); }
+
+void TMathInterpreter::SetDumpText(const std::string&) {
+    throw Exception("TMathInterpreter.DumpText property is for display purposes only.");
+}
+
+void TMathInterpreter::SetExpression(const std::string& text) {
+    expression_ = text;
+    try {
+        expressionResult_ = ExecuteExpression(text);
+    } catch (const Exception& e) {
+        if (Designing()) {
+            expressionResult_ = Variant(e.Message());
+            if (ShowException) ShowException(e);
+            return;
+        }
+        expressionResult_ = Variant::Null();
+        throw;
+    }
+}
+
+std::string TMathInterpreter::ExpressionResult() const {
+    if (expressionResult_.IsArray()) return std::string();
+    return VarToStr(expressionResult_);
+}
+
+void TMathInterpreter::SetExpressionResult(const std::string&) {
+    throw Exception("TMathInterpreter.ExpressionResult property is for display purposes only.");
+}
+
+std::string TMathInterpreter::Dump(const std::string& separator, TDumpFormat format) const {
+    DumpEscapeScope escape((format & dfDetailed) ? '\0' : escapeChar_);
+    return symbols_.Dump(separator, format);
+}
+
+std::string TMathInterpreter::DumpSymbol(const std::string& name, TDumpFormat format) const {
+    TMSymbol* symbol = symbols_.FindSymbol(name);
+    if (symbol == nullptr)
+        throw Exception("TMathInterpreter.DumpSymbol() Symbol: \"" + name + "\" does not exist.");
+    DumpEscapeScope escape((format & dfDetailed) ? '\0' : escapeChar_);
+    return symbol->Dump(format);
+}
+
+void TMathInterpreter::ClearSymbols() {
+    CheckNotEvaluating("clear the symbols");
+    // Let go of the whole table at once rather than symbol by symbol.
+    std::vector<TMReference*> refs;
+    for (int i = 0; i < prepared_.Count(); ++i)
+        if (auto* root = dynamic_cast<TMExpression*>(prepared_.At(i))) root->CollectReferences(refs);
+    for (TMReference* ref : refs)
+        if (ref->SymbolReference != nullptr && ref->SymbolReference->List == &symbols_) ref->SymbolReference = nullptr;
+    clearing_ = true;
+    try {
+        symbols_.FreeAndClear();
+    } catch (...) {
+        clearing_ = false;
+        throw;
+    }
+    clearing_ = false;
+}
+
+bool TMathInterpreter::IsEqualString(const std::string& first, const std::string& second) const {
+    if (caseSensitive_) return first == second;
+    return UpperCase(first) == UpperCase(second);
+}
+
+void TMathInterpreter::DoUnknownSymbol(const std::string& identifier, const Variant& parameters, Variant& value) {
+    if (onUnknownSymbol_) onUnknownSymbol_(*this, identifier, parameters, value);
+}
+
+// ---------------------------------------------------------------- item protocol
+
+void TMathInterpreter::SymbolRemoved(TMSymbol* symbol) {
+    if (clearing_) return;
+    for (int i = 0; i < prepared_.Count(); ++i)
+        if (auto* root = dynamic_cast<TMExpression*>(prepared_.At(i))) root->Unwire(symbol);
+}
+
+void TMathInterpreter::CheckNotEvaluating(const char* operation) const {
+    if (evaluationDepth_ > 0)
+        throw Exception(std::string("TMathInterpreter can't ") + operation +
+                        " while an expression is being evaluated.");
+}
+
+void TMathInterpreter::CheckStack(const char* where) const {
+    char* limit = StackLimit();
+    if (limit == nullptr) return;
+    char* here = static_cast<char*>(__builtin_frame_address(0));
+    if (here < limit || static_cast<std::size_t>(here - limit) < kStackReserve)
+        throw Exception(std::string("TMathInterpreter: not enough stack space left to evaluate \"") + where +
+                        "\" (function nesting level " + std::to_string(FunctionNestingLevel) + ").");
+}
+
+}  // namespace zorvex

@@ -1,0 +1,269 @@
+// The tokenizer: expression text to a flat list of positioned items.
+#include <memory>
+
+#include "zorvex/Exception.h"
+#include "zorvex/MathInterpreter.h"
+#include "zorvex/MathIntrinsic.h"
+#include "zorvex/SysUtils.h"
+
+namespace zorvex {
+
+namespace {
+
+std::string Str(std::size_t v) { return std::to_string(v); }
+
+template <class T>
+T* Append(TMItems& items, std::size_t position) {
+    auto item = std::make_unique<T>();
+    item->ParsePosition = static_cast<int>(position);
+    items.Add(item.get());
+    return item.release();
+}
+
+bool IsIdentChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+TMItem* CreateKeyword(const std::string& word) {
+    const std::string w = LowerCase(word);
+    if (w.size() > 6) return nullptr;
+    if (w == "div") return new TMIntDiv();
+    if (w == "mod") return new TMMod();
+    if (w == "delete") return new TMDelete();
+    if (w == "rename") return new TMRename();
+    if (w == "not") return new TMNot();
+    if (w == "and") return new TMAnd();
+    if (w == "or") return new TMOr();
+    if (w == "xor") return new TMXor();
+    if (w == "shl") return new TMShl();
+    if (w == "shr") return new TMShr();
+    if (w == "true") return new TMLiteral(Variant(true));
+    if (w == "false") return new TMLiteral(Variant(false));
+    return nullptr;
+}
+
+void AppendOwned(TMItems& items, TMItem* raw, std::size_t position) {
+    std::unique_ptr<TMItem> item(raw);
+    item->ParsePosition = static_cast<int>(position);
+    items.Add(item.get());
+    item.release();
+}
+
+}  // namespace
+
+void TMathInterpreter::ParseExpression(const std::string& text, TMItems& items) {
+    items.FreeAndClear();
+    const std::size_t n = text.size();
+    std::size_t p = 0;  // 0-based; positions in items and messages are 1-based
+    auto next = [&](std::size_t i) -> int { return i + 1 < n ? static_cast<unsigned char>(text[i + 1]) : -1; };
+    while (p < n) {
+        const char c = text[p];
+        const std::size_t s = p;
+        switch (c) {
+            case '\t': case '\n': case '\r': case ' ':
+                ++p;
+                break;
+            case '!':
+                if (next(p) == '=') {
+                    Append<TMNotEqual>(items, s + 1);
+                    p += 2;
+                } else {
+                    throw Exception("TMathInterpreter.ParseExpression() After \"!\", \"=\" is expected on position: " +
+                                    Str(p + 2) + ".");
+                }
+                break;
+            case '\'': case '"': {
+                std::string value = ParseString(text, p);
+                AppendOwned(items, new TMLiteral(Variant(std::move(value))), s + 1);
+                break;
+            }
+            case '(':
+                if (auto* ref = dynamic_cast<TMVarRef*>(items.Last())) {
+                    auto call = std::make_unique<TMFunctionCall>();
+                    call->ParsePosition = ref->ParsePosition;
+                    call->ReferencedSymbolName = ref->ReferencedSymbolName;
+                    items.Put(items.Count() - 1, call.release());
+                    delete ref;
+                }
+                Append<TMLeftBracket>(items, s + 1);
+                ++p;
+                break;
+            case ')': Append<TMRightBracket>(items, s + 1); ++p; break;
+            case '*': Append<TMMultiply>(items, s + 1); ++p; break;
+            case '+': Append<TMPlus>(items, s + 1); ++p; break;
+            case ',': Append<TMComma>(items, s + 1); ++p; break;
+            case '-': {
+                TMItem* last = items.Last();
+                if (last == nullptr || dynamic_cast<TMOperator*>(last) || dynamic_cast<TMLeftBracket*>(last) ||
+                    dynamic_cast<TMComma*>(last))
+                    Append<TMUnaryMinus>(items, s + 1);
+                else
+                    Append<TMMinus>(items, s + 1);
+                ++p;
+                break;
+            }
+            case '/': Append<TMDivide>(items, s + 1); ++p; break;
+            case ':':
+                if (next(p) == '=') {
+                    Append<TMAssignSymbolic>(items, s + 2);
+                    p += 2;
+                } else {
+                    throw Exception("TMathInterpreter.Parse() \":=\" expected, but only \":\" found on position: " +
+                                    Str(s + 1));
+                }
+                break;
+            case '<':
+                if (next(p) == '=') {
+                    Append<TMLessOrEqual>(items, s + 1);
+                    p += 2;
+                } else {
+                    Append<TMLess>(items, s + 1);
+                    ++p;
+                }
+                break;
+            case '=':
+                if (next(p) == '=') {
+                    Append<TMEqual>(items, s + 1);
+                    p += 2;
+                } else {
+                    Append<TMAssignValue>(items, s + 1);
+                    ++p;
+                }
+                break;
+            case '>':
+                if (next(p) == '=') {
+                    Append<TMLargerOrEqual>(items, s + 1);
+                    p += 2;
+                } else {
+                    Append<TMLarger>(items, s + 1);
+                    ++p;
+                }
+                break;
+            case '^': Append<TMPower>(items, s + 1); ++p; break;
+            default:
+                if (IsDigit(c)) {
+                    ParseNumber(text, p, items);
+                } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_') {
+                    while (p < n && IsIdentChar(text[p])) ++p;
+                    const std::string word = text.substr(s, p - s);
+                    if (TMItem* builtin = CreateIntrinsicFunctionCall(word)) {
+                        AppendOwned(items, builtin, s + 1);
+                    } else if (TMItem* keyword = CreateKeyword(word)) {
+                        AppendOwned(items, keyword, s + 1);
+                    } else {
+                        auto* ref = Append<TMVarRef>(items, s + 1);
+                        ref->ReferencedSymbolName = word;
+                    }
+                } else {
+                    throw Exception("TMathInterpreter.Parse() Unknown char - ASCII code: #" +
+                                    std::to_string(static_cast<unsigned char>(c)) + ", on position: " + Str(p + 1) +
+                                    ".");
+                }
+        }
+    }
+}
+
+void TMathInterpreter::ParseNumber(const std::string& text, std::size_t& p, TMItems& items) {
+    const std::size_t n = text.size();
+    const std::size_t s = p;
+    bool negative = false;
+    while (auto* minus = dynamic_cast<TMUnaryMinus*>(items.Last())) {
+        items.Delete(items.Count() - 1);
+        delete minus;
+        negative = !negative;
+    }
+    bool isReal = false;
+    while (p < n && IsDigit(text[p])) ++p;
+    if (p < n && text[p] == '.') {
+        ++p;
+        while (p < n && IsDigit(text[p])) ++p;
+        isReal = true;
+    }
+    if (p < n && (text[p] == 'e' || text[p] == 'E')) {
+        ++p;
+        if (p < n && (text[p] == '+' || text[p] == '-')) ++p;
+        while (p < n && IsDigit(text[p])) ++p;
+        isReal = true;
+    }
+    const std::string literal = text.substr(s, p - s);
+    try {
+        Variant value;
+        if (isReal) {
+            double d = StrToFloat(literal);
+            value = Variant(negative ? -d : d);
+        } else {
+            std::int32_t i = StrToInt(literal);
+            value = Variant(negative ? -i : i);
+        }
+        AppendOwned(items, new TMLiteral(std::move(value)), s + 1);
+    } catch (const Exception&) {
+        throw Exception("TMathInterpreter.Parse() Bad number literal: \"" + literal + "\" on position: " + Str(p + 1) +
+                        ".");
+    }
+}
+
+std::string TMathInterpreter::ParseString(const std::string& text, std::size_t& p) const {
+    const std::size_t n = text.size();
+    const char q = text[p];
+    ZORVEX_ASSERT(q == '\'' || q == '"', "Source/MathInterpreter");
+    const std::size_t start = p + 1;
+    std::string result;
+    ++p;
+    for (;;) {
+        if (p >= n) throw Exception("ParseString() Unclosed string starting at position: " + Str(start) + ".");
+        const char c = text[p];
+        if (c == q) {
+            if (p + 1 < n && text[p + 1] == q) {
+                result += q;
+                p += 2;
+                continue;
+            }
+            ++p;
+            return result;
+        }
+        if (escapeChar_ != '\0' && c == escapeChar_) {
+            ++p;
+            if (p + 1 >= n) throw Exception("ParseString() Stand-alone escape char at position: " + Str(p + 1) + ".");
+            result += text[p];
+            ++p;
+            continue;
+        }
+        result += c;
+        ++p;
+    }
+}
+
+std::vector<std::string> TMathInterpreter::SplitExpressions(const std::string& text, char escapeChar) {
+    std::vector<std::string> pieces;
+    const std::size_t n = text.size();
+    std::size_t start = 0;
+    char quote = 0;
+    for (std::size_t p = 0; p <= n; ++p) {
+        if (p == n) {
+            if (p > start) pieces.push_back(text.substr(start, p - start));
+            break;
+        }
+        const char c = text[p];
+        if (quote != 0) {
+            if (c == quote) {
+                if (p + 1 < n && text[p + 1] == quote)
+                    ++p;
+                else
+                    quote = 0;
+            } else if (escapeChar != '\0' && c == escapeChar) {
+                ++p;
+            }
+            continue;
+        }
+        if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == ';') {
+            if (p > start) pieces.push_back(text.substr(start, p - start));
+            start = p + 1;
+        }
+    }
+    return pieces;
+}
+
+}  // namespace zorvex

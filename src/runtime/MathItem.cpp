@@ -1,0 +1,294 @@
+#include "zorvex/MathItem.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "ItemUtil.h"
+#include "zorvex/Exception.h"
+#include "zorvex/MathInterpreter.h"
+#include "zorvex/SysUtils.h"
+
+namespace zorvex {
+
+// ---------------------------------------------------------------- TMItems
+
+static void ListIndexError(int index) {
+    throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+TMItem* TMItems::Get(int index) const {
+    if (index < 0 || index >= Count()) ListIndexError(index);
+    return items_[static_cast<std::size_t>(index)];
+}
+
+void TMItems::Put(int index, TMItem* item) {
+    if (index < 0 || index >= Count()) ListIndexError(index);
+    items_[static_cast<std::size_t>(index)] = item;
+    ListChanged();
+}
+
+int TMItems::Add(TMItem* item) {
+    items_.push_back(item);
+    ListChanged();
+    return Count() - 1;
+}
+
+void TMItems::Delete(int index) {
+    if (index < 0 || index >= Count()) ListIndexError(index);
+    items_.erase(items_.begin() + index);
+    ListChanged();
+}
+
+void TMItems::Exchange(int i, int j) {
+    if (i < 0 || i >= Count()) ListIndexError(i);
+    if (j < 0 || j >= Count()) ListIndexError(j);
+    std::swap(items_[static_cast<std::size_t>(i)], items_[static_cast<std::size_t>(j)]);
+    ListChanged();
+}
+
+void TMItems::Clear() {
+    items_.clear();
+    ListChanged();
+}
+
+TMItem* TMItems::Last() const { return items_.empty() ? nullptr : items_.back(); }
+
+int TMItems::IndexOf(const TMItem* item) const {
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        if (items_[i] == item) return static_cast<int>(i);
+    return -1;
+}
+
+std::string TMItems::Dump(const std::string& separator, TDumpFormat format) const {
+    std::string text;
+    for (TMItem* item : items_) {
+        if (!text.empty()) text += separator;
+        if (item == nullptr)
+            text += "Null";
+        else
+            text += item->Dump(format);
+    }
+    return text;
+}
+
+void TMItems::FreeAndClear() {
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (items_[i] != nullptr) {
+            TMItem* item = items_[i];
+            delete item;
+            // The destructor may have notified lists; the slot is still ours.
+            if (i < items_.size()) items_[i] = nullptr;
+            ListChanged();
+        }
+    }
+    Clear();
+}
+
+TMItem* TMItems::Pop() {
+    if (Count() <= 0) throw Exception("TMItems.Pop() List is empty.");
+    TMItem* item = items_.back();
+    items_.pop_back();
+    ListChanged();
+    return item;
+}
+
+void TMItems::Reverse() {
+    if (items_.size() < 2) return;
+    std::reverse(items_.begin(), items_.end());
+    ListChanged();
+}
+
+void TMItems::PullFromStack1(TMItems& source, TMSymbols* symbols) {
+    ZORVEX_ASSERT(!source.Empty(), "Source/MathItem");
+    std::unique_ptr<TMItem> item(source.Pop());
+    if (auto* op = dynamic_cast<TMOperator*>(item.get()))
+        op->PullOperands(*this, symbols);
+    else if (auto* call = dynamic_cast<TMFunctionCall*>(item.get()))
+        call->PullParamExpressions(*this, symbols);
+    Add(item.get());
+    item.release();
+}
+
+// ---------------------------------------------------------------- TMSymbols
+
+bool TMSymbols::CaseSensitive() const { return Interpreter != nullptr && Interpreter->CaseSensitiveSymbols(); }
+
+std::string TMSymbols::Key(const std::string& name) const { return CaseSensitive() ? name : UpperCase(name); }
+
+void TMSymbols::RebuildIndex() const {
+    index_.clear();
+    indexCaseSensitive_ = CaseSensitive();
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        auto* symbol = static_cast<TMSymbol*>(items_[i]);
+        if (symbol != nullptr) index_.emplace(Key(symbol->Identifier()), static_cast<int>(i));
+    }
+    indexValid_ = true;
+}
+
+int TMSymbols::FindSymbolIndex(const std::string& name) const {
+    // Small lists (parameters) are cheaper to scan than to index.
+    if (items_.size() <= 8) {
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            auto* symbol = static_cast<TMSymbol*>(items_[i]);
+            if (symbol != nullptr && symbol->IsEqualIdentifier(name)) return static_cast<int>(i);
+        }
+        return -1;
+    }
+    if (!indexValid_ || indexCaseSensitive_ != CaseSensitive()) RebuildIndex();
+    auto it = index_.find(Key(name));
+    if (it == index_.end()) return -1;
+    const int index = it->second;
+    auto* symbol = index < Count() ? static_cast<TMSymbol*>(items_[static_cast<std::size_t>(index)]) : nullptr;
+    if (symbol != nullptr && symbol->IsEqualIdentifier(name)) return index;
+    // Entries changed behind the index (e.g. through the base list).
+    RebuildIndex();
+    it = index_.find(Key(name));
+    return it == index_.end() ? -1 : it->second;
+}
+
+TMSymbol* TMSymbols::FindSymbol(const std::string& name) const {
+    int index = FindSymbolIndex(name);
+    return index < 0 ? nullptr : static_cast<TMSymbol*>(items_[static_cast<std::size_t>(index)]);
+}
+
+void TMSymbols::RegisterBody(TMFunction* function) {
+    UnregisterBody(function);
+    if (function->Expression() == nullptr) return;
+    std::vector<TMReference*> refs;
+    function->Expression()->CollectReferences(refs);
+    std::vector<std::string> names;
+    for (TMReference* ref : refs) names.push_back(UpperCase(ref->ReferencedSymbolName));
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    for (const auto& name : names) bodyUsers_[name].push_back(function);
+    bodyNames_[function] = std::move(names);
+}
+
+void TMSymbols::UnregisterBody(TMFunction* function) {
+    auto it = bodyNames_.find(function);
+    if (it == bodyNames_.end()) return;
+    for (const auto& name : it->second) {
+        auto users = bodyUsers_.find(name);
+        if (users == bodyUsers_.end()) continue;
+        auto& list = users->second;
+        list.erase(std::remove(list.begin(), list.end(), function), list.end());
+        if (list.empty()) bodyUsers_.erase(users);
+    }
+    bodyNames_.erase(it);
+}
+
+std::vector<TMFunction*> TMSymbols::BodiesMentioning(const std::string& name) const {
+    auto it = bodyUsers_.find(UpperCase(name));
+    if (it == bodyUsers_.end()) return {};
+    return it->second;
+}
+
+// ---------------------------------------------------------------- TMItem
+
+std::string TMItem::Dump(TDumpFormat format) const {
+    if (!(format & dfDetailed))
+        throw Exception(
+            "TMItem.Dump() Child classes must override Dump method when dfDetailed is not in DumpFormat.");
+    return ClassName();
+}
+
+std::string TMItem::DumpList(const TMItems& items, TDumpFormat format) { return items.Dump(",", format); }
+
+static thread_local char dumpEscape = '\0';
+
+DumpEscapeScope::DumpEscapeScope(char escapeChar) : saved(dumpEscape) { dumpEscape = escapeChar; }
+DumpEscapeScope::~DumpEscapeScope() { dumpEscape = saved; }
+char CurrentDumpEscape() { return dumpEscape; }
+
+std::string TMItem::QuotedVar(const Variant& value) {
+    if (value.IsReal()) return FormatRealExact(value.AsReal());
+    if (value.VarType() != varString) return VarToStr(value);
+    const std::string& text = value.AsString();
+    if (dumpEscape == '\0') return QuotedStr(text);
+    // Quotes are doubled as usual; the escape character itself must be escaped
+    // or it would swallow the character after it when read back.
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'')
+            out += "''";  // the quote test comes before the escape test when read
+        else if (c == dumpEscape)
+            (out += dumpEscape) += c;
+        else
+            out += c;
+    }
+    out += '\'';
+    return out;
+}
+
+void TMValue::SetValue(const Variant&) { throw Exception("TMValue.SetValue() Read only value."); }
+
+// ---------------------------------------------------------------- TMExpression
+
+void TMExpression::CollectReferences(std::vector<TMReference*>&) {}
+
+void TMExpression::SetMathInterpreter(TMathInterpreter*) {}
+
+void TMExpression::RewireSymbols(TMSymbols* symbols) { RewireFromTable(this, symbols, nullptr); }
+
+// Binding a tree to a table: the outcome of offering every symbol in table
+// order, each reference found by name instead of by a pass per symbol.
+void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow) {
+    ZORVEX_ASSERT(symbols != nullptr, "Source/MathItem");
+    std::vector<TMReference*> refs;
+    tree->CollectReferences(refs);
+    bool faithful = false;
+    for (TMReference* ref : refs) {
+        // A binding to one of the shadowing parameters stays as it is anyway.
+        bool boundElsewhere = ref->SymbolReference != nullptr &&
+                              (shadow == nullptr || ref->SymbolReference->List != shadow);
+        if (boundElsewhere || ref->ReferencedSymbolName.empty()) faithful = true;
+    }
+    if (faithful) {
+        // References already bound may follow renames; take the long way.
+        for (int i = 0; i < symbols->Count(); ++i) {
+            auto* symbol = static_cast<TMSymbol*>(symbols->Get(i));
+            ZORVEX_ASSERT(symbol != nullptr, "Source/MathItem");
+            if (shadow != nullptr && shadow->ParamExists(symbol->Identifier())) continue;
+            tree->Rewire(symbol);
+        }
+        return;
+    }
+    struct Match {
+        TMReference* ref;
+        TMSymbol* symbol;
+        int index;
+    };
+    std::vector<Match> matches;
+    matches.reserve(refs.size());
+    int failIndex = -1;
+    std::size_t failAt = 0;
+    for (TMReference* ref : refs) {
+        int index = symbols->FindSymbolIndex(ref->ReferencedSymbolName);
+        if (index < 0) continue;
+        auto* symbol = static_cast<TMSymbol*>(symbols->Get(index));
+        if (shadow != nullptr && shadow->ParamExists(symbol->Identifier())) continue;
+        if (dynamic_cast<TMVarRef*>(ref) != nullptr) {
+            if (!IsVarRefTarget(symbol)) continue;
+            if (IsFunctionWithParameters(symbol) && (failIndex < 0 || index < failIndex)) {
+                failIndex = index;
+                failAt = matches.size();
+            }
+        }
+        matches.push_back({ref, symbol, index});
+    }
+    for (std::size_t i = 0; i < matches.size(); ++i) {
+        const Match& m = matches[i];
+        if (failIndex >= 0 && (m.index > failIndex || (m.index == failIndex && i >= failAt))) continue;
+        m.ref->SymbolReference = m.symbol;
+    }
+    if (failIndex >= 0) matches[failAt].ref->Rewire(matches[failAt].symbol);  // raises its message
+}
+
+// ---------------------------------------------------------------- TMLiteral
+
+std::string TMLiteral::Dump(TDumpFormat format) const {
+    if (format & dfDetailed) return std::string(ClassName()) + "(" + QuotedVar(Value) + ")";
+    return QuotedVar(Value);
+}
+
+}  // namespace zorvex

@@ -1,0 +1,25 @@
+# Installs a build tree into a scratch prefix, then configures, builds and
+# runs the consumer project against it, and runs the installed console.
+# Inputs: BUILD_DIR, SOURCE_DIR, WORK_DIR, GENERATOR, CXX_COMPILER, CXX_FLAGS.
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    string(REPLACE ";" " " shown "${ARGN}")
+    message(FATAL_ERROR "failed (${rc}): ${shown}\n${out}")
+  endif()
+  set(run_output "${out}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE "${WORK_DIR}")
+set(prefix "${WORK_DIR}/prefix")
+run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
+run(${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${WORK_DIR}/build" -G "${GENERATOR}"
+    "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}"
+    "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" -DCMAKE_BUILD_TYPE=Release)
+run(${CMAKE_COMMAND} --build "${WORK_DIR}/build")
+run("${WORK_DIR}/build/zorvex_consumer")
+run("${prefix}/bin/zorvex" -e "1+2")
+if(NOT run_output STREQUAL "3\n")
+  message(FATAL_ERROR "installed console printed '${run_output}' for 1+2")
+endif()
+file(REMOVE_RECURSE "${WORK_DIR}")
