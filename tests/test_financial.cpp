@@ -65,6 +65,8 @@ const CalcCase kCalcCases[] = {
     {"=RATE(12;-100;1000;0;1)", [] { return InterestRate(12, -100, 1000, 0, ptStartOfPeriod); }, 0.035031530362282966},
     {"=RATE(20;40;-1000;0;0)", [] { return InterestRate(20, 40, -1000, 0, ptEndOfPeriod); }, -0.020371621700694273},
     {"=RATE(20;40;-1000;0;1)", [] { return InterestRate(20, 40, -1000, 0, ptStartOfPeriod); }, -0.022343348150128648},
+    // Two roots (about 0.073 and 0.110) and a first step that overshoots both.
+    {"=RATE(109;-4.8323576268111452;48.1888;49650.9;1)", [] { return InterestRate(109, -4.8323576268111452, 48.1888, 49650.9, ptStartOfPeriod); }, 0.1100108401},
     {"=RATE(5;0;-1000;1500;0)", [] { return InterestRate(5, 0, -1000, 1500, ptEndOfPeriod); }, 0.084471771197698609},
     {"=RATE(5;0;-1000;800;1)", [] { return InterestRate(5, 0, -1000, 800, ptStartOfPeriod); }, -0.043647500209962983},
     {"=NPER(0.01;-100;5000;0;0)", [] { return NumberOfPeriods(0.01, -100, 5000, 0, ptEndOfPeriod); }, 69.660716893574886},
@@ -163,7 +165,11 @@ TEST(Financial, LongTermsStayAccurate) {
     ExpectRelative(InterestPayment(1, 4000, 5000, 1000, 0, ptEndOfPeriod), -1000);
     // Payments equal to the interest keep the balance, however large the growth.
     ExpectRelative(FutureValue(0.5, 2000, -50, 100, ptEndOfPeriod), -100);
-    // A zero rate is found exactly (the reference stops at about 6e-11).
+    // An early principal part is a tiny difference of two payments of 4447;
+    // expected from 50-digit arithmetic (Calc's -2.41863850533e-4 lost digits).
+    ExpectRelative(PeriodPayment(0.1882, 33, 128, 23617.82, 0, ptStartOfPeriod),
+                   -0.00024186513419334362, 1e-12);
+    // A zero rate is found exactly (Calc stops at about 6e-11).
     EXPECT_NEAR(InterestRate(10, -100, 1000, 0, ptEndOfPeriod), 0, 1e-13);
     EXPECT_FALSE(std::signbit(InterestPayment(0, 5, 12, 10000, 0, ptEndOfPeriod)));
 }

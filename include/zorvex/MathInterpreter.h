@@ -143,8 +143,8 @@ public:
     // Raises when an evaluation is running: freeing symbols or trees then
     // would pull them from under the evaluation.
     void CheckNotEvaluating(const char* operation) const;
-    // Raises when too little native stack is left to go deeper.
-    void CheckStack(const char* where) const;
+    // Whether too little native stack is left to go deeper.
+    bool StackLow() const;
     int EvaluationDepth() const { return evaluationDepth_; }
 
     struct EvaluationScope {

@@ -82,6 +82,7 @@ public:
 
 protected:
     virtual void ListChanged() {}
+    virtual void ItemAdded(int) { ListChanged(); }
 
     std::vector<TMItem*> items_;
 };
@@ -111,6 +112,8 @@ public:
 
 protected:
     void ListChanged() override { indexValid_ = false; }
+    // Appending keeps the index: a new name never hides an earlier one.
+    void ItemAdded(int index) override;
 
 private:
     void RebuildIndex() const;

@@ -121,11 +121,25 @@ double Balance(double rate, double k, double n, double presentValue, double futu
            std::expm1(nl);
 }
 
-double Interest(const char* routine, double rate, int period, int nPeriods,
-                double presentValue, double futureValue, double due) {
+// rate * (1 + rate)^k / ((1 + rate)^n - 1): the share of presentValue +
+// futureValue repaid in period k + 1 of n. rate above -1 and not 0.
+double PrincipalShare(double rate, double k, double n) {
+    double log1 = std::log1p(rate);
+    double nl = n * log1;
+    if (nl > 0.0) return rate * std::exp(k * log1 - nl) / -std::expm1(-nl);
+    return rate * std::exp(k * log1) / std::expm1(nl);
+}
+
+void CheckPeriodArguments(const char* routine, double rate, int period, int nPeriods,
+                          double presentValue, double futureValue) {
     RequireFinite({rate, presentValue, futureValue});
     RequireRateAboveMinusOne(routine, rate);
     RequirePeriodInRange(routine, period, nPeriods);
+}
+
+double Interest(const char* routine, double rate, int period, int nPeriods,
+                double presentValue, double futureValue, double due) {
+    CheckPeriodArguments(routine, rate, period, nPeriods, presentValue, futureValue);
     if (rate == 0.0) return 0.0;
     // With payments in advance the first one carries no interest, and payment
     // p pays the interest of period p - 1.
@@ -223,7 +237,7 @@ bool BracketRate(const RateEquation& eq, double& rate) {
             return true;
         }
         if (s != 2 && prevSign != 2 && s != prevSign) {
-            double distance = std::min(std::fabs(prevRate - 0.1), std::fabs(r - 0.1));
+            double distance = std::fabs((prevRate + r) / 2.0 - 0.1);
             if (distance < bestDistance) {
                 bestDistance = distance;
                 bestLow = prevRate;
@@ -292,10 +306,14 @@ double InterestPayment(double rate, int period, int nPeriods, double presentValu
 double PeriodPayment(double rate, int period, int nPeriods, double presentValue,
                      double futureValue, TPaymentTime paymentTime) {
     double due = Due(paymentTime);
-    double interest =
-        Interest("PeriodPayment", rate, period, nPeriods, presentValue, futureValue, due);
-    double payment = ScaledPayment(rate, nPeriods, presentValue, futureValue) / (1.0 + rate * due);
-    return Finite(payment - interest);
+    CheckPeriodArguments("PeriodPayment", rate, period, nPeriods, presentValue, futureValue);
+    // The payment less its interest, in closed form: early principal parts
+    // are small differences of large numbers.
+    if (rate == 0.0 || (due != 0.0 && period == 1))
+        return Finite(ScaledPayment(rate, nPeriods, presentValue, futureValue) /
+                      (1.0 + rate * due));
+    double k = period - 1.0 - due;
+    return Finite(-(presentValue + futureValue) * PrincipalShare(rate, k, nPeriods));
 }
 
 double InterestRate(int nPeriods, double payment, double presentValue, double futureValue,

@@ -87,7 +87,8 @@ TMValue* TMathInterpreter::BuildTree(const std::string& text) {
 }
 
 Variant TMathInterpreter::ExecuteExpression(const std::string& text) {
-    CheckStack("ExecuteExpression");
+    if (StackLow())
+        throw Exception("TMathInterpreter.ExecuteExpression() Not enough stack space left to execute an expression.");
     std::unique_ptr<TMValue> root(BuildTree(text));
     if (!root) return Variant::Null();
     EvaluationScope scope(*this);
@@ -417,13 +418,11 @@ void TMathInterpreter::CheckNotEvaluating(const char* operation) const {
                         " while an expression is being evaluated.");
 }
 
-void TMathInterpreter::CheckStack(const char* where) const {
+bool TMathInterpreter::StackLow() const {
     char* limit = StackLimit();
-    if (limit == nullptr) return;
+    if (limit == nullptr) return false;
     char* here = static_cast<char*>(__builtin_frame_address(0));
-    if (here < limit || static_cast<std::size_t>(here - limit) < kStackReserve)
-        throw Exception(std::string("TMathInterpreter: not enough stack space left to evaluate \"") + where +
-                        "\" (function nesting level " + std::to_string(FunctionNestingLevel) + ").");
+    return here < limit || static_cast<std::size_t>(here - limit) < kStackReserve;
 }
 
 }  // namespace zorvex

@@ -29,7 +29,7 @@ void TMItems::Put(int index, TMItem* item) {
 
 int TMItems::Add(TMItem* item) {
     items_.push_back(item);
-    ListChanged();
+    ItemAdded(Count() - 1);
     return Count() - 1;
 }
 
@@ -123,6 +123,12 @@ void TMSymbols::RebuildIndex() const {
         if (symbol != nullptr) index_.emplace(Key(symbol->Identifier()), static_cast<int>(i));
     }
     indexValid_ = true;
+}
+
+void TMSymbols::ItemAdded(int index) {
+    if (!indexValid_ || indexCaseSensitive_ != CaseSensitive()) return;
+    auto* symbol = static_cast<TMSymbol*>(items_[static_cast<std::size_t>(index)]);
+    if (symbol != nullptr) index_.emplace(Key(symbol->Identifier()), index);
 }
 
 int TMSymbols::FindSymbolIndex(const std::string& name) const {

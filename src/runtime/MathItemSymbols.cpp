@@ -84,7 +84,7 @@ void TMSymbol::SetIdentifier(const std::string& name) {
                         ") already exists.");
     const std::string old = identifier_;
     identifier_ = name;
-    List->InvalidateIndex();
+    if (!old.empty()) List->InvalidateIndex();  // a rename changes the key
     if (dynamic_cast<TMParam*>(this) != nullptr) {
         auto* params = static_cast<TMParams*>(List);
         ZORVEX_ASSERT(params->Func->Expression() != nullptr, kUnit);
@@ -174,7 +174,10 @@ Variant TMFunction::GetValue() {
     if (interp->FunctionNestingLevel >= interp->MaxFunctionNesting())
         throw Exception("TMFunction.GetValue() Function nesting level too deep (function: \"" + identifier_ +
                         "\", position: " + Str(ParsePosition) + ").");
-    interp->CheckStack(identifier_.c_str());
+    if (interp->StackLow())
+        throw Exception("TMFunction.GetValue() Not enough stack space for function nesting level " +
+                        std::to_string(interp->FunctionNestingLevel + 1) + " (function: \"" + identifier_ +
+                        "\", position: " + Str(ParsePosition) + ").");
     ++interp->FunctionNestingLevel;
     try {
         Variant result = expression_->GetValue();
