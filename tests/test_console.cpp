@@ -215,8 +215,9 @@ TEST_F(ConsoleTest, FileIsOneTextAndEndsAtZeroByte) {
 }
 
 TEST_F(ConsoleTest, DashReadsStandardInputAsOneText) {
+    // The blank piece after the last ";" is an expression too, as in Execute.
     Result r = RunConsole({"-e", "z = 3", "-"}, "z +\n4;\n");
-    EXPECT_EQ(r.out, Lines({"3", "7"}));
+    EXPECT_EQ(r.out, Lines({"3", "7", ""}));
     EXPECT_EQ(r.status, 0);
 }
 
@@ -225,7 +226,7 @@ TEST_F(ConsoleTest, WithoutSourcesEachInputLineIsOneText) {
     Result r = RunConsole({}, "1 + 1\n\nv = 4; v * v\nf := 1\n(\n'unclosed;\n");
     EXPECT_EQ(r.out, Lines({"2", "4", "16", "",
                             "error: TMathInterpreter.RPN() Unclosed left bracket on position: 1.",
-                            "unclosed;"}));
+                            "error: ParseString() Unclosed string starting at position: 1."}));
     EXPECT_EQ(r.status, 1);
     Result none = RunConsole({});
     EXPECT_EQ(none.out, "");
@@ -295,6 +296,13 @@ TEST_F(ConsoleTest, SaveAndDumpRunAfterFailures) {
     Result bad = RunConsole({"--save", Path("no/such/dir/x.txt"), "-e", "2"});
     EXPECT_THAT(bad.out, StartsWith("2\nerror: "));
     EXPECT_EQ(bad.status, 1);
+}
+
+TEST_F(ConsoleTest, DumpShowsEverySymbolEvenWhenOneCannot) {
+    // A body holding an assignment has no plain form.
+    Result r = RunConsole({"-e", "g := y = 1; x = 3", "--dump", "--dump-format", ""});
+    EXPECT_EQ(r.out, Lines({"", "3", "error: TMAssign.DumpOperator() This method should not be called.", "x=3"}));
+    EXPECT_EQ(r.status, 1);
 }
 
 TEST_F(ConsoleTest, HelpAndVersion) {

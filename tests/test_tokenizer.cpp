@@ -401,6 +401,8 @@ TEST_F(Tokenizer, EscapeCharBackslash) {
     EXPECT_EQ(ParseError(interp, "'abc\\'"), "ParseString() Stand-alone escape char at position: 6.");
     // escape char as the very last character: the escaped character is past the end
     EXPECT_EQ(ParseError(interp, "'abc\\"), "ParseString() Stand-alone escape char at position: 6.");
+    // the escaped character is the last one of the text: stand-alone, not unclosed
+    EXPECT_EQ(ParseError(interp, "'ab\\c"), "ParseString() Stand-alone escape char at position: 5.");
     // an escaped quote followed by the closing quote is fine
     EXPECT_STR_LIT("'abc\\''", "abc'");
     // outside strings the escape character is an unknown char

@@ -59,7 +59,10 @@ public:
 
     int Count() const { return static_cast<int>(items_.size()); }
     bool Empty() const { return items_.empty(); }
-    TMItem* Get(int index) const;
+    TMItem* Get(int index) const {
+        if (static_cast<std::size_t>(index) >= items_.size()) IndexError(index);
+        return items_[static_cast<std::size_t>(index)];
+    }
     TMItem* operator[](int index) const { return Get(index); }
     void Put(int index, TMItem* item);
     int Add(TMItem* item);
@@ -81,6 +84,7 @@ public:
     TMItem* At(int index) const { return items_[static_cast<std::size_t>(index)]; }
 
 protected:
+    [[noreturn]] static void IndexError(int index);
     virtual void ListChanged() {}
     virtual void ItemAdded(int) { ListChanged(); }
 
@@ -217,8 +221,13 @@ public:
 
 protected:
     // Operands are checked to be expressions when they are pulled, so the
-    // evaluation path can take them without a cast check.
-    TMExpression* Op(int index) const { return static_cast<TMExpression*>(Operands.At(index)); }
+    // evaluation path needs no cast check; the index and null checks stay.
+    TMExpression* Op(int index) const {
+        TMItem* item = Operands.Get(index);
+        if (item == nullptr) MissingOperand();
+        return static_cast<TMExpression*>(item);
+    }
+    [[noreturn]] static void MissingOperand();
     void UpdateDepth();
 };
 

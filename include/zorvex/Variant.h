@@ -49,11 +49,21 @@ public:
     // One-dimensional array, low bound 0, `count` Empty elements.
     static Variant Array(std::size_t count);
 
-    Variant(const Variant& other);
+    Variant(const Variant& other) : kind_(other.kind_), u_(other.u_) {
+        if (other.IsHeap()) CopyHeap(other);
+    }
     Variant(Variant&& other) noexcept : kind_(other.kind_), u_(other.u_) {
         other.kind_ = VarKind::Empty;
     }
-    Variant& operator=(const Variant& other);
+    Variant& operator=(const Variant& other) {
+        if (!IsHeap() && !other.IsHeap()) {
+            kind_ = other.kind_;
+            u_ = other.u_;
+        } else if (this != &other) {
+            AssignSlow(other);
+        }
+        return *this;
+    }
     Variant& operator=(Variant&& other) noexcept {
         if (this != &other) {
             Release();
@@ -100,6 +110,9 @@ public:
     bool SameAs(const Variant& other) const;
 
 private:
+    bool IsHeap() const noexcept { return kind_ == VarKind::String || kind_ == VarKind::Array; }
+    void CopyHeap(const Variant& other);
+    void AssignSlow(const Variant& other);
     void Release() noexcept {
         if (kind_ == VarKind::String || kind_ == VarKind::Array) ReleaseHeap();
     }
@@ -121,17 +134,68 @@ ZORVEX_API const char* VarKindName(VarKind kind);
 
 // Conversions. Errors: "Could not convert variant of type (K) into type (T)",
 // "Overflow while converting variant of type (Double) into type (Integer)".
-ZORVEX_API double VarToReal(const Variant& v);
+ZORVEX_API double VarToRealFull(const Variant& v);
+inline double VarToReal(const Variant& v) {
+    if (v.IsReal()) return v.AsReal();
+    if (v.IsInteger()) return v.AsInteger();
+    return VarToRealFull(v);
+}
 ZORVEX_API std::int32_t VarToInt(const Variant& v);
 ZORVEX_API bool VarToBool(const Variant& v);
 ZORVEX_API std::string VarToText(const Variant& v);  // Null raises
 ZORVEX_API std::string VarToStr(const Variant& v);   // Null gives ''
 
 // Operators. Null operands give Null except for VarNot, VarPower and VarCmp.
-ZORVEX_API Variant VarAdd(const Variant& a, const Variant& b);
-ZORVEX_API Variant VarSub(const Variant& a, const Variant& b);
-ZORVEX_API Variant VarMul(const Variant& a, const Variant& b);
-ZORVEX_API Variant VarRDiv(const Variant& a, const Variant& b);
+ZORVEX_API Variant VarAddFull(const Variant& a, const Variant& b);
+ZORVEX_API Variant VarSubFull(const Variant& a, const Variant& b);
+ZORVEX_API Variant VarMulFull(const Variant& a, const Variant& b);
+ZORVEX_API Variant VarRDivFull(const Variant& a, const Variant& b);
+ZORVEX_API int VarCmpFull(const Variant& a, const Variant& b);
+
+// The common number cases inline; everything else, errors included, in the
+// full versions.
+#define ZORVEX_REAL_FAST_PATH(op)                                                   \
+    if (a.IsNumber() && b.IsNumber() && (a.IsReal() || b.IsReal())) {               \
+        double r = (a.IsReal() ? a.AsReal() : a.AsInteger())                        \
+            op(b.IsReal() ? b.AsReal() : b.AsInteger());                            \
+        if (__builtin_isfinite(r)) return Variant(r);                               \
+    }
+inline Variant VarAdd(const Variant& a, const Variant& b) {
+    ZORVEX_REAL_FAST_PATH(+)
+    if (a.IsInteger() && b.IsInteger()) {
+        int r;
+        if (!__builtin_add_overflow(a.AsInteger(), b.AsInteger(), &r)) return Variant(r);
+    }
+    return VarAddFull(a, b);
+}
+inline Variant VarSub(const Variant& a, const Variant& b) {
+    ZORVEX_REAL_FAST_PATH(-)
+    if (a.IsInteger() && b.IsInteger()) {
+        int r;
+        if (!__builtin_sub_overflow(a.AsInteger(), b.AsInteger(), &r)) return Variant(r);
+    }
+    return VarSubFull(a, b);
+}
+inline Variant VarMul(const Variant& a, const Variant& b) {
+    ZORVEX_REAL_FAST_PATH(*)
+    if (a.IsInteger() && b.IsInteger()) {
+        int r;
+        if (!__builtin_mul_overflow(a.AsInteger(), b.AsInteger(), &r)) return Variant(r);
+    }
+    return VarMulFull(a, b);
+}
+inline Variant VarRDiv(const Variant& a, const Variant& b) {
+    if (a.IsNumber() && b.IsNumber()) {
+        double x = a.IsReal() ? a.AsReal() : a.AsInteger();
+        double y = b.IsReal() ? b.AsReal() : b.AsInteger();
+        if (y != 0.0) {
+            double r = x / y;
+            if (__builtin_isfinite(r)) return Variant(r);
+        }
+    }
+    return VarRDivFull(a, b);
+}
+#undef ZORVEX_REAL_FAST_PATH
 ZORVEX_API Variant VarDiv(const Variant& a, const Variant& b);
 ZORVEX_API Variant VarMod(const Variant& a, const Variant& b);
 ZORVEX_API Variant VarAnd(const Variant& a, const Variant& b);
@@ -142,7 +206,11 @@ ZORVEX_API Variant VarShr(const Variant& a, const Variant& b);
 ZORVEX_API Variant VarNeg(const Variant& a);
 ZORVEX_API Variant VarNot(const Variant& a);
 ZORVEX_API double Power(double base, double exponent);  // checked real power
-ZORVEX_API int VarCmp(const Variant& a, const Variant& b);  // -1, 0 or 1
+inline int VarCmp(const Variant& a, const Variant& b) {  // -1, 0 or 1
+    if (a.IsInteger() && b.IsInteger()) return (a.AsInteger() > b.AsInteger()) - (a.AsInteger() < b.AsInteger());
+    if (a.IsReal() && b.IsReal()) return (a.AsReal() > b.AsReal()) - (a.AsReal() < b.AsReal());
+    return VarCmpFull(a, b);
+}
 
 // Raises "Floating point overflow" for an infinity and "Invalid floating point
 // operation" for NaN; returns the value otherwise.

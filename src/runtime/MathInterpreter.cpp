@@ -307,7 +307,9 @@ int TMathInterpreter::GetVariableHandles(const std::string& name) {
 }
 
 static TMVar* VariableAt(TMSymbols& symbols, int handle) {
-    auto* var = dynamic_cast<TMVar*>(symbols.Get(handle));
+    TMItem* item = symbols.Get(handle);
+    if (item != nullptr && typeid(*item) == typeid(TMVar)) return static_cast<TMVar*>(item);
+    auto* var = dynamic_cast<TMVar*>(item);
     if (var == nullptr) throw EInvalidCast("Invalid class typecast");
     return var;
 }

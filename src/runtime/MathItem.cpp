@@ -12,14 +12,11 @@ namespace zorvex {
 
 // ---------------------------------------------------------------- TMItems
 
-static void ListIndexError(int index) {
+[[noreturn]] static void ListIndexError(int index) {
     throw EListError("List index out of bounds (" + std::to_string(index) + ")");
 }
 
-TMItem* TMItems::Get(int index) const {
-    if (index < 0 || index >= Count()) ListIndexError(index);
-    return items_[static_cast<std::size_t>(index)];
-}
+void TMItems::IndexError(int index) { ListIndexError(index); }
 
 void TMItems::Put(int index, TMItem* item) {
     if (index < 0 || index >= Count()) ListIndexError(index);
@@ -61,12 +58,12 @@ int TMItems::IndexOf(const TMItem* item) const {
 
 std::string TMItems::Dump(const std::string& separator, TDumpFormat format) const {
     std::string text;
+    // An entry that dumps to nothing gets no separator either, so no
+    // separator is ever doubled.
     for (TMItem* item : items_) {
-        if (!text.empty()) text += separator;
-        if (item == nullptr)
-            text += "Null";
-        else
-            text += item->Dump(format);
+        std::string entry = item == nullptr ? std::string("Null") : item->Dump(format);
+        if (!text.empty() && !entry.empty()) text += separator;
+        text += entry;
     }
     return text;
 }

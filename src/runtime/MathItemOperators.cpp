@@ -15,6 +15,8 @@ std::string Str(int v) { return std::to_string(v); }
 
 // ---------------------------------------------------------------- TMOperator
 
+void TMOperator::MissingOperand() { AssertionFailed(kUnit, "operand is null"); }
+
 TMOperator::~TMOperator() { Operands.FreeAndClear(); }
 
 std::string TMOperator::Dump(TDumpFormat format) const {
@@ -85,19 +87,12 @@ void TMOperator::PullOperands(TMItems& stack, TMSymbols*) {
     UpdateDepth();
 }
 
+// Pulling and SetOperands admit only expressions, so no cast check is needed.
 TMExpression* TMOperator::GetOperandExpressions(int index) const {
-    TMItem* item = Operands.Get(index);
-    if (item == nullptr) return nullptr;
-    auto* expression = dynamic_cast<TMExpression*>(item);
-    if (expression == nullptr) throw EInvalidCast("Invalid class typecast");
-    return expression;
+    return static_cast<TMExpression*>(Operands.Get(index));
 }
 
-Variant TMOperator::GetOperandValues(int index) const {
-    TMExpression* e = GetOperandExpressions(index);
-    ZORVEX_ASSERT(e != nullptr, kUnit);
-    return e->GetValue();
-}
+Variant TMOperator::GetOperandValues(int index) const { return Op(index)->GetValue(); }
 
 std::string TMOperator::DumpOperand(int index, TDumpFormat format) const {
     ZORVEX_ASSERT(!(format & dfDetailed), kUnit);

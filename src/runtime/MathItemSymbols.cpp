@@ -73,7 +73,7 @@ void TMSymbol::SetIdentifier(const std::string& name) {
     const std::string trimmed = Trim(name);
     if (trimmed.empty()) throw Exception("TMSymbol.SetIdentifier() Symbol identifier can't be empty string.");
     ZORVEX_ASSERT(List != nullptr, kUnit);
-    if (auto* param = dynamic_cast<TMParam*>(this)) {
+    if (dynamic_cast<TMParam*>(this) != nullptr) {
         auto* params = dynamic_cast<TMParams*>(List);
         ZORVEX_ASSERT(params != nullptr && params->Func != nullptr && params->Func->List != nullptr, kUnit);
         params->Interpreter = params->Func->List->Interpreter;

@@ -406,15 +406,15 @@ Variant Variant::Array(std::size_t count) {
     return v;
 }
 
-Variant::Variant(const Variant& other) : kind_(other.kind_), u_(other.u_) {
+void Variant::CopyHeap(const Variant& other) {
     if (kind_ == VarKind::String)
         u_.s = new std::string(*other.u_.s);
     else if (kind_ == VarKind::Array)
         u_.a = new std::vector<Variant>(*other.u_.a);
 }
 
-Variant& Variant::operator=(const Variant& other) {
-    if (this != &other) {
+void Variant::AssignSlow(const Variant& other) {
+    {
         if (other.kind_ != VarKind::String && other.kind_ != VarKind::Array) {
             Release();
             kind_ = other.kind_;
@@ -424,7 +424,6 @@ Variant& Variant::operator=(const Variant& other) {
             *this = std::move(copy);
         }
     }
-    return *this;
 }
 
 void Variant::ReleaseHeap() noexcept {
@@ -524,7 +523,7 @@ const char* VarKindName(VarKind kind) {
     return "Unknown";
 }
 
-double VarToReal(const Variant& v) {
+double VarToRealFull(const Variant& v) {
     switch (v.Kind()) {
         case VarKind::Integer: return v.AsInteger();
         case VarKind::Real: return v.AsReal();
@@ -606,7 +605,7 @@ std::string VarToStr(const Variant& v) {
     return VarToText(v);
 }
 
-Variant VarAdd(const Variant& a, const Variant& b) {
+Variant VarAddFull(const Variant& a, const Variant& b) {
     if (a.IsInteger() && b.IsInteger()) [[likely]] {
         int r;
         if (!__builtin_add_overflow(a.AsInteger(), b.AsInteger(), &r)) [[likely]]
@@ -617,7 +616,7 @@ Variant VarAdd(const Variant& a, const Variant& b) {
     return ArithSlow<Arith::Add>(a, b);
 }
 
-Variant VarSub(const Variant& a, const Variant& b) {
+Variant VarSubFull(const Variant& a, const Variant& b) {
     if (a.IsInteger() && b.IsInteger()) [[likely]] {
         int r;
         if (!__builtin_sub_overflow(a.AsInteger(), b.AsInteger(), &r)) [[likely]]
@@ -628,7 +627,7 @@ Variant VarSub(const Variant& a, const Variant& b) {
     return ArithSlow<Arith::Sub>(a, b);
 }
 
-Variant VarMul(const Variant& a, const Variant& b) {
+Variant VarMulFull(const Variant& a, const Variant& b) {
     if (a.IsInteger() && b.IsInteger()) [[likely]] {
         int r;
         if (!__builtin_mul_overflow(a.AsInteger(), b.AsInteger(), &r)) [[likely]]
@@ -639,7 +638,7 @@ Variant VarMul(const Variant& a, const Variant& b) {
     return ArithSlow<Arith::Mul>(a, b);
 }
 
-Variant VarRDiv(const Variant& a, const Variant& b) {
+Variant VarRDivFull(const Variant& a, const Variant& b) {
     if (a.IsReal() && b.IsReal()) [[likely]]
         return Variant(RealDivide(a.AsReal(), b.AsReal()));
     if (a.IsInteger() && b.IsInteger())
@@ -706,6 +705,7 @@ Variant VarNot(const Variant& a) {
 
 double Power(double base, double exponent) {
     if (exponent == 0.0) return 1.0;
+    if (exponent == 2.0) return Checked(base * base);  // what pow gives, without the call
     if (base == 0.0) {
         if (exponent < 0.0) RaiseFloatZeroDivide();
     } else if (base < 0.0 && exponent != std::trunc(exponent)) {
@@ -714,7 +714,7 @@ double Power(double base, double exponent) {
     return Checked(std::pow(base, exponent));
 }
 
-int VarCmp(const Variant& a, const Variant& b) {
+int VarCmpFull(const Variant& a, const Variant& b) {
     if (a.IsInteger() && b.IsInteger()) [[likely]]
         return Sign3(a.AsInteger(), b.AsInteger());
     if (a.IsReal() && b.IsReal()) return Sign3(a.AsReal(), b.AsReal());
