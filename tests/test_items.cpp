@@ -1,5 +1,5 @@
-// The item model and lists (spec Part 1.1) and the operator framework's
-// item-level operations (Part 1.2): list operations, dumps, literals,
+// The item model and lists, and the operator framework's
+// item-level operations: list operations, dumps, literals,
 // QuotedVar, Pop, Reverse, FreeAndClear, PullFromStack1, read-only values,
 // parse-only items and the class table.
 #include <gtest/gtest.h>
@@ -150,7 +150,7 @@ TEST(ItemListDump, LeadingEmptyEntryGetsNoSeparator) {
 }
 
 TEST(ItemListDump, EmptyEntryInTheMiddleGivesNoDoubledSeparator) {
-    // Part 1.1 edge case: "of three entries dumping to a, empty text and b, with
+    // "of three entries dumping to a, empty text and b, with
     // the separator ",", it is a,b (no doubled separator)"
     OwnedItems list;
     list.Add(Lit(Variant(1)));
@@ -196,7 +196,8 @@ TEST(Literal, NumberAndBooleanDumps) {
 
 TEST(Literal, QuotedVar) {
     EXPECT_EQ(TMItem::QuotedVar(Variant(5)), "5");
-    EXPECT_EQ(TMItem::QuotedVar(Variant(-2147483647 - 1)), "-2147483648");
+    // No literal spells the smallest integer; the dump is an expression that reads back as it.
+    EXPECT_EQ(TMItem::QuotedVar(Variant(-2147483647 - 1)), "(-2147483647-1)");
     EXPECT_EQ(TMItem::QuotedVar(Variant(true)), "True");
     EXPECT_EQ(TMItem::QuotedVar(Variant(false)), "False");
     EXPECT_EQ(TMItem::QuotedVar(Variant("a'b''c")), "'a''b''''c'");
@@ -206,7 +207,7 @@ TEST(Literal, QuotedVar) {
 }
 
 TEST(Literal, QuotedVarRealsInExactForm) {
-    // decisions.md section 2: every dump writes reals in the exact form
+    // Every dump writes reals in the exact form
     EXPECT_EQ(TMItem::QuotedVar(Variant(2.0)), "2");
     EXPECT_EQ(TMItem::QuotedVar(Variant(100000.0)), "100000");
     EXPECT_EQ(TMItem::QuotedVar(Variant(-5.0)), "-5");
@@ -619,13 +620,13 @@ TEST(OperatorFramework, CheckOperatorCount) {
 
 TEST(OperatorFramework, OperatorsWithoutCountCheckUseRangeCheckedOperands) {
     // TMNot does not check the count first; reading a missing operand is a
-    // range-checked list access ("List index out of bounds (N)", decisions.md 2).
+    // range-checked list access ("List index out of bounds (N)").
     TMNot n;
     EXPECT_EQ(ErrorOf([&] { n.GetValue(); }), "List index out of bounds (0)");
 }
 
 TEST(OperatorFrameworkDeathTest, BinaryOperatorsWithoutCountCheckDoNotReadPastOperands) {
-    // TMAnd/TMLess have no count check first (Part 1.2 table), so their operands
+    // TMAnd/TMLess have no count check first, so their operands
     // are read with GetOperandValues, whose list access is range-checked. With one
     // operand, the right operand read must raise "List index out of bounds (1)",
     // never read past the list. Run in a child process: a crash must not take

@@ -619,7 +619,7 @@ TEST(Stress, InterleavedOperationsNeverReachFreedSymbols) {
         }
     });
     int executed = 0;
-    for (int step = 0; step < 4000; ++step) {
+    for (int step = 0; step < 6000; ++step) {
         try {
             switch (pick(16)) {
                 case 0:

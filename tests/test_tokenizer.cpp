@@ -1,6 +1,6 @@
-// The tokenizer (spec Part 2.2) and DebugParseExpression (Part 2.1):
+// The tokenizer and DebugParseExpression:
 // every lexeme, its class and position, every tokenizer message, the escape
-// character, sign folding and the number literal rules (decisions.md 2).
+// character, sign folding and the number literal rules.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -246,7 +246,7 @@ TEST_F(Tokenizer, RealLiterals) {
 }
 
 TEST_F(Tokenizer, PointWithoutFractionIsReal) {
-    // decisions.md section 2: "so the literal `1.` is the real 1"
+    // The literal `1.` is the real 1.
     EXPECT_REAL_LIT("1.", 1);
     EXPECT_REAL_LIT("12.", 12);
     EXPECT_REAL_LIT("1.e2", 100);
@@ -266,7 +266,7 @@ TEST_F(Tokenizer, BadNumberLiterals) {
               "TMathInterpreter.Parse() Bad number literal: \"2147483648\" on position: 11.");
     EXPECT_EQ(ParseError(interp, "99999999999999999999"),
               "TMathInterpreter.Parse() Bad number literal: \"99999999999999999999\" on position: 21.");
-    // a real beyond the range of a double is no number (decisions.md section 2)
+    // a real beyond the range of a double is no number
     EXPECT_EQ(ParseError(interp, "1e400"), "TMathInterpreter.Parse() Bad number literal: \"1e400\" on position: 6.");
 }
 

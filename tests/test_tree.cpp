@@ -1,6 +1,6 @@
-// Tree building (spec Part 2.1: RPN, ExecuteExpression, Execute), operators
-// (Part 1.2: evaluation, priorities, associativity, plain and detailed dumps
-// with the parenthesis rule) and deep input (decisions.md section 3, fix 5).
+// Tree building (RPN, ExecuteExpression, Execute), operators
+// (evaluation, priorities, associativity, plain and detailed dumps
+// with the parenthesis rule) and deep input.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -583,7 +583,7 @@ TEST_F(Tree, ExecuteWithoutErrorListRaises) {
 }
 
 TEST_F(Tree, ExecuteSplitsOnlyOutsideStringLiterals) {
-    // decisions.md fix 1 (overrides the spec's case: x = 'a;b' assigns a;b)
+    // The split respects string literals: x = 'a;b' assigns a;b.
     TStrings errors;
     auto a = Elements(interp.Execute("x = 'a;b'", &errors));
     EXPECT_EQ(errors.Count(), 0);
@@ -678,7 +678,7 @@ TEST_F(Tree, Execute600ExpressionsWithErrors) {
     EXPECT_TRUE(interp.ExecuteExpression("v599").SameAs(Variant(599)));
 }
 
-// ---------------------------------------------------------------- deep input (decisions.md fix 5)
+// ---------------------------------------------------------------- deep input
 
 const char* const kTooDeep = "TMathInterpreter.RPN() Expression is nested too deeply (more than 2000 levels), position: ";
 

@@ -1,4 +1,4 @@
-// The value type: decisions.md section 2 ("Values").
+// The value type: kinds, operations, conversions and text forms.
 #include <gtest/gtest.h>
 
 #include <bit>

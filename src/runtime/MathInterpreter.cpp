@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <memory>
 #include <typeinfo>
 
@@ -16,25 +17,32 @@ namespace {
 const char* const kUnit = "Source/MathInterpreter";
 std::string Str(int v) { return std::to_string(v); }
 
-// Lowest usable address of the calling thread's stack.
-char* StackLimit() {
-    static thread_local char* limit = [] {
-        char* low = nullptr;
+struct StackBounds {
+    char* low = nullptr;
+    std::size_t reserve = 0;
+};
+
+// Lowest usable address of the calling thread's stack, and the room kept
+// free below the deepest level: enough for one body of the deepest tree the
+// builder accepts (sanitizers included) on ordinary stacks, a quarter of
+// small ones.
+const StackBounds& Stack() {
+    static thread_local StackBounds bounds = [] {
+        StackBounds b;
         pthread_attr_t attr;
         if (pthread_getattr_np(pthread_self(), &attr) == 0) {
             void* addr = nullptr;
             std::size_t size = 0;
-            if (pthread_attr_getstack(&attr, &addr, &size) == 0) low = static_cast<char*>(addr);
+            if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
+                b.low = static_cast<char*>(addr);
+                b.reserve = std::min<std::size_t>(2u * 1024u * 1024u, size / 4);
+            }
             pthread_attr_destroy(&attr);
         }
-        return low;
+        return b;
     }();
-    return limit;
+    return bounds;
 }
-
-// Room kept free below the deepest user-function level: enough for one
-// function body of the deepest tree the builder accepts, with sanitizers.
-constexpr std::size_t kStackReserve = 2u * 1024u * 1024u;
 
 bool IsA(const TMItem* item, const std::type_info& type) { return item != nullptr && typeid(*item) == type; }
 
@@ -421,10 +429,10 @@ void TMathInterpreter::CheckNotEvaluating(const char* operation) const {
 }
 
 bool TMathInterpreter::StackLow() const {
-    char* limit = StackLimit();
-    if (limit == nullptr) return false;
+    const StackBounds& stack = Stack();
+    if (stack.low == nullptr) return false;
     char* here = static_cast<char*>(__builtin_frame_address(0));
-    return here < limit || static_cast<std::size_t>(here - limit) < kStackReserve;
+    return here < stack.low || static_cast<std::size_t>(here - stack.low) < stack.reserve;
 }
 
 }  // namespace zorvex

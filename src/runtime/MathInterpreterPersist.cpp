@@ -1,4 +1,5 @@
 // Symbol persistence and execution of whole texts from streams and files.
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <memory>
@@ -48,6 +49,13 @@ bool IsPlainName(const std::string& name) {
     return true;
 }
 
+// A directory opens as a stream on some systems and then reads as nothing.
+void OpenForReading(std::ifstream& file, const std::string& fileName) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(fileName, ec)) file.open(fileName, std::ios::binary);
+    if (!file.is_open()) throw EFileError("Cannot open file \"" + fileName + "\".");
+}
+
 std::string ReadAll(std::istream& stream) {
     std::ostringstream buffer;
     buffer << stream.rdbuf();
@@ -95,8 +103,8 @@ void TMathInterpreter::SaveSymbolsToStream(std::ostream& stream) {
 }
 
 void TMathInterpreter::LoadSymbolsFromFile(const std::string& fileName) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) throw EFileError("Cannot open file \"" + fileName + "\".");
+    std::ifstream file;
+    OpenForReading(file, fileName);
     const std::string text = ReadAll(file);
     ClearSymbols();
     LoadSymbolsText(text);
@@ -111,8 +119,8 @@ void TMathInterpreter::SaveSymbolsToFile(const std::string& fileName) {
 }
 
 Variant TMathInterpreter::ExecuteFromFile(const std::string& fileName, TStrings* errors) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) throw EFileError("Cannot open file \"" + fileName + "\".");
+    std::ifstream file;
+    OpenForReading(file, fileName);
     return ExecuteFromStream(file, errors);
 }
 

@@ -205,6 +205,8 @@ char CurrentDumpEscape() { return dumpEscape; }
 
 std::string TMItem::QuotedVar(const Variant& value) {
     if (value.IsReal()) return FormatRealExact(value.AsReal());
+    // No literal spells the smallest integer, but this expression reads back as it.
+    if (value.IsInteger() && value.AsInteger() == INT32_MIN) return "(-2147483647-1)";
     if (value.VarType() != varString) return VarToStr(value);
     const std::string& text = value.AsString();
     if (dumpEscape == '\0') return QuotedStr(text);

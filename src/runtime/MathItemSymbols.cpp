@@ -117,7 +117,10 @@ static void NotifySymbolGone(TMSymbol* symbol, bool isParam) {
             params->Func->Expression()->Unwire(symbol);
         return;
     }
-    for (TMFunction* f : BodiesInTableOrder(list, symbol->Identifier(), symbol->Identifier()))
+    // Unwiring raises nothing, so the order of the bodies does not matter.
+    std::vector<TMFunction*> bodies = list->BodiesMentioning(symbol->Identifier());
+    for (TMFunction* f : list->BodiesMentioning("")) bodies.push_back(f);
+    for (TMFunction* f : bodies)
         if (f != symbol && f->Expression() != nullptr) f->Expression()->Unwire(symbol);
     if (list->Interpreter != nullptr && list == &list->Interpreter->Symbols())
         list->Interpreter->SymbolRemoved(symbol);
@@ -171,13 +174,15 @@ Variant TMFunction::GetValue() {
     ZORVEX_ASSERT(List != nullptr && List->Interpreter != nullptr, kUnit);
     ZORVEX_ASSERT(expression_ != nullptr, kUnit);
     TMathInterpreter* interp = List->Interpreter;
+    const bool outermost = interp->FunctionNestingLevel == 0;
+    const std::string suffix = outermost ? " Most outer function: \"" + identifier_ + "\"." : std::string();
     if (interp->FunctionNestingLevel >= interp->MaxFunctionNesting())
         throw Exception("TMFunction.GetValue() Function nesting level too deep (function: \"" + identifier_ +
-                        "\", position: " + Str(ParsePosition) + ").");
+                        "\", position: " + Str(ParsePosition) + ")." + suffix);
     if (interp->StackLow())
         throw Exception("TMFunction.GetValue() Not enough stack space for function nesting level " +
                         std::to_string(interp->FunctionNestingLevel + 1) + " (function: \"" + identifier_ +
-                        "\", position: " + Str(ParsePosition) + ").");
+                        "\", position: " + Str(ParsePosition) + ")." + suffix);
     ++interp->FunctionNestingLevel;
     try {
         Variant result = expression_->GetValue();

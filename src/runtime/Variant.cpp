@@ -1,5 +1,5 @@
 // The dynamically typed value: kinds, conversions, operators and text forms.
-// The contract is decisions.md section 2 ("Values").
+// The value type: kinds, arithmetic, comparison, conversions and text forms.
 #include "zorvex/Variant.h"
 
 #include <bit>
@@ -100,7 +100,7 @@ std::int64_t LeadingMagnitude(const char* intStart, std::size_t intDigits, const
     return std::numeric_limits<std::int64_t>::min() / 2;
 }
 
-// The numeric text rule (decisions.md section 2).
+// The numeric text rule shared by conversions and number literals.
 bool ParseNumber(std::string_view text, Num& out) {
     const char* p = text.data();
     const char* end = p + text.size();
