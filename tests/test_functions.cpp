@@ -7,50 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
 #include "zorvex/MathItem.h"
 #include "zorvex/Variant.h"
 
 using namespace zorvex;
+using zorvex::testing::ErrorOf;
+using zorvex::testing::Show;
 
 namespace {
 
-std::string Show(const Variant& v) {
-    switch (v.Kind()) {
-        case VarKind::Empty: return "<Empty>";
-        case VarKind::Null: return "<Null>";
-        case VarKind::String: return "'" + v.AsString() + "'";
-        case VarKind::Array: return "<Array>";
-        default: return VarToStr(v) + (v.IsReal() ? " (real)" : "");
-    }
-}
 
-#define EXPECT_VALUE(expr, expected)                                                          \
-    do {                                                                                      \
-        const Variant actual_ = (expr);                                                       \
-        const Variant expected_ = (expected);                                                 \
-        EXPECT_TRUE(actual_.SameAs(expected_)) << Show(actual_) << " vs " << Show(expected_); \
-    } while (0)
 
-#define EXPECT_ERROR(stmt, message)                                                  \
-    do {                                                                             \
-        try {                                                                        \
-            stmt;                                                                    \
-            ADD_FAILURE() << "no exception; expected: " << (message);                \
-        } catch (const zorvex::Exception& e_) {                                      \
-            EXPECT_EQ(e_.Message(), std::string(message));                           \
-        }                                                                            \
-    } while (0)
 
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "<no exception>";
-}
 
 bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), std::string::npos, tail) == 0;

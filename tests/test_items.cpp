@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
 #include "zorvex/MathIntrinsic.h"
@@ -17,23 +18,11 @@
 #include "zorvex/Variant.h"
 
 using namespace zorvex;
+using zorvex::testing::ErrorOf;
+using zorvex::testing::Show;
 
 namespace {
 
-// Message of the zorvex::Exception raised by `f`; assertion failures are marked.
-template <typename F>
-std::string ErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const EAssertionFailed& e) {
-        return std::string("<assertion> ") + e.what();
-    } catch (const Exception& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return std::string("<std::exception> ") + e.what();
-    }
-    return "<no exception>";
-}
 
 template <typename F>
 void ExpectAssertion(F&& f, const char* unit) {

@@ -9,28 +9,18 @@
 #include <vector>
 
 #include "zorvex/Component.h"
+#include "TestSupport.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
 #include "zorvex/MathItem.h"
 #include "zorvex/Variant.h"
 
 using namespace zorvex;
+using zorvex::testing::ErrorOf;
+using zorvex::testing::Show;
 
 namespace {
 
-template <typename F>
-std::string ErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const EAssertionFailed& e) {
-        return std::string("<assertion> ") + e.what();
-    } catch (const Exception& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return std::string("<std::exception> ") + e.what();
-    }
-    return "<no exception>";
-}
 
 class Tree : public ::testing::Test {
 protected:

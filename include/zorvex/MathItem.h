@@ -378,7 +378,15 @@ public:
     TMSymbols* List = nullptr;
     bool UpdateReferences = false;
 
+    // Variables and parameters: the value is read and written directly on
+    // hot paths, without a virtual call.
+    bool IsValueHolder() const { return valueHolder_; }
+    // A variable of the table (TMVar or a class derived from it).
+    bool IsVariable() const { return variable_; }
+
 protected:
+    bool valueHolder_ = false;
+    bool variable_ = false;
     // Offers this symbol to every function body of the list that can refer to
     // `name` (and, on a rename, to the old name).
     void OfferToBodies(const std::string& name, const std::string& oldIdentifier);
@@ -402,12 +410,14 @@ protected:
 
 class ZORVEX_API TMVar : public TMCustomVar {
 public:
+    TMVar() { valueHolder_ = variable_ = true; }
     ZORVEX_CLASS(TMVar)
     std::string Dump(TDumpFormat format) const override;
 };
 
 class ZORVEX_API TMParam : public TMCustomVar {
 public:
+    TMParam() { valueHolder_ = true; }
     ZORVEX_CLASS(TMParam)
 };
 
@@ -464,8 +474,15 @@ public:
 class ZORVEX_API TMVarRef : public TMSymbolRef {
 public:
     ZORVEX_CLASS(TMVarRef)
-    Variant GetValue() override;
+    Variant GetValue() override {
+        if (SymbolReference != nullptr && SymbolReference->IsValueHolder())
+            return static_cast<TMCustomVar*>(SymbolReference)->ValueRef();
+        return GetValueSlow();
+    }
     void Rewire(TMSymbol* symbol) override;
+
+private:
+    Variant GetValueSlow();
 };
 
 class ZORVEX_API TMParamExpression : public TMExpression {

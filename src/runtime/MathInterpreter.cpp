@@ -315,11 +315,9 @@ int TMathInterpreter::GetVariableHandles(const std::string& name) {
 }
 
 static TMVar* VariableAt(TMSymbols& symbols, int handle) {
-    TMItem* item = symbols.Get(handle);
-    if (item != nullptr && typeid(*item) == typeid(TMVar)) return static_cast<TMVar*>(item);
-    auto* var = dynamic_cast<TMVar*>(item);
-    if (var == nullptr) throw EInvalidCast("Invalid class typecast");
-    return var;
+    auto* symbol = static_cast<TMSymbol*>(symbols.Get(handle));
+    if (symbol == nullptr || !symbol->IsVariable()) throw EInvalidCast("Invalid class typecast");
+    return static_cast<TMVar*>(symbol);
 }
 
 Variant TMathInterpreter::GetVariablesByHandle(int handle) { return VariableAt(symbols_, handle)->GetValue(); }

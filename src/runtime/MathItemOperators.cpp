@@ -130,7 +130,7 @@ std::string TMBinaryOperator::Dump(TDumpFormat format) const {
 // ---------------------------------------------------------------- evaluation
 
 Variant TMUnaryMinus::GetValue() {
-    CheckOperatorCount();
+    if (Operands.Count() != 1) CheckOperatorCount();
     return VarNeg(Op(0)->GetValue());
 }
 
@@ -143,9 +143,10 @@ Variant TMNot::GetValue() {
 }
 
 // Left operand is evaluated completely before the right one.
-#define ZORVEX_EVAL_BINARY(Name, Check, Expr)    \
-    Variant Name::GetValue() {                   \
-        if (Check) CheckOperatorCount();         \
+// The count is checked only when it is off: the check raises then.
+#define ZORVEX_EVAL_BINARY(Name, Check, Expr)                  \
+    Variant Name::GetValue() {                                 \
+        if (Check && Operands.Count() != 2) CheckOperatorCount(); \
         Variant l = Op(0)->GetValue();           \
         Variant r = Op(1)->GetValue();           \
         return Expr;                             \
@@ -172,7 +173,7 @@ ZORVEX_EVAL_BINARY(TMNotEqual, false, Variant(VarCmp(l, r) != 0))
 #undef ZORVEX_EVAL_BINARY
 
 Variant TMPower::GetValue() {
-    CheckOperatorCount();
+    if (Operands.Count() != 2) CheckOperatorCount();
     double base = VarToReal(Op(0)->GetValue());
     double exponent = VarToReal(Op(1)->GetValue());
     return Variant(Power(base, exponent));

@@ -260,7 +260,7 @@ void TMVarRef::Rewire(TMSymbol* symbol) {
     TMReference::Rewire(symbol);
 }
 
-Variant TMVarRef::GetValue() {
+Variant TMVarRef::GetValueSlow() {
     if (SymbolReference != nullptr) return SymbolReference->GetValue();
     Variant result;
     ZORVEX_ASSERT(Interpreter != nullptr, kUnit);
