@@ -80,12 +80,16 @@ public:
     Variant ExecutePreparedExpression(int handle);
     void FreePreparedExpression(int handle);
     void ClearPreparedExpressions();
-    bool IsValidPreparedExpression(int handle) const;
+    bool IsValidPreparedExpression(int handle) const {
+        return handle >= 0 && handle < prepared_.Count() && prepared_.At(handle) != nullptr;
+    }
     int GetVariableHandles(const std::string& name);
     Variant GetVariables(const std::string& name);
     void SetVariables(const std::string& name, const Variant& value);
-    Variant GetVariablesByHandle(int handle);
-    void SetVariablesByHandle(int handle, const Variant& value);
+    // One indexed access each; a handle outside the table raises the list
+    // index error, a handle of a symbol that is no variable the cast error.
+    Variant GetVariablesByHandle(int handle) { return VariableAt(handle)->GetValue(); }
+    void SetVariablesByHandle(int handle, const Variant& value) { VariableAt(handle)->SetValue(value); }
 
     // ---- persistence
     std::string DumpStreamable() const;
@@ -154,6 +158,12 @@ public:
     };
 
 private:
+    TMVar* VariableAt(int handle) {
+        auto* symbol = static_cast<TMSymbol*>(symbols_.Get(handle));
+        if (symbol == nullptr || !symbol->IsVariable()) NotAVariable();
+        return static_cast<TMVar*>(symbol);
+    }
+    [[noreturn]] static void NotAVariable();
     void ParseNumber(const std::string& text, std::size_t& p, TMItems& items);
     std::string ParseString(const std::string& text, std::size_t& p) const;
     TMValue* BuildTree(const std::string& text);

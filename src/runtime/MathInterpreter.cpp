@@ -279,9 +279,6 @@ int TMathInterpreter::PrepareExpression(const std::string& text) {
     return slot;
 }
 
-bool TMathInterpreter::IsValidPreparedExpression(int handle) const {
-    return handle >= 0 && handle < prepared_.Count() && prepared_.At(handle) != nullptr;
-}
 
 Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
     if (!IsValidPreparedExpression(handle))
@@ -314,17 +311,7 @@ int TMathInterpreter::GetVariableHandles(const std::string& name) {
     return index;
 }
 
-static TMVar* VariableAt(TMSymbols& symbols, int handle) {
-    auto* symbol = static_cast<TMSymbol*>(symbols.Get(handle));
-    if (symbol == nullptr || !symbol->IsVariable()) throw EInvalidCast("Invalid class typecast");
-    return static_cast<TMVar*>(symbol);
-}
-
-Variant TMathInterpreter::GetVariablesByHandle(int handle) { return VariableAt(symbols_, handle)->GetValue(); }
-
-void TMathInterpreter::SetVariablesByHandle(int handle, const Variant& value) {
-    VariableAt(symbols_, handle)->SetValue(value);
-}
+void TMathInterpreter::NotAVariable() { throw EInvalidCast("Invalid class typecast"); }
 
 Variant TMathInterpreter::GetVariables(const std::string& name) {
     return GetVariablesByHandle(GetVariableHandles(name));
