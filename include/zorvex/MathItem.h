@@ -46,6 +46,26 @@ constexpr int MaxTreeDepth = 2000;
 #define ZORVEX_CLASS(Name) \
     const char* ClassName() const override { return #Name; }
 
+// Kinds of item a class belongs to, set by the constructors, so that tree
+// building and evaluation test an item's kind without a cast check.
+enum TMItemKind : std::uint32_t {
+    ikExpression = 1u << 0,
+    ikOperator = 1u << 1,
+    ikReference = 1u << 2,
+    ikVarRef = 1u << 3,
+    ikFunctionCall = 1u << 4,
+    ikLiteral = 1u << 5,
+    ikLeftBracket = 1u << 6,
+    ikRightBracket = 1u << 7,
+    ikComma = 1u << 8,
+    ikDelete = 1u << 9,
+    ikUnaryMinus = 1u << 10,
+    ikSymbol = 1u << 11,
+    ikFunction = 1u << 12,
+    ikAssignSymbolic = 1u << 13,
+    ikParamExpression = 1u << 14,
+};
+
 // ---------------------------------------------------------------- lists
 
 // Ordered list of item pointers; never frees its entries except through
@@ -71,6 +91,7 @@ public:
     void Clear();
     TMItem* Last() const;  // null when empty
     int IndexOf(const TMItem* item) const;
+    void Reserve(int count) { items_.reserve(static_cast<std::size_t>(count > 0 ? count : 0)); }
 
     std::string Dump(const std::string& separator, TDumpFormat format) const;
     void FreeAndClear();
@@ -151,10 +172,21 @@ public:
     static std::string DumpList(const TMItems& items, TDumpFormat format);
     static std::string QuotedVar(const Variant& value);
 
+    bool Is(TMItemKind kind) const { return (kinds_ & kind) != 0; }
+
     int ParsePosition = 0;
     // Height of the subtree rooted here (1 for a leaf); kept by tree building.
     int TreeDepth = 1;
+
+protected:
+    std::uint32_t kinds_ = 0;
 };
+
+// The item as T when it is of that kind, else null.
+template <class T>
+T* ItemAs(TMItem* item, TMItemKind kind) {
+    return item != nullptr && item->Is(kind) ? static_cast<T*>(item) : nullptr;
+}
 
 class ZORVEX_API TMValue : public TMItem {
 public:
@@ -165,6 +197,7 @@ public:
 
 class ZORVEX_API TMExpression : public TMValue {
 public:
+    TMExpression() { kinds_ |= ikExpression; }
     ZORVEX_CLASS(TMExpression)
     virtual void Rewire(TMSymbol* symbol) = 0;
     virtual void Unwire(TMSymbol* symbol) = 0;
@@ -178,8 +211,8 @@ public:
 
 class ZORVEX_API TMLiteral : public TMExpression {
 public:
-    TMLiteral() = default;
-    explicit TMLiteral(Variant value) : Value(std::move(value)) {}
+    TMLiteral() { kinds_ |= ikLiteral; }
+    explicit TMLiteral(Variant value) : Value(std::move(value)) { kinds_ |= ikLiteral; }
     ZORVEX_CLASS(TMLiteral)
     std::string Dump(TDumpFormat format) const override;
     void SetValue(const Variant& value) override { Value = value; }
@@ -195,7 +228,7 @@ public:
 
 class ZORVEX_API TMOperator : public TMExpression {
 public:
-    TMOperator() = default;
+    TMOperator() { kinds_ |= ikOperator; }
     ~TMOperator() override;
     ZORVEX_CLASS(TMOperator)
 
@@ -247,6 +280,7 @@ public:
 
 class ZORVEX_API TMUnaryMinus : public TMUnaryPrefixOperator {
 public:
+    TMUnaryMinus() { kinds_ |= ikUnaryMinus; }
     ZORVEX_CLASS(TMUnaryMinus)
     std::string DumpOperator() const override { return "-"; }
     Variant GetValue() override;
@@ -358,6 +392,7 @@ public:
 
 class ZORVEX_API TMAssignSymbolic : public TMAssign {
 public:
+    TMAssignSymbolic() { kinds_ |= ikAssignSymbolic; }
     ZORVEX_CLASS(TMAssignSymbolic)
     Variant GetValue() override { return Variant::Null(); }
     void PullOperands(TMItems& stack, TMSymbols* symbols) override;
@@ -367,7 +402,7 @@ public:
 
 class ZORVEX_API TMSymbol : public TMValue {
 public:
-    TMSymbol() = default;
+    TMSymbol() { kinds_ |= ikSymbol; }
     ~TMSymbol() override;
     ZORVEX_CLASS(TMSymbol)
     std::string Dump(TDumpFormat format) const override;
@@ -453,6 +488,7 @@ private:
 
 class ZORVEX_API TMReference : public TMExpression {
 public:
+    TMReference() { kinds_ |= ikReference; }
     ZORVEX_CLASS(TMReference)
     std::string Dump(TDumpFormat format) const override;
     void SetValue(const Variant& value) override;
@@ -473,6 +509,7 @@ public:
 
 class ZORVEX_API TMVarRef : public TMSymbolRef {
 public:
+    TMVarRef() { kinds_ |= ikVarRef; }
     ZORVEX_CLASS(TMVarRef)
     Variant GetValue() override {
         if (SymbolReference != nullptr && SymbolReference->IsValueHolder())
@@ -487,6 +524,7 @@ private:
 
 class ZORVEX_API TMParamExpression : public TMExpression {
 public:
+    TMParamExpression() { kinds_ |= ikParamExpression; }
     ~TMParamExpression() override;
     ZORVEX_CLASS(TMParamExpression)
     std::string Dump(TDumpFormat format) const override;
@@ -501,6 +539,7 @@ public:
 
 class ZORVEX_API TMFunctionCall : public TMSymbolRef {
 public:
+    TMFunctionCall() { kinds_ |= ikFunctionCall; }
     ~TMFunctionCall() override;
     ZORVEX_CLASS(TMFunctionCall)
     std::string Dump(TDumpFormat format) const override;
@@ -522,14 +561,17 @@ public:
 };
 class ZORVEX_API TMComma : public TMParseItem {
 public:
+    TMComma() { kinds_ |= ikComma; }
     ZORVEX_CLASS(TMComma)
 };
 class ZORVEX_API TMLeftBracket : public TMParseItem {
 public:
+    TMLeftBracket() { kinds_ |= ikLeftBracket; }
     ZORVEX_CLASS(TMLeftBracket)
 };
 class ZORVEX_API TMRightBracket : public TMParseItem {
 public:
+    TMRightBracket() { kinds_ |= ikRightBracket; }
     ZORVEX_CLASS(TMRightBracket)
 };
 class ZORVEX_API TMKeyword : public TMParseItem {
@@ -538,6 +580,7 @@ public:
 };
 class ZORVEX_API TMDelete : public TMKeyword {
 public:
+    TMDelete() { kinds_ |= ikDelete; }
     ZORVEX_CLASS(TMDelete)
 };
 class ZORVEX_API TMRename : public TMKeyword {

@@ -44,7 +44,7 @@ const StackBounds& Stack() {
     return bounds;
 }
 
-bool IsA(const TMItem* item, const std::type_info& type) { return item != nullptr && typeid(*item) == type; }
+bool IsA(const TMItem* item, TMItemKind kind) { return item != nullptr && item->Is(kind); }
 
 }  // namespace
 
@@ -122,11 +122,11 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
     auto pullDownTo = [&](TOperatorPriority priority, TOperatorAssociativity associativity) {
         while (!stack.Empty()) {
             TMItem* top = stack.Last();
-            if (IsA(top, typeid(TMVarRef)) || IsA(top, typeid(TMLiteral))) {
+            if (IsA(top, ikVarRef) || IsA(top, ikLiteral)) {
                 pull();
                 continue;
             }
-            auto* op = dynamic_cast<TMOperator*>(top);
+            auto* op = ItemAs<TMOperator>(top, ikOperator);
             if (op == nullptr) return;
             if (associativity == oaLeftToRight ? op->Priority() <= priority : op->Priority() < priority)
                 pull();
@@ -140,18 +140,18 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
             std::unique_ptr<TMItem> item(items.At(i));
             items.Put(i, nullptr);
             if (!item) continue;
-            const bool isCall = IsA(item.get(), typeid(TMFunctionCall));
-            if (IsA(item.get(), typeid(TMLeftBracket))) {
+            const bool isCall = IsA(item.get(), ikFunctionCall);
+            if (IsA(item.get(), ikLeftBracket)) {
                 if (previousWasCall)
                     output.Add(item.release());
                 else
                     stack.Add(item.release());
-            } else if (IsA(item.get(), typeid(TMVarRef)) || IsA(item.get(), typeid(TMLiteral))) {
+            } else if (IsA(item.get(), ikVarRef) || IsA(item.get(), ikLiteral)) {
                 stack.Add(item.release());
             } else if (isCall) {
                 pullDownTo(opSuper, oaLeftToRight);
                 stack.Add(item.release());
-            } else if (IsA(item.get(), typeid(TMComma))) {
+            } else if (IsA(item.get(), ikComma)) {
                 const int position = item->ParsePosition;
                 item.reset();
                 for (;;) {
@@ -159,10 +159,10 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
                         throw Exception("TMathInterpreter.RPN() Comma outside parameter list, position: " +
                                         Str(position) + ".");
                     TMItem* top = stack.Last();
-                    if (IsA(top, typeid(TMLeftBracket)) || IsA(top, typeid(TMFunctionCall))) break;
+                    if (IsA(top, ikLeftBracket) || IsA(top, ikFunctionCall)) break;
                     pull();
                 }
-            } else if (IsA(item.get(), typeid(TMRightBracket))) {
+            } else if (IsA(item.get(), ikRightBracket)) {
                 const int position = item->ParsePosition;
                 item.reset();
                 for (;;) {
@@ -170,17 +170,17 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
                         throw Exception("TMathInterpreter.RPN() Unclosed right bracket, position: " + Str(position) +
                                         ".");
                     TMItem* top = stack.Last();
-                    if (IsA(top, typeid(TMLeftBracket))) {
+                    if (IsA(top, ikLeftBracket)) {
                         delete stack.Pop();
                         break;
                     }
-                    if (IsA(top, typeid(TMFunctionCall))) {
+                    if (IsA(top, ikFunctionCall)) {
                         pull();
                         break;
                     }
                     pull();
                 }
-            } else if (auto* op = dynamic_cast<TMOperator*>(item.get())) {
+            } else if (auto* op = ItemAs<TMOperator>(item.get(), ikOperator)) {
                 pullDownTo(op->Priority(), op->Associativity());
                 stack.Add(item.release());
             } else {
@@ -193,7 +193,7 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
         }
         while (!stack.Empty()) {
             TMItem* top = stack.Last();
-            if (IsA(top, typeid(TMLeftBracket)))
+            if (IsA(top, ikLeftBracket))
                 throw Exception("TMathInterpreter.RPN() Unclosed left bracket on position: " +
                                 Str(top->ParsePosition) + ".");
             pull();
@@ -228,7 +228,7 @@ void TMathInterpreter::RewireReferences() {
 }
 
 void TMathInterpreter::ProcessExpressionKeywords(TMItems& items) {
-    if (items.Empty() || !IsA(items.At(0), typeid(TMDelete))) return;
+    if (items.Empty() || !IsA(items.At(0), ikDelete)) return;
     for (int i = 1; i < items.Count(); ++i) {
         TMItem* item = items.At(i);
         if (auto* ref = dynamic_cast<TMVarRef*>(item)) {
@@ -242,8 +242,8 @@ void TMathInterpreter::ProcessExpressionKeywords(TMItems& items) {
             symbols_.Delete(index);
             // Its destructor unbinds the function bodies and the prepared trees.
             delete symbol;
-        } else if (IsA(item, typeid(TMComma))) {
-            if (!IsA(items.At(i - 1), typeid(TMVarRef)))
+        } else if (IsA(item, ikComma)) {
+            if (!IsA(items.At(i - 1), ikVarRef))
                 throw Exception(
                     "TMathInterpreter.ProcessExpressionKeywords() Reference must exist left of comma on position: " +
                     Str(item->ParsePosition) + ".");
@@ -252,7 +252,7 @@ void TMathInterpreter::ProcessExpressionKeywords(TMItems& items) {
                     "TMathInterpreter.ProcessExpressionKeywords() End of expression encountered after comma on "
                     "position: " +
                     Str(item->ParsePosition) + ".");
-            if (IsA(items.At(i + 1), typeid(TMComma)))
+            if (IsA(items.At(i + 1), ikComma))
                 throw Exception("TMathInterpreter.ProcessExpressionKeywords() Duplicated comma on position: " +
                                 Str(items.At(i + 1)->ParsePosition) + ".");
         } else {

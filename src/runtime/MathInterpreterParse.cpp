@@ -79,7 +79,7 @@ void TMathInterpreter::ParseExpression(const std::string& text, TMItems& items) 
                 break;
             }
             case '(':
-                if (auto* ref = dynamic_cast<TMVarRef*>(items.Last())) {
+                if (auto* ref = ItemAs<TMVarRef>(items.Last(), ikVarRef)) {
                     auto call = std::make_unique<TMFunctionCall>();
                     call->ParsePosition = ref->ParsePosition;
                     call->ReferencedSymbolName = ref->ReferencedSymbolName;
@@ -95,8 +95,7 @@ void TMathInterpreter::ParseExpression(const std::string& text, TMItems& items) 
             case ',': Append<TMComma>(items, s + 1); ++p; break;
             case '-': {
                 TMItem* last = items.Last();
-                if (last == nullptr || dynamic_cast<TMOperator*>(last) || dynamic_cast<TMLeftBracket*>(last) ||
-                    dynamic_cast<TMComma*>(last))
+                if (last == nullptr || last->Is(static_cast<TMItemKind>(ikOperator | ikLeftBracket | ikComma)))
                     Append<TMUnaryMinus>(items, s + 1);
                 else
                     Append<TMMinus>(items, s + 1);
@@ -168,7 +167,7 @@ void TMathInterpreter::ParseNumber(const std::string& text, std::size_t& p, TMIt
     const std::size_t n = text.size();
     const std::size_t s = p;
     bool negative = false;
-    while (auto* minus = dynamic_cast<TMUnaryMinus*>(items.Last())) {
+    while (auto* minus = ItemAs<TMUnaryMinus>(items.Last(), ikUnaryMinus)) {
         items.Delete(items.Count() - 1);
         delete minus;
         negative = !negative;

@@ -69,13 +69,14 @@ std::string TMItems::Dump(const std::string& separator, TDumpFormat format) cons
 }
 
 void TMItems::FreeAndClear() {
+    if (items_.empty()) return;
+    ListChanged();  // lookups while the entries die must not trust an index
     for (std::size_t i = 0; i < items_.size(); ++i) {
         if (items_[i] != nullptr) {
             TMItem* item = items_[i];
             delete item;
             // The destructor may have notified lists; the slot is still ours.
             if (i < items_.size()) items_[i] = nullptr;
-            ListChanged();
         }
     }
     Clear();
@@ -98,10 +99,10 @@ void TMItems::Reverse() {
 void TMItems::PullFromStack1(TMItems& source, TMSymbols* symbols) {
     ZORVEX_ASSERT(!source.Empty(), "Source/MathItem");
     std::unique_ptr<TMItem> item(source.Pop());
-    if (auto* op = dynamic_cast<TMOperator*>(item.get()))
-        op->PullOperands(*this, symbols);
-    else if (auto* call = dynamic_cast<TMFunctionCall*>(item.get()))
-        call->PullParamExpressions(*this, symbols);
+    if (item->Is(ikOperator))
+        static_cast<TMOperator*>(item.get())->PullOperands(*this, symbols);
+    else if (item->Is(ikFunctionCall))
+        static_cast<TMFunctionCall*>(item.get())->PullParamExpressions(*this, symbols);
     Add(item.get());
     item.release();
 }
@@ -272,7 +273,7 @@ void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* sha
         if (index < 0) continue;
         auto* symbol = static_cast<TMSymbol*>(symbols->Get(index));
         if (shadow != nullptr && shadow->ParamExists(symbol->Identifier())) continue;
-        if (dynamic_cast<TMVarRef*>(ref) != nullptr) {
+        if (ref->Is(ikVarRef)) {
             if (!IsVarRefTarget(symbol)) continue;
             if (IsFunctionWithParameters(symbol) && (failIndex < 0 || index < failIndex)) {
                 failIndex = index;

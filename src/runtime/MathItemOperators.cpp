@@ -54,7 +54,7 @@ void TMOperator::SetOperands(TMExpressions* operands) {
     ZORVEX_ASSERT(operands != nullptr, kUnit);
     for (int i = 0; i < operands->Count(); ++i) {
         TMItem* item = operands->Get(i);
-        if (item != nullptr && dynamic_cast<TMExpression*>(item) == nullptr) throw EInvalidCast("Invalid class typecast");
+        if (item != nullptr && !item->Is(ikExpression)) throw EInvalidCast("Invalid class typecast");
     }
     Operands.Clear();
     for (int i = 0; i < operands->Count(); ++i) Operands.Add(operands->Get(i));
@@ -75,9 +75,10 @@ void TMOperator::UpdateDepth() {
 void TMOperator::PullOperands(TMItems& stack, TMSymbols*) {
     Operands.FreeAndClear();
     const int n = NumberOfOperands();
+    Operands.Reserve(n);
     int found = 0;
     for (int k = 0; k < n; ++k) {
-        if (stack.Empty() || dynamic_cast<TMExpression*>(stack.Last()) == nullptr)
+        if (stack.Empty() || !stack.Last()->Is(ikExpression))
             throw Exception("TMOperator.PullOperands() " + Str(n) + " operand(s) expected, but only " + Str(found) +
                             " found. Position: " + Str(ParsePosition) + ".");
         Operands.Add(stack.Pop());
@@ -104,7 +105,7 @@ std::string TMOperator::DumpOperand(int index, TDumpFormat format) const {
     TMItem* operand = Operands.At(index);
     if (operand == nullptr) return "Null";
     bool parenthesise = false;
-    if (auto* op = dynamic_cast<TMOperator*>(operand)) {
+    if (auto* op = ItemAs<TMOperator>(operand, ikOperator)) {
         const int p = op->Priority(), q = Priority();
         if (p > q)
             parenthesise = true;
@@ -192,7 +193,7 @@ void TMAssignValue::PullOperands(TMItems& stack, TMSymbols* symbols) {
 
 Variant TMAssignValue::GetValue() {
     TMExpression* leftExpression = GetOperandExpressions(0);
-    auto* left = dynamic_cast<TMVarRef*>(leftExpression);
+    auto* left = ItemAs<TMVarRef>(leftExpression, ikVarRef);
     if (left == nullptr)
         throw Exception("TMAssignValue.PullOperands() Left operand (position: " +
                         Str(leftExpression ? leftExpression->ParsePosition : 0) +
@@ -205,11 +206,11 @@ Variant TMAssignValue::GetValue() {
     TMSymbols& table = interp->Symbols();
     // A binding to a table variable always names the symbol the lookup finds.
     TMSymbol* symbol = left->SymbolReference;
-    if (symbol == nullptr || symbol->List != &table || dynamic_cast<TMVar*>(symbol) == nullptr)
+    if (symbol == nullptr || symbol->List != &table || !symbol->IsVariable())
         symbol = table.FindSymbol(left->ReferencedSymbolName);
     TMSymbol* target = nullptr;
     if (symbol != nullptr) {
-        if (dynamic_cast<TMVar*>(symbol) == nullptr)
+        if (!symbol->IsVariable())
             throw Exception("TMAssignValue.PullOperands() Left operand (position: " + Str(left->ParsePosition) +
                             ") of value assignment (position: " + Str(ParsePosition) +
                             ") must reference to variable, not to\"" + symbol->ClassName() + "\".");

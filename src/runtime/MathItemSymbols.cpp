@@ -37,14 +37,10 @@ std::vector<TMFunction*> BodiesInTableOrder(const TMSymbols* list, const std::st
 }
 }  // namespace
 
-bool IsVarRefTarget(const TMSymbol* symbol) {
-    return dynamic_cast<const TMVar*>(symbol) || dynamic_cast<const TMParam*>(symbol) ||
-           dynamic_cast<const TMFunction*>(symbol);
-}
+bool IsVarRefTarget(const TMSymbol* symbol) { return symbol->IsValueHolder() || symbol->Is(ikFunction); }
 
 bool IsFunctionWithParameters(const TMSymbol* symbol) {
-    auto* f = dynamic_cast<const TMFunction*>(symbol);
-    return f != nullptr && f->Parameters().Count() > 0;
+    return symbol->Is(ikFunction) && static_cast<const TMFunction*>(symbol)->Parameters().Count() > 0;
 }
 
 // ---------------------------------------------------------------- TMSymbol
@@ -138,7 +134,10 @@ std::string TMVar::Dump(TDumpFormat format) const {
 
 // ---------------------------------------------------------------- functions
 
-TMFunction::TMFunction() { parameters_.Func = this; }
+TMFunction::TMFunction() {
+    kinds_ |= ikFunction;
+    parameters_.Func = this;
+}
 
 TMFunction::~TMFunction() {
     parameters_.FreeAndClear();
@@ -346,7 +345,7 @@ void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols*) {
     for (;;) {
         ZORVEX_ASSERT(!stack.Empty(), kUnit);
         TMItem* top = stack.Pop();
-        if (auto* e = dynamic_cast<TMExpression*>(top)) {
+        if (auto* e = ItemAs<TMExpression>(top, ikExpression)) {
             auto wrapper = std::make_unique<TMParamExpression>();
             wrapper->ParsePosition = e->ParsePosition;
             wrapper->Expression = e;
@@ -355,7 +354,7 @@ void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols*) {
             ParamExpressions.Add(wrapper.release());
             continue;
         }
-        if (dynamic_cast<TMLeftBracket*>(top) != nullptr) {
+        if (top->Is(ikLeftBracket)) {
             delete top;
             break;
         }
@@ -378,7 +377,7 @@ Variant TMFunctionCall::GetValue() {
     const int n = ParamExpressions.Count();
     if (SymbolReference != nullptr) {
         ZORVEX_ASSERT(!Trim(ReferencedSymbolName).empty(), kUnit);
-        auto* function = dynamic_cast<TMFunction*>(SymbolReference);
+        auto* function = ItemAs<TMFunction>(SymbolReference, ikFunction);
         if (function == nullptr) throw EInvalidCast("Invalid class typecast");
         ZORVEX_ASSERT(function->IsEqualIdentifier(ReferencedSymbolName), kUnit);
         TMParams& params = function->Parameters();
