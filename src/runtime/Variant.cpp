@@ -290,14 +290,23 @@ inline Variant IntDivide(std::int32_t x, std::int32_t y) {
     }
 }
 
-template <IntDiv op>
-[[gnu::noinline]] Variant IntDivSlow(const Variant& a, const Variant& b) {
-    if (a.IsNull() || b.IsNull()) return Variant::Null();
+// The operand rule of div, mod, and, or, xor, shl and shr past their fast
+// paths: Null gives Null (false here), a Boolean or an Array raises, anything
+// else must convert to whole numbers within 32 bits.
+bool WholeOperands(const Variant& a, const Variant& b, std::int32_t& xi, std::int32_t& yi) {
+    if (a.IsNull() || b.IsNull()) return false;
     if (IsBoolOrArray(a) || IsBoolOrArray(b)) RaiseInvalidOp();
     const Num x = ToNum(a);
     const Num y = ToNum(b);
-    const std::int32_t xi = ToWhole32(x);
-    const std::int32_t yi = ToWhole32(y);
+    xi = ToWhole32(x);
+    yi = ToWhole32(y);
+    return true;
+}
+
+template <IntDiv op>
+[[gnu::noinline]] Variant IntDivSlow(const Variant& a, const Variant& b) {
+    std::int32_t xi, yi;
+    if (!WholeOperands(a, b, xi, yi)) return Variant::Null();
     return IntDivide<op>(xi, yi);
 }
 
@@ -322,11 +331,8 @@ template <Logic op>
         else if constexpr (op == Logic::Or) return Variant(x || y);
         else return Variant(x != y);
     }
-    if (IsBoolOrArray(a) || IsBoolOrArray(b)) RaiseInvalidOp();
-    const Num x = ToNum(a);
-    const Num y = ToNum(b);
-    const std::int32_t xi = ToWhole32(x);
-    const std::int32_t yi = ToWhole32(y);
+    std::int32_t xi, yi;
+    WholeOperands(a, b, xi, yi);
     return Variant(static_cast<int>(Bitwise<op>(xi, yi)));
 }
 
@@ -347,12 +353,8 @@ inline std::int32_t ShiftRight(std::int32_t a, std::int32_t count) noexcept {
 
 template <bool left>
 [[gnu::noinline]] Variant ShiftSlow(const Variant& a, const Variant& b) {
-    if (a.IsNull() || b.IsNull()) return Variant::Null();
-    if (IsBoolOrArray(a) || IsBoolOrArray(b)) RaiseInvalidOp();
-    const Num x = ToNum(a);
-    const Num y = ToNum(b);
-    const std::int32_t xi = ToWhole32(x);
-    const std::int32_t yi = ToWhole32(y);
+    std::int32_t xi, yi;
+    if (!WholeOperands(a, b, xi, yi)) return Variant::Null();
     return Variant(static_cast<int>(left ? ShiftLeft(xi, yi) : ShiftRight(xi, yi)));
 }
 
