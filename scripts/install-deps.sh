@@ -3,7 +3,7 @@
 # machine that has them all is done at once.
 set -euo pipefail
 
-PACKAGES="build-essential cmake g++ libgtest-dev libgmock-dev libbenchmark-dev libmuparser-dev pkg-config"
+PACKAGES="build-essential cmake g++ libgtest-dev libgmock-dev libbenchmark-dev libedit-dev libmuparser-dev pkg-config"
 
 missing=()
 for package in $PACKAGES; do

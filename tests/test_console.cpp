@@ -4,9 +4,13 @@
 #include <poll.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -135,6 +139,139 @@ Result RunConsole(const std::vector<std::string>& args, const std::string& input
     return r;
 }
 
+// The console on a pseudo-terminal of its own (all three streams, and its
+// controlling terminal, so Ctrl-C raises a signal), driven key by key.
+class TerminalSession {
+public:
+    // `home` empty: HOME is unset.
+    explicit TerminalSession(const std::string& home) {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
+            return;
+        }
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = 80;
+        ioctl(master_, TIOCSWINSZ, &size);
+        std::string slave = ptsname(master_);
+
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            std::string var = *e;
+            for (const char* drop : {"HOME=", "TERM=", "EDITRC="})
+                if (var.rfind(drop, 0) == 0) var.clear();
+            if (!var.empty()) env.push_back(var);
+        }
+        env.push_back("TERM=xterm");
+        if (!home.empty()) env.push_back("HOME=" + home);
+        std::vector<char*> envp;
+        for (std::string& v : env) envp.push_back(v.data());
+        envp.push_back(nullptr);
+
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addclose(&actions, master_);
+        posix_spawn_file_actions_addopen(&actions, 0, slave.c_str(), O_RDWR, 0);
+        posix_spawn_file_actions_adddup2(&actions, 0, 1);
+        posix_spawn_file_actions_adddup2(&actions, 0, 2);
+        std::string path = ConsolePath();
+        char* argv[] = {path.data(), nullptr};
+        int rc = posix_spawn(&pid_, path.c_str(), &actions, &attr, argv, envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attr);
+        if (rc != 0) {
+            ADD_FAILURE() << "cannot start " << path << ": " << std::strerror(rc);
+            pid_ = -1;
+        }
+    }
+
+    ~TerminalSession() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (master_ >= 0) close(master_);
+    }
+
+    // Waits for `text` in the output after what earlier calls matched.
+    bool Expect(const std::string& text) {
+        for (;;) {
+            std::size_t at = output_.find(text, matched_);
+            if (at != std::string::npos) {
+                matched_ = at + text.size();
+                return true;
+            }
+            if (!ReadSome()) {
+                ADD_FAILURE() << "no " << ::testing::PrintToString(text) << " in "
+                              << ::testing::PrintToString(output_.substr(matched_));
+                return false;
+            }
+        }
+    }
+
+    void Type(const std::string& keys) {
+        if (master_ >= 0) EXPECT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+
+    // Waits for the prompt and for the terminal to be read key by key: the
+    // editor switches modes only after showing the prompt, and a key typed
+    // before would meet the kernel's line editing instead.
+    bool Prompt() {
+        if (!Expect("zorvex> ")) return false;
+        for (int i = 0; i < 10000; ++i) {
+            termios mode{};
+            if (master_ >= 0 && tcgetattr(master_, &mode) == 0 && !(mode.c_lflag & ICANON)) return true;
+            usleep(1000);
+        }
+        ADD_FAILURE() << "the terminal stays in line mode";
+        return false;
+    }
+
+    // Waits for the console to end; its exit status, or -1.
+    int Finish() {
+        while (ReadSome()) {
+        }
+        int status = 0;
+        if (pid_ <= 0) return -1;
+        for (int i = 0; i < 1000; ++i) {
+            pid_t done = waitpid(pid_, &status, WNOHANG);
+            if (done == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            usleep(10000);
+        }
+        return -1;
+    }
+
+    const std::string& Output() const { return output_; }
+
+private:
+    // False once the terminal is closed or nothing came for a while.
+    bool ReadSome() {
+        if (master_ < 0) return false;
+        pollfd p{master_, POLLIN, 0};
+        int ready = poll(&p, 1, 10000);
+        if (ready < 0 && errno == EINTR) return true;
+        if (ready <= 0) return false;
+        char buf[4096];
+        ssize_t n = read(master_, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) return true;
+        if (n <= 0) return false;  // EIO: the console closed the terminal
+        output_.append(buf, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    int master_ = -1;
+    pid_t pid_ = -1;
+    std::string output_;
+    std::size_t matched_ = 0;
+};
+
 std::string Lines(std::initializer_list<const char*> lines) {
     std::string s;
     for (const char* l : lines) s += std::string(l) + "\n";
@@ -234,9 +371,71 @@ TEST_F(ConsoleTest, WithoutSourcesEachInputLineIsOneText) {
 }
 
 TEST_F(ConsoleTest, TerminalGetsPromptAndNoLinesForNull) {
+    // Output to a pipe: the plain prompt, no line editing.
     Result r = RunConsole({}, "2 * 3\nf := 1\n", true);
     EXPECT_EQ(r.out, "zorvex> 6\nzorvex> zorvex> \n");
     EXPECT_EQ(r.status, 0);
+}
+
+// Built without libedit, the console has no line editing to try.
+bool HasLineEditing() {
+    std::ifstream f(ConsolePath(), std::ios::binary);
+    std::string binary((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return binary.find("libedit.so") != std::string::npos;
+}
+
+constexpr char kUp[] = "\033[A";
+constexpr char kLeft[] = "\033[D";
+
+TEST_F(ConsoleTest, TerminalEditsLinesAndKeepsHistoryAcrossSessions) {
+    if (!HasLineEditing()) GTEST_SKIP() << "console built without line editing";
+    {
+        TerminalSession s(dir_.string());
+        ASSERT_TRUE(s.Prompt());
+        s.Type("6 * 7\r");
+        ASSERT_TRUE(s.Expect("\n42\r\n"));
+        ASSERT_TRUE(s.Prompt());
+        s.Type(std::string(kUp) + "\r");  // the same line again
+        ASSERT_TRUE(s.Expect("\n42\r\n"));
+        ASSERT_TRUE(s.Prompt());
+        s.Type(std::string("12*3") + kLeft + "\x7f+\r");  // 12*3 becomes 12+3
+        ASSERT_TRUE(s.Expect("\n15\r\n"));
+        ASSERT_TRUE(s.Prompt());
+        s.Type("1 + (");
+        ASSERT_TRUE(s.Expect("("));
+        s.Type("\x03");  // Ctrl-C drops the line, not the console
+        ASSERT_TRUE(s.Prompt());
+        s.Type("  \r");
+        ASSERT_TRUE(s.Prompt());
+        s.Type("\x04");
+        EXPECT_EQ(s.Finish(), 0);
+        EXPECT_THAT(s.Output(), ::testing::Not(HasSubstr("error")));
+    }
+    // The typed line and the edited one; no repeat, blank or dropped line.
+    std::string saved = Slurp(Path(".zorvex_history"));
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 3) << saved;
+
+    TerminalSession again(dir_.string());
+    ASSERT_TRUE(again.Prompt());
+    again.Type(std::string(kUp) + "\r");
+    ASSERT_TRUE(again.Expect("\n15\r\n"));
+    ASSERT_TRUE(again.Prompt());
+    again.Type("(\r");
+    ASSERT_TRUE(again.Expect("error: "));
+    ASSERT_TRUE(again.Prompt());
+    again.Type("\x04");
+    EXPECT_EQ(again.Finish(), 1);
+}
+
+TEST_F(ConsoleTest, TerminalWorksWithoutHome) {
+    if (!HasLineEditing()) GTEST_SKIP() << "console built without line editing";
+    TerminalSession s("");
+    ASSERT_TRUE(s.Prompt());
+    s.Type("2 + 5\r");
+    ASSERT_TRUE(s.Expect("\n7\r\n"));
+    ASSERT_TRUE(s.Prompt());
+    s.Type("\x04");
+    EXPECT_EQ(s.Finish(), 0);
 }
 
 // ---------------------------------------------------------------- options

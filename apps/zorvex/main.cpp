@@ -18,6 +18,14 @@
 #include "zorvex/MathItem.h"
 #include "zorvex/Variant.h"
 
+#ifdef ZORVEX_HAVE_LIBEDIT
+#include <histedit.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <clocale>
+#endif
+
 #ifndef ZORVEX_VERSION
 #define ZORVEX_VERSION "unknown"
 #endif
@@ -321,6 +329,182 @@ private:
     bool failed_ = false;
 };
 
+constexpr char kPrompt[] = "zorvex> ";
+
+// Standard input line by line; at a terminal, with a prompt.
+void RunLines(Console& console, bool interactive) {
+    std::string line;
+    for (;;) {
+        if (interactive) std::cout << kPrompt << std::flush;
+        if (!std::getline(std::cin, line)) break;
+        console.RunText(AsFileText(line), interactive);
+        if (interactive) std::cout.flush();
+    }
+    if (interactive) std::cout << '\n';
+}
+
+#ifdef ZORVEX_HAVE_LIBEDIT
+
+const char* Prompt(EditLine*) { return kPrompt; }
+
+// Line editing and history at a terminal, kept in ~/.zorvex_history.
+class LineEditor {
+public:
+    LineEditor() = default;
+    LineEditor(const LineEditor&) = delete;
+    LineEditor& operator=(const LineEditor&) = delete;
+    ~LineEditor() {
+        if (editor_) el_end(editor_);
+        if (history_) history_end(history_);
+    }
+
+    bool Open() {
+        // Characters beyond ASCII need the user's encoding; numbers keep "C".
+        std::setlocale(LC_CTYPE, "");
+        history_ = history_init();
+        editor_ = history_ ? el_init("zorvex", stdin, stdout, stderr) : nullptr;
+        if (!editor_) return false;
+        HistEvent event;
+        history(history_, &event, H_SETSIZE, kHistorySize);
+        history(history_, &event, H_SETUNIQUE, 1);
+        el_set(editor_, EL_CLIENTDATA, this);
+        el_set(editor_, EL_HIST, history, history_);
+        el_set(editor_, EL_EDITOR, "emacs");
+        el_set(editor_, EL_SIGNAL, 1);
+        el_set(editor_, EL_PROMPT, Prompt);
+        // Ctrl-C and Ctrl-Z reach the editor as keys: a signal arriving just
+        // before the editor waits for a key would be lost, and the terminal
+        // left in line mode.
+        el_set(editor_, EL_SETTY, "-d", "-isig", nullptr);
+        // The wide form keeps the names as given; the narrow one leaks copies.
+        el_wset(editor_, EL_ADDFN, L"zorvex-discard", L"Discard the line", Discard);
+        el_set(editor_, EL_BIND, "^C", "zorvex-discard", nullptr);
+        el_wset(editor_, EL_ADDFN, L"zorvex-suspend", L"Suspend the console", Suspend);
+        el_set(editor_, EL_BIND, "^Z", "zorvex-suspend", nullptr);
+        // Keys many terminals send that libedit leaves unbound.
+        el_set(editor_, EL_BIND, "\033[1~", "ed-move-to-beg", nullptr);
+        el_set(editor_, EL_BIND, "\033[4~", "ed-move-to-end", nullptr);
+        el_set(editor_, EL_BIND, "\033[3~", "ed-delete-next-char", nullptr);
+        el_set(editor_, EL_BIND, "\033[1;5D", "ed-prev-word", nullptr);
+        el_set(editor_, EL_BIND, "\033[1;5C", "em-next-word", nullptr);
+        el_source(editor_, nullptr);  // the user's ~/.editrc
+        LoadHistory();
+        return true;
+    }
+
+    enum class Input { Line, Discarded, End };
+
+    Input ReadLine(std::string& line) {
+        discarded_ = false;
+        int count = 0;
+        const char* text = el_gets(editor_, &count);
+        if (discarded_) return Input::Discarded;
+        if (!text || count <= 0) return Input::End;
+        line.assign(text, static_cast<std::size_t>(count));
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        return Input::Line;
+    }
+
+    void Remember(const std::string& line) {
+        if (line.find_first_not_of(" \t\r\f\v") == std::string::npos) return;
+        HistEvent event;
+        history(history_, &event, H_ENTER, line.c_str());
+        SaveHistory();
+    }
+
+private:
+    static constexpr int kHistorySize = 1000;
+
+    static unsigned char Discard(EditLine* editor, int) {
+        LineEditor* self = nullptr;
+        el_get(editor, EL_CLIENTDATA, &self);
+        if (self) self->discarded_ = true;
+        return CC_EOF;
+    }
+
+    // What the terminal does for Ctrl-Z, with the terminal modes restored
+    // around the stop.
+    static unsigned char Suspend(EditLine* editor, int) {
+        el_set(editor, EL_PREP_TERM, 0);
+        kill(0, SIGTSTP);
+        el_set(editor, EL_PREP_TERM, 1);
+        return CC_REDISPLAY;
+    }
+
+    void LoadHistory() {
+        const char* home = std::getenv("HOME");
+        if (!home || !*home) return;
+        path_ = std::string(home) + "/.zorvex_history";
+        struct stat info;
+        if (stat(path_.c_str(), &info) != 0) {
+            // Only a file that is not there yet may be created.
+            if (errno != ENOENT) path_.clear();
+            return;
+        }
+        HistEvent event;
+        // A file not in our format is left alone rather than overwritten.
+        if (!S_ISREG(info.st_mode)) {
+            path_.clear();
+        } else if (info.st_size > 0 && history(history_, &event, H_LOAD, path_.c_str()) < 0) {
+            path_.clear();
+        }
+    }
+
+    // Written beside the old file and renamed over it, so a failed write
+    // never costs the history already kept.
+    void SaveHistory() {
+        if (path_.empty()) return;
+        std::string temp = path_ + ".XXXXXX";
+        int fd = mkstemp(temp.data());
+        if (fd < 0) return;
+        std::FILE* f = fdopen(fd, "w");
+        if (!f) {
+            close(fd);
+            unlink(temp.c_str());
+            return;
+        }
+        HistEvent event;
+        bool ok = history(history_, &event, H_SAVE_FP, f) >= 0;
+        ok = std::fflush(f) == 0 && ok;
+        ok = std::fclose(f) == 0 && ok;
+        if (!ok || std::rename(temp.c_str(), path_.c_str()) != 0) unlink(temp.c_str());
+    }
+
+    EditLine* editor_ = nullptr;
+    History* history_ = nullptr;
+    std::string path_;
+    bool discarded_ = false;
+};
+
+// The interactive console with line editing; false when the terminal does
+// not allow it, and the plain loop takes over.
+bool RunEdited(Console& console) {
+    // Escape sequences belong on a screen, not in a file or pipe.
+    if (isatty(STDOUT_FILENO) != 1) return false;
+    LineEditor editor;
+    if (!editor.Open()) return false;
+    std::string line;
+    for (;;) {
+        std::cout.flush();
+        LineEditor::Input input = editor.ReadLine(line);
+        if (input == LineEditor::Input::End) break;
+        if (input == LineEditor::Input::Discarded) {
+            std::cout << '\n';
+            continue;
+        }
+        editor.Remember(line);
+        console.RunText(AsFileText(line), true);
+    }
+    std::cout << '\n';
+    return true;
+}
+
+#else
+
+bool RunEdited(Console&) { return false; }
+
+#endif
+
 int Run(int argc, char** argv) {
     Options opt;
     std::vector<std::string> texts;
@@ -350,14 +534,7 @@ int Run(int argc, char** argv) {
         for (const std::string& text : texts) console.RunText(text, false);
     } else {
         const bool interactive = isatty(STDIN_FILENO) == 1;
-        std::string line;
-        for (;;) {
-            if (interactive) std::cout << "zorvex> " << std::flush;
-            if (!std::getline(std::cin, line)) break;
-            console.RunText(AsFileText(line), interactive);
-            if (interactive) std::cout.flush();
-        }
-        if (interactive) std::cout << '\n';
+        if (!interactive || !RunEdited(console)) RunLines(console, interactive);
     }
 
     for (const std::string& file : opt.saves) console.Save(file);
