@@ -1,10 +1,11 @@
 #include "zorvex/MathInterpreter.h"
 
+#if defined(__GLIBC__)
 #include <pthread.h>
+#endif
 
 #include <algorithm>
 #include <memory>
-#include <typeinfo>
 
 #include "ItemUtil.h"
 #include "zorvex/Exception.h"
@@ -29,6 +30,7 @@ struct StackBounds {
 const StackBounds& Stack() {
     static thread_local StackBounds bounds = [] {
         StackBounds b;
+#if defined(__GLIBC__)
         pthread_attr_t attr;
         if (pthread_getattr_np(pthread_self(), &attr) == 0) {
             void* addr = nullptr;
@@ -39,6 +41,7 @@ const StackBounds& Stack() {
             }
             pthread_attr_destroy(&attr);
         }
+#endif
         return b;
     }();
     return bounds;
