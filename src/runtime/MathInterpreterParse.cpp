@@ -202,66 +202,72 @@ void TMathInterpreter::ParseNumber(const std::string& text, std::size_t& p, TMIt
     }
 }
 
-std::string TMathInterpreter::ParseString(const std::string& text, std::size_t& p) const {
+namespace {
+
+enum class StringEnd { Closed, Unclosed, StandAloneEscape };
+
+// Scans a string literal from its opening quote at p, leaving p after the
+// closing quote; decodes into `out` when given. Both the tokenizer and the
+// expression split use it, so they agree on where every string ends.
+StringEnd ScanString(const std::string& text, std::size_t& p, char escapeChar, std::string* out) {
     const std::size_t n = text.size();
     const char q = text[p];
-    ZORVEX_ASSERT(q == '\'' || q == '"', "Source/MathInterpreter");
-    const std::size_t start = p + 1;
-    std::string result;
     ++p;
-    for (;;) {
-        if (p >= n) throw Exception("ParseString() Unclosed string starting at position: " + Str(start) + ".");
+    while (p < n) {
         const char c = text[p];
         if (c == q) {
             if (p + 1 < n && text[p + 1] == q) {
-                result += q;
+                if (out) *out += q;
                 p += 2;
                 continue;
             }
             ++p;
-            return result;
+            return StringEnd::Closed;
         }
-        if (escapeChar_ != '\0' && c == escapeChar_) {
+        if (escapeChar != '\0' && c == escapeChar) {
             ++p;
-            if (p + 1 >= n) throw Exception("ParseString() Stand-alone escape char at position: " + Str(p + 1) + ".");
-            result += text[p];
-            ++p;
-            continue;
+            if (p + 1 >= n) return StringEnd::StandAloneEscape;
         }
-        result += c;
+        if (out) *out += text[p];
         ++p;
     }
+    return StringEnd::Unclosed;
+}
+
+}  // namespace
+
+std::string TMathInterpreter::ParseString(const std::string& text, std::size_t& p) const {
+    ZORVEX_ASSERT(text[p] == '\'' || text[p] == '"', "Source/MathInterpreter");
+    const std::size_t start = p + 1;
+    std::string result;
+    switch (ScanString(text, p, escapeChar_, &result)) {
+        case StringEnd::Closed: return result;
+        case StringEnd::Unclosed:
+            throw Exception("ParseString() Unclosed string starting at position: " + Str(start) + ".");
+        case StringEnd::StandAloneEscape:
+            throw Exception("ParseString() Stand-alone escape char at position: " + Str(p + 1) + ".");
+    }
+    return result;
 }
 
 std::vector<std::string> TMathInterpreter::SplitExpressions(const std::string& text, char escapeChar) {
     std::vector<std::string> pieces;
     const std::size_t n = text.size();
-    std::size_t start = 0;
-    char quote = 0;
-    for (std::size_t p = 0; p <= n; ++p) {
-        if (p == n) {
-            if (p > start) pieces.push_back(text.substr(start, p - start));
-            break;
-        }
+    std::size_t start = 0, p = 0;
+    while (p < n) {
         const char c = text[p];
-        if (quote != 0) {
-            if (c == quote) {
-                if (p + 1 < n && text[p + 1] == quote)
-                    ++p;
-                else
-                    quote = 0;
-            } else if (escapeChar != '\0' && c == escapeChar) {
-                ++p;
-            }
+        if (c == '\'' || c == '"') {
+            // An unclosed string runs to the end of the text.
+            if (ScanString(text, p, escapeChar, nullptr) != StringEnd::Closed) break;
             continue;
         }
-        if (c == '\'' || c == '"') {
-            quote = c;
-        } else if (c == ';') {
+        if (c == ';') {
             if (p > start) pieces.push_back(text.substr(start, p - start));
             start = p + 1;
         }
+        ++p;
     }
+    if (n > start) pieces.push_back(text.substr(start));
     return pieces;
 }
 
