@@ -77,9 +77,13 @@ public:
     TMItems(const TMItems&) = delete;
     TMItems& operator=(const TMItems&) = delete;
 
-    int Count() const { return static_cast<int>(items_.size()); }
-    bool Empty() const { return items_.empty(); }
+    int Count() const {
+        Settle();
+        return static_cast<int>(items_.size());
+    }
+    bool Empty() const { return Count() == 0; }
     TMItem* Get(int index) const {
+        Settle();
         if (static_cast<std::size_t>(index) >= items_.size()) IndexError(index);
         return items_[static_cast<std::size_t>(index)];
     }
@@ -101,7 +105,8 @@ public:
     // operands from this list, append it here.
     void PullFromStack1(TMItems& source, TMSymbols* symbols);
 
-    // Fast unchecked access for hot paths.
+    // Fast unchecked access for hot paths; after Count() it is the entry at
+    // that index.
     TMItem* At(int index) const { return items_[static_cast<std::size_t>(index)]; }
 
 protected:
@@ -109,7 +114,16 @@ protected:
     virtual void ListChanged() {}
     virtual void ItemAdded(int) { ListChanged(); }
 
-    std::vector<TMItem*> items_;
+    // Removed entries wait as tombstones until an index is asked for, so a
+    // run of removals costs one compaction instead of one shift each.
+    static TMItem* Tombstone();
+    void Settle() const {
+        if (holes_ != 0) SettleSlow();
+    }
+    void SettleSlow() const;
+
+    mutable std::vector<TMItem*> items_;
+    mutable std::size_t holes_ = 0;
 };
 
 class ZORVEX_API TMValues : public TMItems {};
@@ -123,6 +137,12 @@ public:
 
     int FindSymbolIndex(const std::string& name) const;
     TMSymbol* FindSymbol(const std::string& name) const;
+    // Storage slot of the symbol: table order without compacting removed
+    // entries first; At(slot) is the symbol.
+    int FindSymbolSlot(const std::string& name) const;
+    int SlotOf(const TMItem* item) const;
+    // Takes the symbol at a slot out of the table without freeing it.
+    void RemoveSlot(int slot);
     bool SymbolExists(const std::string& name) const { return FindSymbolIndex(name) >= 0; }
     bool CaseSensitive() const;
 
@@ -205,7 +225,8 @@ public:
     // that of offering every symbol in table order, found by name lookup.
     virtual void RewireSymbols(TMSymbols* symbols);
     virtual void SetMathInterpreter(TMathInterpreter* interpreter);
-    // Every reference of the subtree, in the order Rewire visits them.
+    // Every reference of the subtree, in the order Rewire visits them. The
+    // declaration of a symbolic definition refers to nothing.
     virtual void CollectReferences(std::vector<TMReference*>& out);
 };
 
@@ -236,7 +257,6 @@ public:
     void Rewire(TMSymbol* symbol) override;
     void Unwire(TMSymbol* symbol) override;
     void SetMathInterpreter(TMathInterpreter* interpreter) override;
-    void CollectReferences(std::vector<TMReference*>& out) override;
 
     virtual std::string DumpOperator() const = 0;
     virtual int NumberOfOperands() const = 0;
@@ -394,6 +414,7 @@ class ZORVEX_API TMAssignSymbolic : public TMAssign {
 public:
     TMAssignSymbolic() { kinds_ |= ikAssignSymbolic; }
     ZORVEX_CLASS(TMAssignSymbolic)
+    std::string DumpOperator() const override { return ":="; }
     Variant GetValue() override { return Variant::Null(); }
     void PullOperands(TMItems& stack, TMSymbols* symbols) override;
 };
@@ -446,8 +467,12 @@ protected:
 class ZORVEX_API TMVar : public TMCustomVar {
 public:
     TMVar() { valueHolder_ = variable_ = true; }
+    ~TMVar() override;
     ZORVEX_CLASS(TMVar)
     std::string Dump(TDumpFormat format) const override;
+    // Texts held by a table's variables count against its interpreter's
+    // memory budget.
+    void SetValue(const Variant& value) override;
 };
 
 class ZORVEX_API TMParam : public TMCustomVar {
@@ -495,7 +520,6 @@ public:
     void Rewire(TMSymbol* symbol) override;
     void Unwire(TMSymbol* symbol) override;
     void SetMathInterpreter(TMathInterpreter* interpreter) override;
-    void CollectReferences(std::vector<TMReference*>& out) override;
 
     TMSymbol* SymbolReference = nullptr;
     std::string ReferencedSymbolName;
@@ -532,7 +556,6 @@ public:
     void Rewire(TMSymbol* symbol) override;
     void Unwire(TMSymbol* symbol) override;
     void SetMathInterpreter(TMathInterpreter* interpreter) override;
-    void CollectReferences(std::vector<TMReference*>& out) override;
 
     TMExpression* Expression = nullptr;
 };
@@ -547,7 +570,6 @@ public:
     void Rewire(TMSymbol* symbol) override;
     void Unwire(TMSymbol* symbol) override;
     void SetMathInterpreter(TMathInterpreter* interpreter) override;
-    void CollectReferences(std::vector<TMReference*>& out) override;
     void PullParamExpressions(TMItems& stack, TMSymbols* symbols);
 
     TMParamExpressions ParamExpressions;

@@ -1,12 +1,9 @@
 #include "zorvex/MathInterpreter.h"
 
-#if defined(__GLIBC__)
-#include <pthread.h>
-#endif
-
 #include <algorithm>
 #include <memory>
 
+#include "EvaluationGuard.h"
 #include "ItemUtil.h"
 #include "zorvex/Exception.h"
 #include "zorvex/SysUtils.h"
@@ -17,35 +14,6 @@ namespace {
 
 const char* const kUnit = "Source/MathInterpreter";
 std::string Str(int v) { return std::to_string(v); }
-
-struct StackBounds {
-    char* low = nullptr;
-    std::size_t reserve = 0;
-};
-
-// Lowest usable address of the calling thread's stack, and the room kept
-// free below the deepest level: enough for one body of the deepest tree the
-// builder accepts (sanitizers included) on ordinary stacks, a quarter of
-// small ones.
-const StackBounds& Stack() {
-    static thread_local StackBounds bounds = [] {
-        StackBounds b;
-#if defined(__GLIBC__)
-        pthread_attr_t attr;
-        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-            void* addr = nullptr;
-            std::size_t size = 0;
-            if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
-                b.low = static_cast<char*>(addr);
-                b.reserve = std::min<std::size_t>(2u * 1024u * 1024u, size / 4);
-            }
-            pthread_attr_destroy(&attr);
-        }
-#endif
-        return b;
-    }();
-    return bounds;
-}
 
 bool IsA(const TMItem* item, TMItemKind kind) { return item != nullptr && item->Is(kind); }
 
@@ -98,11 +66,11 @@ TMValue* TMathInterpreter::BuildTree(const std::string& text) {
 }
 
 Variant TMathInterpreter::ExecuteExpression(const std::string& text) {
-    if (StackLow())
-        throw Exception("TMathInterpreter.ExecuteExpression() Not enough stack space left to execute an expression.");
     std::unique_ptr<TMValue> root(BuildTree(text));
     if (!root) return Variant::Null();
     EvaluationScope scope(*this);
+    if (!StackFits(guard::EvalBytes(root->TreeDepth)))
+        throw Exception("TMathInterpreter.ExecuteExpression() Not enough stack space left to execute an expression.");
     return root->GetValue();
 }
 
@@ -137,6 +105,24 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
                 return;
         }
     };
+    // Every comma-separated piece of a bracket must leave exactly one
+    // expression in the output; empty brackets are allowed.
+    struct OpenBracket {
+        int start;
+        bool comma;
+    };
+    std::vector<OpenBracket> brackets;
+    auto unbalanced = [](int position) {
+        throw Exception("TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " +
+                        Str(position) + ".");
+    };
+    auto closePiece = [&](int position, bool closing) {
+        if (brackets.empty()) return;
+        const OpenBracket& b = brackets.back();
+        const int n = output.Count() - b.start;
+        if (n == 1 || (n == 0 && closing && !b.comma)) return;
+        unbalanced(n > 0 ? output.At(b.start)->ParsePosition : position);
+    };
     try {
         bool previousWasCall = false;
         for (int i = 0; i < items.Count(); ++i) {
@@ -149,6 +135,7 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
                     output.Add(item.release());
                 else
                     stack.Add(item.release());
+                brackets.push_back({output.Count(), false});
             } else if (IsA(item.get(), ikVarRef) || IsA(item.get(), ikLiteral)) {
                 stack.Add(item.release());
             } else if (isCall) {
@@ -165,6 +152,8 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
                     if (IsA(top, ikLeftBracket) || IsA(top, ikFunctionCall)) break;
                     pull();
                 }
+                closePiece(position, false);
+                if (!brackets.empty()) brackets.back() = {output.Count(), true};
             } else if (IsA(item.get(), ikRightBracket)) {
                 const int position = item->ParsePosition;
                 item.reset();
@@ -174,10 +163,14 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
                                         ".");
                     TMItem* top = stack.Last();
                     if (IsA(top, ikLeftBracket)) {
+                        closePiece(position, true);
+                        brackets.pop_back();
                         delete stack.Pop();
                         break;
                     }
                     if (IsA(top, ikFunctionCall)) {
+                        closePiece(position, true);
+                        brackets.pop_back();
                         pull();
                         break;
                     }
@@ -199,6 +192,11 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
             if (IsA(top, ikLeftBracket))
                 throw Exception("TMathInterpreter.RPN() Unclosed left bracket on position: " +
                                 Str(top->ParsePosition) + ".");
+            if (IsA(top, ikFunctionCall)) {
+                // A call left open at the end is completed as if closed there.
+                closePiece(top->ParsePosition, true);
+                if (!brackets.empty()) brackets.pop_back();
+            }
             pull();
         }
         if (output.Empty()) return nullptr;
@@ -235,14 +233,14 @@ void TMathInterpreter::ProcessExpressionKeywords(TMItems& items) {
     for (int i = 1; i < items.Count(); ++i) {
         TMItem* item = items.At(i);
         if (auto* ref = dynamic_cast<TMVarRef*>(item)) {
-            const int index = symbols_.FindSymbolIndex(ref->ReferencedSymbolName);
-            if (index < 0)
+            const int slot = symbols_.FindSymbolSlot(ref->ReferencedSymbolName);
+            if (slot < 0)
                 throw Exception("TMathInterpreter.ProcessExpressionKeywords() Delete - parameter on index: " +
                                 Str(i - 1) + ", position: " + Str(ref->ParsePosition) +
                                 ", references non-existent symbol: \"" + ref->ReferencedSymbolName + "\".");
             CheckNotEvaluating("delete a symbol");
-            TMItem* symbol = symbols_.At(index);
-            symbols_.Delete(index);
+            TMItem* symbol = symbols_.At(slot);
+            symbols_.RemoveSlot(slot);
             // Its destructor unbinds the function bodies and the prepared trees.
             delete symbol;
         } else if (IsA(item, ikComma)) {
@@ -287,7 +285,11 @@ Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
     if (!IsValidPreparedExpression(handle))
         throw Exception("TMathInterpreter.ExecutePreparedExpression() Invalid prepared expression handle.");
     EvaluationScope scope(*this);
-    return static_cast<TMValue*>(prepared_.At(handle))->GetValue();
+    auto* root = static_cast<TMValue*>(prepared_.At(handle));
+    if (!StackFits(guard::EvalBytes(root->TreeDepth)))
+        throw Exception(
+            "TMathInterpreter.ExecutePreparedExpression() Not enough stack space left to execute an expression.");
+    return root->GetValue();
 }
 
 void TMathInterpreter::FreePreparedExpression(int handle) {
@@ -414,13 +416,6 @@ void TMathInterpreter::CheckNotEvaluating(const char* operation) const {
     if (evaluationDepth_ > 0)
         throw Exception(std::string("TMathInterpreter can't ") + operation +
                         " while an expression is being evaluated.");
-}
-
-bool TMathInterpreter::StackLow() const {
-    const StackBounds& stack = Stack();
-    if (stack.low == nullptr) return false;
-    char* here = static_cast<char*>(__builtin_frame_address(0));
-    return here < stack.low || static_cast<std::size_t>(here - stack.low) < stack.reserve;
 }
 
 }  // namespace zorvex

@@ -1,0 +1,63 @@
+// Internal: the limits every evaluation runs under, in one place. The native
+// stack is checked where recursion goes deeper (a user function's body, a
+// tree's evaluation, a dump step) by one comparison with a floor computed
+// once per evaluation; the memory budget counts the texts held by variables
+// and the values held by active call frames.
+#pragma once
+
+#include <cstddef>
+
+#include "zorvex/MathInterpreter.h"
+#include "zorvex/Variant.h"
+
+namespace zorvex::guard {
+
+// Native stack one level of a tree takes at most while it is evaluated or
+// dumped, measured on the deepest-reaching node kinds (built-in calls, IfF,
+// argument wrappers) with a margin; sanitizers and unoptimised code take
+// several times more.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t kScale = 8;
+#elif !defined(__OPTIMIZE__)
+constexpr std::size_t kScale = 3;
+#else
+constexpr std::size_t kScale = 1;
+#endif
+constexpr std::size_t kEvalBytesPerLevel = 512 * kScale;
+constexpr std::size_t kDumpBytesPerLevel = 640 * kScale;
+// Room kept free below the deepest check: error reporting, the conversions
+// and text routines of one node, an unknown-symbol handler of the host.
+constexpr std::size_t kReserve = 24 * 1024 * kScale;
+
+// Lowest address the calling thread's stack may reach with the reserve kept,
+// or null where the bounds are unknown.
+const char* ThreadStackFloor();
+
+inline bool StackFits(const char* floor, std::size_t bytes) {
+    if (floor == nullptr) return true;
+    const char* here = static_cast<const char*>(__builtin_frame_address(0));
+    return here > floor && static_cast<std::size_t>(here - floor) >= bytes;
+}
+
+// Stack needed to evaluate a tree of the given height.
+inline std::size_t EvalBytes(int treeDepth) {
+    return static_cast<std::size_t>(treeDepth > 0 ? treeDepth : 1) * kEvalBytesPerLevel;
+}
+
+// Raises unless one more dump level fits on this thread's stack.
+void CheckDumpStack();
+
+// Bytes of heap a value holds beyond the value itself.
+inline std::size_t HeldBytes(const Variant& v) {
+    if (v.IsString()) return v.AsString().size();
+    if (v.IsArray()) {
+        std::size_t n = v.ArraySize() * sizeof(Variant);
+        for (const Variant& e : v.ArrayItems()) n += HeldBytes(e);
+        return n;
+    }
+    return 0;
+}
+
+[[noreturn]] void BudgetExceeded(std::size_t budget);
+
+}  // namespace zorvex::guard
