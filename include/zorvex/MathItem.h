@@ -459,6 +459,7 @@ public:
     // Read without a copy, for hot paths.
     const Variant& ValueRef() const { return value_; }
     void Assign(Variant&& value) noexcept { value_ = std::move(value); }
+    Variant Take() noexcept { return std::move(value_); }
 
 protected:
     Variant value_;

@@ -291,8 +291,6 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
         symbols->Put(index, created.get());
         function = created.release();
     }
-    function->SetExpression(body.release());
-
     if (dynamic_cast<TMVarRef*>(left) != nullptr) {
         auto call = std::make_unique<TMFunctionCall>();
         call->ParsePosition = left->ParsePosition;
@@ -306,6 +304,8 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
     // The function keeps what was declared before an error; its body is
     // bound and handed the interpreter all the same, so that calling it
     // gives the language's errors, or its value once its references fit.
+    // Parameters are declared before the body is set, and the body then
+    // binds to all of them in one pass rather than one pass per parameter.
     std::exception_ptr error;
     try {
         for (int i = 0; i < call->ParamExpressions.Count(); ++i) {
@@ -325,6 +325,8 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
     } catch (const Exception&) {
         error = std::current_exception();
     }
+    function->SetExpression(body.release());
+    RewireFromTable(function->Expression(), &params, nullptr);
     try {
         RewireFromTable(function->Expression(), symbols, &params);
     } catch (const Exception&) {

@@ -206,15 +206,18 @@ TMFunction::TMFunction() {
     parameters_.Func = this;
 }
 
+// The body goes with the parameters, so they need not unbind it one by one
+// (which would walk the body once per parameter): it is detached first.
 TMFunction::~TMFunction() {
+    TMExpression* body = expression_;
+    expression_ = nullptr;
     parameters_.FreeAndClear();
     if (List != nullptr) {
         List->UnregisterBody(this);
         NotifySymbolGone(this, false);
         // Our own body may refer to us (recursion); it dies right below.
     }
-    DisposeItem(expression_);
-    expression_ = nullptr;
+    DisposeItem(body);
 }
 
 void TMFunction::SetExpression(TMExpression* body) {
@@ -223,10 +226,11 @@ void TMFunction::SetExpression(TMExpression* body) {
 }
 
 void TMFunction::ClearDefinition() {
+    TMExpression* body = expression_;
+    expression_ = nullptr;
     parameters_.FreeAndClear();
     if (List != nullptr) List->UnregisterBody(this);
-    DisposeItem(expression_);
-    expression_ = nullptr;
+    DisposeItem(body);
 }
 
 std::string TMFunction::Dump(TDumpFormat format) const {
@@ -437,9 +441,12 @@ Variant TMFunctionCall::GetValue() {
             std::size_t frame = static_cast<std::size_t>(n) * sizeof(Variant);
             for (int i = 0; i < n; ++i) {
                 auto* param = static_cast<TMParam*>(params.At(i));
-                saved[i] = param->ValueRef();
+                // The argument still sees the parameter's old value; a call
+                // inside it restores that value before it returns, so the old
+                // value can be moved aside afterwards instead of copied.
                 Variant v = static_cast<TMParamExpression*>(ParamExpressions.At(i))->GetValue();
                 if (!v.IsNumber()) frame += guard::HeldBytes(v);
+                saved[i] = param->Take();
                 param->Assign(std::move(v));
                 bound = i + 1;
             }
