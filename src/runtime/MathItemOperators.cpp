@@ -333,6 +333,8 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
         if (!error) error = std::current_exception();
     }
     if (interp != nullptr) function->Expression()->SetMathInterpreter(interp);
+    // The body is no longer part of this tree.
+    TreeDepth = Operands.At(0)->TreeDepth + 1;
     if (error) std::rethrow_exception(error);
 }
 
