@@ -143,8 +143,8 @@ void TMSymbols::RebuildIndex() const {
     indexCaseSensitive_ = CaseSensitive();
     TMItem* const dead = Tombstone();
     for (std::size_t i = 0; i < items_.size(); ++i) {
-        auto* symbol = static_cast<TMSymbol*>(items_[i]);
-        if (symbol != nullptr && items_[i] != dead) index_.emplace(Key(symbol->Identifier()), static_cast<int>(i));
+        if (items_[i] == nullptr || items_[i] == dead) continue;
+        index_.emplace(Key(static_cast<TMSymbol*>(items_[i])->Identifier()), static_cast<int>(i));
     }
     indexValid_ = true;
 }
@@ -165,8 +165,8 @@ int TMSymbols::FindSymbolSlot(const std::string& name) const {
     // Small lists (parameters) are cheaper to scan than to index.
     if (items_.size() <= 8) {
         for (std::size_t i = 0; i < items_.size(); ++i) {
-            auto* symbol = static_cast<TMSymbol*>(items_[i]);
-            if (symbol != nullptr && items_[i] != dead && symbol->IsEqualIdentifier(name)) return static_cast<int>(i);
+            if (items_[i] == nullptr || items_[i] == dead) continue;
+            if (static_cast<TMSymbol*>(items_[i])->IsEqualIdentifier(name)) return static_cast<int>(i);
         }
         return -1;
     }
@@ -197,7 +197,7 @@ void TMSymbols::RemoveSlot(int slot) {
     if (slot < 0 || static_cast<std::size_t>(slot) >= items_.size() || items_[static_cast<std::size_t>(slot)] == Tombstone())
         ListIndexError(slot);
     auto* symbol = static_cast<TMSymbol*>(items_[static_cast<std::size_t>(slot)]);
-    if (indexValid_ && symbol != nullptr) {
+    if (indexValid_ && symbol != nullptr) {  // the slot holds no tombstone, checked above
         auto it = index_.find(Key(symbol->Identifier()));
         if (it != index_.end() && it->second == slot) index_.erase(it);
     }

@@ -107,8 +107,10 @@ std::string TMOperator::DumpOperand(int index, TDumpFormat format) const {
 std::string TMUnaryOperator::Dump(TDumpFormat format) const {
     if (format & dfDetailed) return TMOperator::Dump(format);
     std::string operand = DumpOperand(0, format);
-    // "--2" would read back as the literal 2.
-    if (!operand.empty() && operand[0] == '-' && DumpOperator() == "-") return "-(" + operand + ")";
+    // A minus written straight before a number joins it: "--2" would read
+    // back as the literal 2 and "-0" as the literal 0.
+    const bool joins = operand == "0" || (!operand.empty() && operand[0] == '-');
+    if (joins && Is(ikUnaryMinus)) return "-(" + operand + ")";
     return DumpOperator() + operand;
 }
 
