@@ -3,7 +3,8 @@
 # machine that has them all is done at once.
 set -euo pipefail
 
-PACKAGES="build-essential cmake g++ libgtest-dev libgmock-dev libbenchmark-dev libedit-dev libmuparser-dev pkg-config"
+# clang and its runtime libraries build the libFuzzer targets.
+PACKAGES="build-essential cmake g++ libgtest-dev libgmock-dev libbenchmark-dev libedit-dev libmuparser-dev pkg-config clang libclang-rt-14-dev"
 
 missing=()
 for package in $PACKAGES; do
