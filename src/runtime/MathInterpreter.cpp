@@ -372,7 +372,6 @@ void TMathInterpreter::SetExpressionResult(const std::string&) {
 }
 
 std::string TMathInterpreter::Dump(const std::string& separator, TDumpFormat format) const {
-    DumpEscapeScope escape((format & dfDetailed) ? '\0' : escapeChar_);
     return symbols_.Dump(separator, format);
 }
 
@@ -380,7 +379,6 @@ std::string TMathInterpreter::DumpSymbol(const std::string& name, TDumpFormat fo
     TMSymbol* symbol = symbols_.FindSymbol(name);
     if (symbol == nullptr)
         throw Exception("TMathInterpreter.DumpSymbol() Symbol: \"" + name + "\" does not exist.");
-    DumpEscapeScope escape((format & dfDetailed) ? '\0' : escapeChar_);
     return symbol->Dump(format);
 }
 

@@ -129,7 +129,8 @@ TMCustomVar::~TMCustomVar() { NotifySymbolGone(this, dynamic_cast<TMParams*>(Lis
 std::string TMVar::Dump(TDumpFormat format) const {
     std::string s = TMSymbol::Dump(format);
     if (format & dfDetailed) return s + "(" + QuotedVar(value_) + ")";
-    return s + "=" + QuotedVar(value_);
+    const TMathInterpreter* interp = List != nullptr ? List->Interpreter : nullptr;
+    return s + "=" + QuotedVar(value_, interp != nullptr ? interp->EscapeChar() : '\0');
 }
 
 // ---------------------------------------------------------------- functions
