@@ -55,7 +55,8 @@ void ReadAvailable(int& fd, std::string& into) {
 
 // Runs the console with `args`, feeding `input` on standard input. With
 // `terminal`, standard input is a pseudo-terminal instead of a pipe.
-Result RunConsole(const std::vector<std::string>& args, const std::string& input = "", bool terminal = false) {
+Result RunConsole(const std::vector<std::string>& args, const std::string& input = "", bool terminal = false,
+                  const std::string& cwd = "") {
     Result r;
     int inPipe[2], outPipe[2], errPipe[2];
     EXPECT_EQ(pipe(inPipe), 0);
@@ -82,6 +83,7 @@ Result RunConsole(const std::vector<std::string>& args, const std::string& input
     for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
         posix_spawn_file_actions_addclose(&actions, fd);
     if (master >= 0) posix_spawn_file_actions_addclose(&actions, master);
+    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
 
     std::string path = ConsolePath();
     std::vector<std::string> all{path};
@@ -594,6 +596,21 @@ TEST_F(ConsoleTest, InteractiveAfterSourcesAndScriptLines) {
     EXPECT_THAT(t.out, StartsWith("2\nerror: TMathInterpreter.RPN() Unclosed left bracket on position: 1.\nZorvex "));
     EXPECT_THAT(t.out, HasSubstr("zorvex> 6\nzorvex> error: "));
     EXPECT_EQ(t.status, 1);  // the failed source counts, the typed error not
+}
+
+// Each worked session of examples/ gives the output kept beside it.
+TEST_F(ConsoleTest, ExamplesRunAsShown) {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(ZORVEX_EXAMPLES_DIR)) {
+        if (entry.path().extension() != ".zx") continue;
+        ++count;
+        const std::string expected = Slurp(fs::path(entry.path()).replace_extension(".out").string());
+        Result r = RunConsole({}, Slurp(entry.path().string()), false, dir_.string());
+        EXPECT_EQ(r.out, expected) << entry.path();
+        EXPECT_EQ(r.status, expected.find("error: ") == std::string::npos ? 0 : 1) << entry.path();
+        EXPECT_EQ(r.err, "") << entry.path();
+    }
+    EXPECT_GE(count, 5);
 }
 
 // ---------------------------------------------------------------- options

@@ -166,6 +166,8 @@ bool Console::RunLine(const std::string& typed) {
     line = AsFileText(line);
     const std::size_t start = line.find_first_not_of(" \t");
     if (start != std::string::npos && line[start] == '.') return Command(line.substr(start));
+    // The language has no comments; session files and scripts want them.
+    if (start != std::string::npos && line[start] == '#') return true;
 
     std::vector<Piece> pieces;
     try {
