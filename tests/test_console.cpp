@@ -570,7 +570,7 @@ TEST_F(ConsoleTest, DotCommands) {
                               ".set dump-format plain\n.set max-nesting 7\n.set\n.set colour on\n"
                               "a = 1; b(x) := x + a\n.dump\n.save " + ws + "\n.clear\n.vars\n"
                               ".load " + ws + "\n.help b\n.run " + Path("run.txt") + "\n.run " + Path("none") +
-                              "\n.bogus\n.quit\nnever = 1\n";
+                              "\n.load " + Path("run.txt") + "\n.vars\n.bogus\n.quit\nnever = 1\n";
     Result r = RunConsole({}, input);
     for (const char* expected :
          {"  .load FILE       replace the symbols", "Sqrt(x)    built-in, Powers, roots and logarithms\n  square root",
@@ -580,7 +580,8 @@ TEST_F(ConsoleTest, DotCommands) {
           "error: no setting 'colour' (case-sensitive, escape-char, max-nesting, dump-format)\n",
           "1\n\na=1\nb(x):=x+a\nsaved 2 symbol(s)\ncleared 2 symbol(s)\nno symbols\nloaded 2 symbol(s)\n"
           "b(x):=x+a    your symbol\n3\n6\nerror: cannot open '",
-          "error: unknown command '.bogus' (.help lists the commands)\n"})
+          // A file that fails part-way loads nothing and keeps the symbols.
+          " (nothing loaded; the symbols are as they were)\na=1\nb(x):=x+a\nz=3\nerror: unknown command '.bogus'"})
         EXPECT_THAT(r.out, HasSubstr(expected));
     EXPECT_THAT(r.out, ::testing::Not(HasSubstr("never")));
     EXPECT_EQ(Slurp(ws), "a=1;\r\nb(x):=x+a");

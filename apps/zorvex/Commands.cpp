@@ -139,10 +139,24 @@ bool Console::Command(const std::string& line) {
             return true;
         }
         try {
-            if (name == ".load")
+            if (name == ".load") {
+                // Loading clears the table first; a file that fails part-way
+                // must not cost the session its symbols, so try it aside.
+                zorvex::TMathInterpreter trial;
+                trial.SetCaseSensitiveSymbols(interp_.CaseSensitiveSymbols());
+                trial.SetEscapeChar(interp_.EscapeChar());
+                trial.SetMaxFunctionNesting(interp_.MaxFunctionNesting());
+                trial.SetOnUnknownSymbol(interp_.OnUnknownSymbol());
+                try {
+                    trial.LoadSymbolsFromFile(file);
+                } catch (const zorvex::Exception& e) {
+                    Report(e.Message() + " (nothing loaded; the symbols are as they were)");
+                    return true;
+                }
                 interp_.LoadSymbolsFromFile(file);
-            else
+            } else {
                 interp_.SaveSymbolsToFile(file);
+            }
             std::cout << (name == ".load" ? "loaded " : "saved ") << interp_.SymbolCount() << " symbol(s)\n";
         } catch (const zorvex::Exception& e) {
             Report(e.Message());

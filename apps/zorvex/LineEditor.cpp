@@ -112,6 +112,7 @@ struct LineEditor::Impl {
         if (c.candidates.size() == 1 || common.size() > word.size()) {
             std::string insert = common;
             if (c.candidates.size() == 1 && !c.files && !c.bare) insert += self->Suffix(common);
+            if (c.candidates.size() == 1 && common[0] == '.') insert += ' ';  // a command: its argument follows
             el_deletestr(editor, static_cast<int>(word.size()));
             el_insertstr(editor, insert.c_str());
             return CC_REFRESH;
