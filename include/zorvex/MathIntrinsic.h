@@ -31,9 +31,16 @@ public:
     static std::string FuncName(const TMIntrinsicFunctionCallClass& cls);
     std::string FuncName() const;
 
+    void SetMathInterpreter(TMathInterpreter* interpreter) override;
+
     // Operand i (0-based) evaluated, and the operand expression itself.
     Variant Arg(int index) const { return GetOperandValues(index); }
     int ArgPosition(int index) const;
+    // The interpreter's interrupt and budget check, for built-ins whose work
+    // grows with their operands.
+    void CheckInterrupt() const;
+
+    TMathInterpreter* Interpreter = nullptr;
 };
 
 // Catalogue order: alphabetical without regard to case, except that Length

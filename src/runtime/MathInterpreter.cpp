@@ -66,10 +66,13 @@ TMathInterpreter::~TMathInterpreter() {
 
 Variant TMathInterpreter::Execute(const std::string& text, TStrings* errors) {
     if (errors != nullptr) errors->Clear();
+    TEvaluationGuard::Run run(guard_);
     std::vector<Variant> results;
     for (const std::string& piece : SplitExpressions(text, escapeChar_)) {
         try {
             results.push_back(ExecuteExpression(piece));
+        } catch (const EInterrupted&) {
+            throw;  // stops the whole text, not one piece
         } catch (const Exception& e) {
             if (errors == nullptr) throw;
             results.push_back(Variant::Null());
@@ -100,6 +103,8 @@ TMValue* TMathInterpreter::BuildTree(const std::string& text) {
 Variant TMathInterpreter::ExecuteExpression(const std::string& text) {
     if (StackLow())
         throw Exception("TMathInterpreter.ExecuteExpression() Not enough stack space left to execute an expression.");
+    TEvaluationGuard::Run run(guard_);
+    guard_.Check();
     std::unique_ptr<TMValue> root(BuildTree(text));
     if (!root) return Variant::Null();
     EvaluationScope scope(*this);
@@ -276,6 +281,8 @@ int TMathInterpreter::PrepareExpression(const std::string& text) {
             break;
         }
     if (slot < 0) slot = prepared_.Add(nullptr);
+    TEvaluationGuard::Run run(guard_);
+    guard_.Check();
     std::unique_ptr<TMValue> root(BuildTree(text));
     if (!root) throw Exception("TMathInterpreter.PrepareExpression() Can't prepare empty expression.");
     prepared_.Put(slot, root.release());
@@ -286,6 +293,8 @@ int TMathInterpreter::PrepareExpression(const std::string& text) {
 Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
     if (!IsValidPreparedExpression(handle))
         throw Exception("TMathInterpreter.ExecutePreparedExpression() Invalid prepared expression handle.");
+    TEvaluationGuard::Run run(guard_);
+    guard_.Check();
     EvaluationScope scope(*this);
     return static_cast<TMValue*>(prepared_.At(handle))->GetValue();
 }

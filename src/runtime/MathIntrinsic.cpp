@@ -6,6 +6,7 @@
 
 #include "IntrinsicEval.h"
 #include "zorvex/Exception.h"
+#include "zorvex/MathInterpreter.h"
 #include "zorvex/SysUtils.h"
 
 namespace zorvex {
@@ -34,6 +35,15 @@ std::string TMIntrinsicFunctionCall::Dump(TDumpFormat format) const {
 
 std::string TMIntrinsicFunctionCall::DumpOperator() const {
     AssertionFailed("Source/MathItem", "DumpOperator of a built-in function");
+}
+
+void TMIntrinsicFunctionCall::SetMathInterpreter(TMathInterpreter* interpreter) {
+    Interpreter = interpreter;
+    TMOperator::SetMathInterpreter(interpreter);
+}
+
+void TMIntrinsicFunctionCall::CheckInterrupt() const {
+    if (Interpreter != nullptr) Interpreter->Guard().Check();
 }
 
 int TMIntrinsicFunctionCall::ArgPosition(int index) const {

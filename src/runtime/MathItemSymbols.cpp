@@ -182,11 +182,15 @@ Variant TMFunction::GetValue() {
         throw Exception("TMFunction.GetValue() Not enough stack space for function nesting level " +
                         std::to_string(interp->FunctionNestingLevel + 1) + " (function: \"" + identifier_ +
                         "\", position: " + Str(ParsePosition) + ")." + suffix);
+    interp->Guard().Check();
     ++interp->FunctionNestingLevel;
     try {
         Variant result = expression_->GetValue();
         --interp->FunctionNestingLevel;
         return result;
+    } catch (const EInterrupted&) {
+        --interp->FunctionNestingLevel;  // the message names no function: none failed
+        throw;
     } catch (Exception& e) {
         --interp->FunctionNestingLevel;
         if (interp->FunctionNestingLevel == 0)
