@@ -539,6 +539,10 @@ TEST_F(ConsoleTest, TerminalEncodingAndColour) {
         EXPECT_EQ(s.Finish(), 0);
         EXPECT_EQ(s.Output().find("\033[31m") != std::string::npos, c.colour);
     }
+    // A -e text typed at such a terminal is converted like a typed line.
+    TerminalSession e(dir_.string(), {"-e", "Length('\xC3\xA9t\xC3\xA9'); '\xC3\xA9t\xC3\xA9'"}, {"LANG=C.UTF-8"});
+    ASSERT_TRUE(e.Expect("3\r\n\xC3\xA9t\xC3\xA9\r\n"));
+    EXPECT_EQ(e.Finish(), 0);
 }
 
 TEST_F(ConsoleTest, DashAtTerminalEndsOnFirstCtrlD) {

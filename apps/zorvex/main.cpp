@@ -136,6 +136,7 @@ bool RunEdited(Console& console) {
 }
 
 int Run(int argc, char** argv) {
+    const Terminal terminal = Terminal::Detect();
     Options opt;
     std::vector<std::string> texts;
     try {
@@ -151,14 +152,21 @@ int Run(int argc, char** argv) {
         // Every file is read before anything runs, so an unreadable one
         // leaves no half-done work behind.
         for (const std::string& f : opt.loads) CheckReadable(f);
-        for (const std::string& e : opt.executes) texts.push_back(AsFileText(e));
+        // Typed at a UTF-8 terminal, a -e text reaches the runtime as
+        // Latin-1, as a typed line does; results come back the same way.
+        for (const std::string& e : opt.executes) {
+            std::string text = e, error;
+            std::size_t column = 0;
+            if (terminal.outputIsTerminal && terminal.utf8 && !Utf8ToLatin1(e, text, error, column))
+                throw UsageError{"-e text: " + error};
+            texts.push_back(AsFileText(text));
+        }
         for (const std::string& f : opt.files) texts.push_back(ReadSourceFile(f));
     } catch (const UsageError& e) {
         std::cerr << "zorvex: " << e.message << "\nTry 'zorvex --help' for more information.\n";
         return kExitUsage;
     }
 
-    const Terminal terminal = Terminal::Detect();
     Console console(opt, terminal);
     const bool sources = !texts.empty();
     const bool lines = !sources || opt.interactive;
