@@ -71,7 +71,7 @@ bool Utf8ToLatin1(const std::string& utf8, std::string& latin1, std::string& err
             code = (code << 6) | (cont & 0x3F);
         }
         if (code > 0xFF) {
-            char name[16];
+            char name[24];
             std::snprintf(name, sizeof name, "U+%04lX", code);
             error = std::string("the character ") + name +
                     " is not in Latin-1, the only characters expressions can hold";
