@@ -125,7 +125,7 @@ bool Console::RunPieces(const std::vector<Piece>& pieces, const std::string* lin
         try {
             ShowResult(interp_.ExecuteExpression(piece.text));
         } catch (const zorvex::EInterrupted& e) {
-            if (session_) std::cout << '\n';  // past the ^C the terminal echoed
+            if (terminal_.outputIsTerminal) std::cout << '\n';  // past the ^C the terminal echoed
             Report(e.Message());
             return false;
         } catch (const zorvex::Exception& e) {
@@ -136,6 +136,8 @@ bool Console::RunPieces(const std::vector<Piece>& pieces, const std::string* lin
         } catch (const std::exception& e) {
             Report(e.what());
         }
+        // A person watching sees each result as it comes.
+        if (terminal_.outputIsTerminal) std::cout.flush();
     }
     return true;
 }
