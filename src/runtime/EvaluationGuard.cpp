@@ -1,55 +1,40 @@
-#include "EvaluationGuard.h"
+#include "zorvex/EvaluationGuard.h"
 
-#if defined(__GLIBC__)
-#include <pthread.h>
-#endif
+#include <string>
 
 #include "zorvex/Exception.h"
 
 namespace zorvex {
 
-namespace guard {
-
-const char* ThreadStackFloor() {
-    static thread_local const char* floor = [] {
-        const char* f = nullptr;
-#if defined(__GLIBC__)
-        pthread_attr_t attr;
-        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-            void* addr = nullptr;
-            std::size_t size = 0;
-            if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
-                // A stack too small for the reserve has no room at all.
-                f = static_cast<const char*>(addr) + (size > kReserve ? kReserve : size);
-            }
-            pthread_attr_destroy(&attr);
-        }
-#endif
-        return f;
-    }();
-    return floor;
+void TEvaluationGuard::SetTimeLimit(std::uint32_t milliseconds) {
+    timeLimitMs_ = milliseconds;
+    limited_ = timeLimitMs_ != 0 || stepLimit_ != 0;
 }
 
-void CheckDumpStack() {
-    if (!StackFits(ThreadStackFloor(), kDumpBytesPerLevel))
-        throw Exception("TMItem.Dump() Not enough stack space left to dump the expression.");
+void TEvaluationGuard::SetStepLimit(std::uint64_t steps) {
+    stepLimit_ = steps;
+    limited_ = timeLimitMs_ != 0 || stepLimit_ != 0;
 }
 
-void BudgetExceeded(std::size_t budget) {
-    throw Exception("TMathInterpreter.MemoryBudget() Memory budget of " + std::to_string(budget) +
-                    " bytes exceeded.");
+void TEvaluationGuard::Begin() {
+    steps_ = 0;
+    if (timeLimitMs_ != 0) deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs_);
 }
 
-}  // namespace guard
-
-TMathInterpreter::EvaluationScope::EvaluationScope(TMathInterpreter& i) : interp(i) {
-    if (interp.evaluationDepth_++ == 0) interp.stackFloor_ = guard::ThreadStackFloor();
+void TEvaluationGuard::CheckSlow() {
+    if (interrupt_.load(std::memory_order_relaxed))
+        throw EInterrupted(EInterrupted::Request, "TMathInterpreter.Interrupt() Evaluation interrupted.");
+    ++steps_;
+    if (stepLimit_ != 0 && steps_ > stepLimit_)
+        throw EInterrupted(EInterrupted::StepLimit,
+                           "TMathInterpreter.EvaluationStepLimit Evaluation stopped at its limit of " +
+                               std::to_string(stepLimit_) + " steps.");
+    // Outside any entry point there is no deadline to keep. The clock is
+    // read every 64 checks: a check is microseconds apart at most.
+    if (timeLimitMs_ != 0 && depth_ > 0 && (steps_ & 63u) == 1 && std::chrono::steady_clock::now() > deadline_)
+        throw EInterrupted(EInterrupted::TimeLimit,
+                           "TMathInterpreter.EvaluationTimeLimit Evaluation stopped at its limit of " +
+                               std::to_string(timeLimitMs_) + " ms.");
 }
-
-bool TMathInterpreter::StackFits(std::size_t bytes) const {
-    return guard::StackFits(evaluationDepth_ > 0 ? stackFloor_ : guard::ThreadStackFloor(), bytes);
-}
-
-void TMathInterpreter::MemoryBudgetExceeded() const { guard::BudgetExceeded(memoryBudget_); }
 
 }  // namespace zorvex

@@ -62,13 +62,4 @@ std::string Excerpt(std::string_view text);
 TMItem* CreateKeyword(std::string_view word);
 bool IsKeyword(std::string_view word);
 
-// Escape character that plain dumps write strings for; set by the
-// interpreter around its dumps so the text reads back under that setting.
-struct DumpEscapeScope {
-    explicit DumpEscapeScope(char escapeChar);
-    ~DumpEscapeScope();
-    char saved;
-};
-char CurrentDumpEscape();
-
 }  // namespace zorvex

@@ -94,7 +94,6 @@ std::string ReadAll(std::istream& stream) {
 
 // Refuses, before anything is written, what would not load back as it is.
 std::string TMathInterpreter::DumpStreamable() const {
-    DumpEscapeScope escape(escapeChar_);
     std::string text;
     for (int i = 0; i < symbols_.Count(); ++i) {
         auto* symbol = static_cast<TMSymbol*>(symbols_.At(i));

@@ -1,7 +1,7 @@
 #include <exception>
 #include <memory>
 
-#include "EvaluationGuard.h"
+#include "ResourceLimits.h"
 #include "ItemUtil.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"

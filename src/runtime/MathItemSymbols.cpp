@@ -3,10 +3,11 @@
 #include <exception>
 #include <memory>
 
-#include "EvaluationGuard.h"
+#include "ResourceLimits.h"
 #include "ItemUtil.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
+#include "zorvex/MathIntrinsic.h"
 #include "zorvex/MathItem.h"
 #include "zorvex/SysUtils.h"
 
@@ -78,7 +79,10 @@ void UnwireTree(TMExpression* tree, TMSymbol* symbol) {
 void SetTreeInterpreter(TMExpression* tree, TMathInterpreter* interpreter) {
     if (interpreter == nullptr) throw Exception("SetMathInterpreter() No interpreter given.");
     WalkTree(tree, [&](TMItem* item) {
-        if (item->Is(ikReference)) static_cast<TMReference*>(item)->Interpreter = interpreter;
+        if (item->Is(ikReference))
+            static_cast<TMReference*>(item)->Interpreter = interpreter;
+        else if (item->Is(ikIntrinsic))
+            static_cast<TMIntrinsicFunctionCall*>(item)->Interpreter = interpreter;
     });
 }
 
@@ -196,7 +200,8 @@ void TMVar::SetValue(const Variant& value) {
 std::string TMVar::Dump(TDumpFormat format) const {
     std::string s = TMSymbol::Dump(format);
     if (format & dfDetailed) return s + "(" + QuotedVar(value_) + ")";
-    return s + "=" + QuotedVar(value_);
+    const TMathInterpreter* interp = List != nullptr ? List->Interpreter : nullptr;
+    return s + "=" + QuotedVar(value_, interp != nullptr ? interp->EscapeChar() : '\0');
 }
 
 // ---------------------------------------------------------------- functions
@@ -254,11 +259,15 @@ Variant TMFunction::GetValue() {
         throw Exception("TMFunction.GetValue() Not enough stack space for function nesting level " +
                         std::to_string(interp->FunctionNestingLevel + 1) + " (function: \"" + Excerpt(identifier_) +
                         "\", position: " + Str(ParsePosition) + ")." + suffix);
+    interp->Guard().Check();
     ++interp->FunctionNestingLevel;
     try {
         Variant result = expression_->GetValue();
         --interp->FunctionNestingLevel;
         return result;
+    } catch (const EInterrupted&) {
+        --interp->FunctionNestingLevel;  // the message names no function: none failed
+        throw;
     } catch (Exception& e) {
         --interp->FunctionNestingLevel;
         if (interp->FunctionNestingLevel == 0)

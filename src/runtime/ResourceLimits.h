@@ -1,4 +1,5 @@
-// Internal: the limits every evaluation runs under, in one place. The native
+// Internal: the resource limits every evaluation runs under (interruption
+// and time budgets are TEvaluationGuard's). The native
 // stack is checked where recursion goes deeper (a user function's body, a
 // tree's evaluation, a dump step) by one comparison with a floor computed
 // once per evaluation; the memory budget counts the texts held by variables
