@@ -200,6 +200,9 @@ public:
     int ParsePosition = 0;
     // Height of the subtree rooted here (1 for a leaf); kept by tree building.
     int TreeDepth = 1;
+    // Native stack that evaluating the subtree takes, in units of the
+    // lightest node (plain operators); kept by tree building.
+    int StackUnits = 1;
 
 protected:
     std::uint32_t kinds_ = 0;

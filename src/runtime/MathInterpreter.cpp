@@ -74,7 +74,7 @@ Variant TMathInterpreter::ExecuteExpression(const std::string& text) {
     std::unique_ptr<TMValue> root(BuildTree(text));
     if (!root) return Variant::Null();
     EvaluationScope scope(*this);
-    if (!StackFits(guard::EvalBytes(root->TreeDepth)))
+    if (!StackFits(guard::EvalBytes(root->StackUnits)))
         throw Exception("TMathInterpreter.ExecuteExpression() Not enough stack space left to execute an expression.");
     return root->GetValue();
 }
@@ -295,7 +295,7 @@ Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
     guard_.Check();
     EvaluationScope scope(*this);
     auto* root = static_cast<TMValue*>(prepared_.At(handle));
-    if (!StackFits(guard::EvalBytes(root->TreeDepth)))
+    if (!StackFits(guard::EvalBytes(root->StackUnits)))
         throw Exception(
             "TMathInterpreter.ExecutePreparedExpression() Not enough stack space left to execute an expression.");
     return root->GetValue();

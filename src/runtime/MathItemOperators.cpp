@@ -50,10 +50,17 @@ void TMOperator::SetOperands(TMExpressions* operands) {
 }
 
 void TMOperator::UpdateDepth() {
-    int depth = 0;
+    int depth = 0, units = 0;
     for (int i = 0; i < Operands.Count(); ++i)
-        if (TMItem* item = Operands.At(i)) depth = std::max(depth, item->TreeDepth);
+        if (TMItem* item = Operands.At(i)) {
+            depth = std::max(depth, item->TreeDepth);
+            units = std::max(units, item->StackUnits);
+        }
     TreeDepth = depth + 1;
+    // Built-ins, assignments and "not" take several times the frame of the
+    // arithmetic, comparison and logic operators.
+    const bool light = !Is(ikIntrinsic) && Priority() != opAssign && (NumberOfOperands() == 2 || Is(ikUnaryMinus));
+    StackUnits = units + (light ? 1 : guard::kHeavyUnits);
     if (TreeDepth > MaxTreeDepth)
         throw Exception("TMathInterpreter.RPN() Expression is nested too deeply (more than " + Str(MaxTreeDepth) +
                         " levels), position: " + Str(ParsePosition) + ".");
@@ -337,6 +344,7 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
     if (interp != nullptr) function->Expression()->SetMathInterpreter(interp);
     // The body is no longer part of this tree.
     TreeDepth = Operands.At(0)->TreeDepth + 1;
+    StackUnits = Operands.At(0)->StackUnits + guard::kHeavyUnits;
     if (error) std::rethrow_exception(error);
 }
 

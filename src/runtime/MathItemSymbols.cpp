@@ -255,7 +255,7 @@ Variant TMFunction::GetValue() {
     if (interp->FunctionNestingLevel >= interp->MaxFunctionNesting())
         throw Exception("TMFunction.GetValue() Function nesting level too deep (function: \"" + Excerpt(identifier_) +
                         "\", position: " + Str(ParsePosition) + ")." + suffix);
-    if (!interp->StackFits(guard::EvalBytes(expression_->TreeDepth + 4)))
+    if (!interp->StackFits(guard::EvalBytes(expression_->StackUnits + 2 * guard::kHeavyUnits)))
         throw Exception("TMFunction.GetValue() Not enough stack space for function nesting level " +
                         std::to_string(interp->FunctionNestingLevel + 1) + " (function: \"" + Excerpt(identifier_) +
                         "\", position: " + Str(ParsePosition) + ")." + suffix);
@@ -383,7 +383,7 @@ void TMFunctionCall::SetMathInterpreter(TMathInterpreter* interpreter) { SetTree
 
 void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols*) {
     ParamExpressions.FreeAndClear();
-    int depth = 0;
+    int depth = 0, units = 0;
     for (;;) {
         ZORVEX_ASSERT(!stack.Empty(), kUnit);
         TMItem* top = stack.Pop();
@@ -392,7 +392,9 @@ void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols*) {
             wrapper->ParsePosition = e->ParsePosition;
             wrapper->Expression = e;
             wrapper->TreeDepth = e->TreeDepth + 1;
+            wrapper->StackUnits = e->StackUnits + guard::kHeavyUnits;
             depth = std::max(depth, wrapper->TreeDepth);
+            units = std::max(units, wrapper->StackUnits);
             ParamExpressions.Add(wrapper.release());
             continue;
         }
@@ -410,6 +412,7 @@ void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols*) {
     }
     ParamExpressions.Reverse();
     TreeDepth = depth + 1;
+    StackUnits = units + guard::kHeavyUnits;
     if (TreeDepth > MaxTreeDepth)
         throw Exception("TMathInterpreter.RPN() Expression is nested too deeply (more than " + Str(MaxTreeDepth) +
                         " levels), position: " + Str(ParsePosition) + ".");

@@ -1,9 +1,9 @@
 // Internal: the resource limits every evaluation runs under (interruption
-// and time budgets are TEvaluationGuard's). The native
-// stack is checked where recursion goes deeper (a user function's body, a
-// tree's evaluation, a dump step) by one comparison with a floor computed
-// once per evaluation; the memory budget counts the texts held by variables
-// and the values held by active call frames.
+// and time budgets are TEvaluationGuard's). The native stack is checked where
+// recursion goes deeper (a tree's evaluation, a user function's body, a dump
+// step) by one comparison with a floor computed once per evaluation; the
+// memory budget counts the texts held by variables and the values held by
+// active call frames.
 #pragma once
 
 #include <cstddef>
@@ -13,10 +13,10 @@
 
 namespace zorvex::guard {
 
-// Native stack one level of a tree takes at most while it is evaluated or
-// dumped: measured at up to 370 bytes (assignments, IfF, calls with their
-// argument wrappers) in optimised code and 1,400 under AddressSanitizer,
-// with a margin; unoptimised code takes about three times more.
+// Native stack a tree level takes while it is evaluated or dumped, measured
+// per node kind with a margin. AddressSanitizer takes up to four times the
+// stack of optimised code (1,400 bytes for an assignment), unoptimised code
+// about three times.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr std::size_t kScale = 4;
 #elif !defined(__OPTIMIZE__)
@@ -24,7 +24,11 @@ constexpr std::size_t kScale = 3;
 #else
 constexpr std::size_t kScale = 1;
 #endif
-constexpr std::size_t kEvalBytesPerLevel = 512 * kScale;
+// One unit: a level of the plain operators (measured at most 81 bytes in
+// optimised code); built-ins, assignments, "not" and call arguments take
+// kHeavyUnits (measured at most 370 bytes).
+constexpr std::size_t kEvalBytesPerUnit = 128 * kScale;
+constexpr int kHeavyUnits = 4;
 constexpr std::size_t kDumpBytesPerLevel = 640 * kScale;
 // Room kept free below the deepest check: error reporting, the conversions
 // and text routines of one node, an unknown-symbol handler of the host.
@@ -40,9 +44,9 @@ inline bool StackFits(const char* floor, std::size_t bytes) {
     return here > floor && static_cast<std::size_t>(here - floor) >= bytes;
 }
 
-// Stack needed to evaluate a tree of the given height.
-inline std::size_t EvalBytes(int treeDepth) {
-    return static_cast<std::size_t>(treeDepth > 0 ? treeDepth : 1) * kEvalBytesPerLevel;
+// Stack needed to evaluate a tree of the given cost (StackUnits).
+inline std::size_t EvalBytes(int units) {
+    return static_cast<std::size_t>(units > 0 ? units : 1) * kEvalBytesPerUnit;
 }
 
 // Raises unless one more dump level fits on this thread's stack.
