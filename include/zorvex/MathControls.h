@@ -32,6 +32,7 @@
 
 class QKeyEvent;
 class QMimeData;
+class QTextDocument;
 
 namespace zorvex {
 
@@ -117,6 +118,10 @@ protected:
     // Runs the interpreter call under the error rule. False when it failed
     // and the error was not passed on.
     bool ApplyErrorRule(const std::function<void()>& run, const std::function<void(const QString&)>& writeMessage);
+    // The consoles' run of line `line` of `doc`: a line above the last is
+    // first copied to the bottom; then the line runs under the error rule.
+    bool RunConsoleLine(QTextDocument& doc, int line, Variant& res,
+                        const std::function<void(const QString&)>& writeMessage);
     // Runs a key's action; whatever it throws goes to the exception handler.
     void RunFromEvent(const std::function<void()>& action);
     static bool IsReturnKey(const QKeyEvent* event);

@@ -90,6 +90,15 @@ private:
 
 }  // namespace
 
+bool TMathControl::RunConsoleLine(QTextDocument& doc, int line, Variant& res,
+                                  const std::function<void(const QString&)>& writeMessage) {
+    TMathInterpreter* interpreter = MathInterpreter();
+    const QString expression = LineText(doc, line);
+    // So the record reads in order; the copy is in the normal format.
+    if (line < LineCount(doc) - 1) AddLine(doc, expression);
+    return ApplyErrorRule([&] { res = interpreter->ExecuteExpression(ToLatin1(expression)); }, writeMessage);
+}
+
 // ---------------------------------------------------------------- memo
 
 TMathMemo::TMathMemo(QWidget* parent) : QPlainTextEdit(parent), TMathControl(this, meoRaiseExceptions) {}
@@ -103,24 +112,17 @@ bool TMathMemo::SomethingAfterSelStart() const { return SomethingAfterSelStartOf
 void TMathMemo::CaretStep() { CaretStepOf(*this); }
 
 Variant TMathMemo::ExecuteExpression() {
-    TMathInterpreter* interpreter = MathInterpreter();
-    if (interpreter == nullptr) return Variant();
+    if (MathInterpreter() == nullptr) return Variant();
     QTextDocument& doc = *document();
     Variant res;
     {
         EditBlock block(&doc);
-        const int line = SelLine();
-        const QString expression = LineText(doc, line);
-        // A line run from higher up is copied to the bottom first.
-        if (line < LineCount(doc) - 1) AddLine(doc, expression);
-        const bool ok = ApplyErrorRule([&] { res = interpreter->ExecuteExpression(ToLatin1(expression)); },
-                                       [&](const QString& message) {
-                                           AddLine(doc, message);
-                                           CaretStep();
-                                       });
-        if (!ok) return Variant();
-        AddLine(doc, FromLatin1(VarToStr(res)));
-        CaretStep();
+        const auto writeLine = [&](const QString& text) {
+            AddLine(doc, text);
+            CaretStep();
+        };
+        if (!RunConsoleLine(doc, SelLine(), res, writeLine)) return Variant();
+        writeLine(FromLatin1(VarToStr(res)));
     }
     DoAfterExecuteExpression(res);
     return res;
@@ -184,22 +186,15 @@ int TMathRichEdit::SelLine() const { return SelLineOf(*this); }
 bool TMathRichEdit::SomethingAfterSelStart() const { return SomethingAfterSelStartOf(*this); }
 
 Variant TMathRichEdit::ExecuteExpression() {
-    TMathInterpreter* interpreter = MathInterpreter();
-    if (interpreter == nullptr) return Variant();
+    if (MathInterpreter() == nullptr) return Variant();
     QTextDocument& doc = *document();
     Variant res;
     {
         EditBlock block(&doc);
-        const int line = SelLine();
-        const QString expression = LineText(doc, line);
-        // The copy of a line run from higher up is written in the normal format.
-        if (line < LineCount(doc) - 1) AddLine(doc, expression);
-        const bool ok = ApplyErrorRule(
-            [&] { res = interpreter->ExecuteExpression(ToLatin1(expression)); },
-            [&](const QString& message) {
-                ColourStep(AddLine(doc, message), errorFont_, errorColor_, richEditOptions_ & mroUseErrorFont);
-            });
-        if (!ok) return Variant();
+        const auto writeError = [&](const QString& message) {
+            ColourStep(AddLine(doc, message), errorFont_, errorColor_, richEditOptions_ & mroUseErrorFont);
+        };
+        if (!RunConsoleLine(doc, SelLine(), res, writeError)) return Variant();
         ColourStep(AddLine(doc, FromLatin1(VarToStr(res))), resultFont_, resultColor_,
                    richEditOptions_ & mroUseResultFont);
     }

@@ -49,18 +49,13 @@ struct Form {
 
 // The four controls by kind, for tables that run a case on each.
 enum class Kind { Edit, Combo, Memo, Rich };
-inline const char* KindName(Kind kind) {
-    switch (kind) {
-        case Kind::Edit: return "TMathEdit";
-        case Kind::Combo: return "TMathComboBox";
-        case Kind::Memo: return "TMathMemo";
-        case Kind::Rich: return "TMathRichEdit";
-    }
-    return "?";
-}
 constexpr Kind kAllKinds[] = {Kind::Edit, Kind::Combo, Kind::Memo, Kind::Rich};
+inline const char* KindName(Kind kind) {
+    static const char* const names[] = {"TMathEdit", "TMathComboBox", "TMathMemo", "TMathRichEdit"};
+    return names[static_cast<int>(kind)];
+}
 
-// Type-independent access to a control of any kind.
+// A control of any kind.
 struct AnyControl {
     QWidget* widget = nullptr;
     TMathControl* control = nullptr;
@@ -70,42 +65,37 @@ struct AnyControl {
         QWidget* w = CreateMathWidget(KindName(kind), parent);
         return {w, dynamic_cast<TMathControl*>(w), kind};
     }
-    QString Text() const {
+    // Calls `f` with the control as its own class.
+    template <typename F>
+    auto Visit(F&& f) const {
         switch (kind) {
-            case Kind::Edit: return static_cast<TMathEdit*>(widget)->text();
-            case Kind::Combo: return static_cast<TMathComboBox*>(widget)->currentText();
-            case Kind::Memo: return static_cast<TMathMemo*>(widget)->toPlainText();
-            case Kind::Rich: return static_cast<TMathRichEdit*>(widget)->toPlainText();
-        }
-        return {};
-    }
-    void SetText(const QString& text) const {
-        switch (kind) {
-            case Kind::Edit: static_cast<TMathEdit*>(widget)->setText(text); break;
-            case Kind::Combo: static_cast<TMathComboBox*>(widget)->setEditText(text); break;
-            case Kind::Memo: static_cast<TMathMemo*>(widget)->setPlainText(text); break;
-            case Kind::Rich: static_cast<TMathRichEdit*>(widget)->setPlainText(text); break;
+            case Kind::Edit: return f(*static_cast<TMathEdit*>(widget));
+            case Kind::Combo: return f(*static_cast<TMathComboBox*>(widget));
+            case Kind::Memo: return f(*static_cast<TMathMemo*>(widget));
+            default: return f(*static_cast<TMathRichEdit*>(widget));
         }
     }
+    // The same for the memo and the rich edit only.
+    template <typename F>
+    auto VisitConsole(F&& f) const {
+        if (kind == Kind::Memo) return f(*static_cast<TMathMemo*>(widget));
+        return f(*static_cast<TMathRichEdit*>(widget));
+    }
+    const char* TextProperty() const {
+        return kind == Kind::Edit ? "text" : kind == Kind::Combo ? "currentText" : "plainText";
+    }
+    QString Text() const { return widget->property(TextProperty()).toString(); }
+    void SetText(const QString& text) const { widget->setProperty(TextProperty(), text); }
     Variant Execute() const {
-        switch (kind) {
-            case Kind::Edit: return static_cast<TMathEdit*>(widget)->ExecuteExpression();
-            case Kind::Combo: return static_cast<TMathComboBox*>(widget)->ExecuteExpression();
-            case Kind::Memo: return static_cast<TMathMemo*>(widget)->ExecuteExpression();
-            case Kind::Rich: return static_cast<TMathRichEdit*>(widget)->ExecuteExpression();
-        }
-        return {};
+        return Visit([](auto& c) { return c.ExecuteExpression(); });
     }
     // Counts the AfterExecuteExpression signals from now on.
     std::shared_ptr<int> CountEvents() const {
         auto count = std::make_shared<int>(0);
-        const auto bump = [count](QObject*, const Variant&) { ++*count; };
-        switch (kind) {
-            case Kind::Edit: QObject::connect(static_cast<TMathEdit*>(widget), &TMathEdit::AfterExecuteExpression, bump); break;
-            case Kind::Combo: QObject::connect(static_cast<TMathComboBox*>(widget), &TMathComboBox::AfterExecuteExpression, bump); break;
-            case Kind::Memo: QObject::connect(static_cast<TMathMemo*>(widget), &TMathMemo::AfterExecuteExpression, bump); break;
-            case Kind::Rich: QObject::connect(static_cast<TMathRichEdit*>(widget), &TMathRichEdit::AfterExecuteExpression, bump); break;
-        }
+        Visit([&](auto& c) {
+            using Control = std::remove_reference_t<decltype(c)>;
+            return QObject::connect(&c, &Control::AfterExecuteExpression, [count] { ++*count; });
+        });
         return count;
     }
     void PressReturn(Qt::KeyboardModifiers modifiers = Qt::NoModifier) const {

@@ -1,6 +1,7 @@
 // The example form, compiled by uic and loaded at run time by QUiLoader:
 // the interpreter takes its properties and symbols from the .ui file, and
 // each control runs on it.
+#include <QBuffer>
 #include <QFile>
 #include <QUiLoader>
 
@@ -78,6 +79,29 @@ TEST(ExampleForm, LoadedAtRunTimeByQUiLoader) {
     std::unique_ptr<QWidget> form(loader.load(&file));
     ASSERT_NE(form, nullptr) << loader.errorString().toStdString();
     CheckExampleForm(*form);
+}
+
+// The zero members let a .ui file carry an empty set; without them a loader
+// would read all bits.
+TEST(ExampleForm, EmptySetsLoadAsEmpty) {
+    QBuffer ui;
+    ui.setData(R"(<ui version="4.0"><widget class="QWidget" name="form"><layout class="QVBoxLayout" name="lay">
+<item><widget class="zorvex::TMathEdit" name="ed">
+ <property name="MathEditOptions"><set>zorvex::meoNoEditOptions</set></property>
+ <property name="MathErrorOptions"><set>zorvex::meoNoErrorOptions</set></property></widget></item>
+<item><widget class="zorvex::TMathRichEdit" name="re">
+ <property name="MathRichEditOptions"><set>zorvex::mroNoRichEditOptions</set></property></widget></item>
+<item><widget class="zorvex::TMathInterpreterWidget" name="interpreter">
+ <property name="DumpFormat"><set>zorvex::TMathInterpreterWidget::dfPlain</set></property></widget></item>
+</layout></widget></ui>)");
+    ASSERT_TRUE(ui.open(QIODevice::ReadOnly));
+    MathUiLoader loader;
+    std::unique_ptr<QWidget> form(loader.load(&ui));
+    ASSERT_NE(form, nullptr) << loader.errorString().toStdString();
+    EXPECT_EQ(form->findChild<TMathEdit*>("ed")->MathEditOptions().toInt(), 0);
+    EXPECT_EQ(form->findChild<TMathEdit*>("ed")->MathErrorOptions().toInt(), 0);
+    EXPECT_EQ(form->findChild<TMathRichEdit*>("re")->MathRichEditOptions().toInt(), 0);
+    EXPECT_EQ(form->findChild<TMathInterpreterWidget*>("interpreter")->Interpreter().DumpFormat(), 0);
 }
 
 }  // namespace

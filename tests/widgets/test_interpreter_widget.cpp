@@ -7,29 +7,11 @@ namespace {
 
 using testing::ReportedErrors;
 
-TEST(InterpreterWidget, QtPropertiesReachTheCoreAsAFormLoaderSetsThem) {
+TEST(InterpreterWidget, ItsObjectNameIsTheCoresNameAndTheCoreKnowsItsWidget) {
     TMathInterpreterWidget widget;
-    TMathInterpreter& core = widget.Interpreter();
-    EXPECT_EQ(widget.property("DumpFormat").toInt(), TMathInterpreterWidget::dfQualified);
-    EXPECT_EQ(widget.property("MaxFunctionNesting").toUInt(), 1000u);
-    EXPECT_EQ(widget.property("EscapeChar").value<QChar>(), QChar(0));
-
-    ASSERT_TRUE(widget.setProperty("CaseSensitiveSymbols", true));
-    ASSERT_TRUE(widget.setProperty("DumpFormat", QVariant::fromValue(TMathInterpreterWidget::TDumpFormat(
-                                                     TMathInterpreterWidget::dfDetailed))));
-    ASSERT_TRUE(widget.setProperty("EscapeChar", QChar(u'\\')));
-    ASSERT_TRUE(widget.setProperty("MaxFunctionNesting", 7u));
-    ASSERT_TRUE(widget.setProperty("Symbols", QByteArray("X=1;\r\nx='a\\'b'")));
-    EXPECT_TRUE(core.CaseSensitiveSymbols());
-    EXPECT_EQ(core.DumpFormat(), zorvex::dfDetailed);
-    EXPECT_EQ(core.EscapeChar(), '\\');
-    EXPECT_EQ(core.MaxFunctionNesting(), 7u);
-    EXPECT_EQ(core.SymbolCount(), 2);
-    EXPECT_EQ(widget.Symbols(), QByteArray("X=1;\r\nx='a''b'"));
-
     widget.setObjectName("calc");
-    EXPECT_EQ(core.Name(), "calc");
-    EXPECT_EQ(TMathInterpreterWidget::FromInterpreter(&core), &widget);
+    EXPECT_EQ(widget.Interpreter().Name(), "calc");
+    EXPECT_EQ(TMathInterpreterWidget::FromInterpreter(&widget.Interpreter()), &widget);
     TMathInterpreter alone;
     EXPECT_EQ(TMathInterpreterWidget::FromInterpreter(&alone), nullptr);
 }
@@ -70,33 +52,32 @@ TEST(InterpreterWidget, AFailingSymbolsTextIsReportedAndKeepsTheEntriesBeforeIt)
 }
 
 TEST(InterpreterWidget, ExpressionAndDisplayPropertiesRaiseOutsideTheDesignerAndReportInIt) {
+    using Setter = void (TMathInterpreterWidget::*)(const QString&);
     struct Case {
-        const char* property;
+        Setter set;
         const char* value;
         const char* message;
-        const char* result;  // ExpressionResult afterwards
+        bool resultIsMessage;  // while designing, ExpressionResult reads the message
     };
     const Case cases[] = {
-        {"Expression", "1+", "TMOperator.PullOperands() 2 operand(s) expected, but only 1 found. Position: 2.", nullptr},
-        {"DumpText", "x", "TMathInterpreter.DumpText property is for display purposes only.", ""},
-        {"ExpressionResult", "x", "TMathInterpreter.ExpressionResult property is for display purposes only.", ""},
+        {&TMathInterpreterWidget::setExpression, "1+",
+         "TMOperator.PullOperands() 2 operand(s) expected, but only 1 found. Position: 2.", true},
+        {&TMathInterpreterWidget::setDumpText, "x", "TMathInterpreter.DumpText property is for display purposes only.",
+         false},
+        {&TMathInterpreterWidget::setExpressionResult, "x",
+         "TMathInterpreter.ExpressionResult property is for display purposes only.", false},
     };
     for (const Case& c : cases) {
         for (bool designing : {false, true}) {
-            SCOPED_TRACE(std::string(c.property) + (designing ? " designing" : " running"));
+            SCOPED_TRACE(std::string(c.message) + (designing ? " designing" : " running"));
             TMathInterpreterWidget widget;
             widget.SetDesigning(designing);
             ReportedErrors reported;
-            const std::string thrown = testing::ErrorOf([&] {
-                if (std::string(c.property) == "Expression") widget.setExpression(c.value);
-                if (std::string(c.property) == "DumpText") widget.setDumpText(c.value);
-                if (std::string(c.property) == "ExpressionResult") widget.setExpressionResult(c.value);
-            });
+            const std::string thrown = testing::ErrorOf([&] { (widget.*c.set)(c.value); });
             const std::vector<std::string> none, one{c.message};
             EXPECT_EQ(thrown, designing ? "<no exception>" : c.message);
             EXPECT_EQ(reported.messages, designing ? one : none);
-            const char* result = c.result ? c.result : designing ? c.message : "";
-            EXPECT_EQ(widget.ExpressionResult().toStdString(), result);
+            EXPECT_EQ(widget.ExpressionResult().toStdString(), designing && c.resultIsMessage ? c.message : "");
         }
     }
     TMathInterpreterWidget widget;
