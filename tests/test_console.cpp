@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -54,7 +55,8 @@ void ReadAvailable(int& fd, std::string& into) {
 
 // Runs the console with `args`, feeding `input` on standard input. With
 // `terminal`, standard input is a pseudo-terminal instead of a pipe.
-Result RunConsole(const std::vector<std::string>& args, const std::string& input = "", bool terminal = false) {
+Result RunConsole(const std::vector<std::string>& args, const std::string& input = "", bool terminal = false,
+                  const std::string& cwd = "") {
     Result r;
     int inPipe[2], outPipe[2], errPipe[2];
     EXPECT_EQ(pipe(inPipe), 0);
@@ -81,6 +83,7 @@ Result RunConsole(const std::vector<std::string>& args, const std::string& input
     for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
         posix_spawn_file_actions_addclose(&actions, fd);
     if (master >= 0) posix_spawn_file_actions_addclose(&actions, master);
+    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
 
     std::string path = ConsolePath();
     std::vector<std::string> all{path};
@@ -116,7 +119,11 @@ Result RunConsole(const std::vector<std::string>& args, const std::string& input
         if (out >= 0) fds.push_back({out, POLLIN, 0});
         if (err >= 0) fds.push_back({err, POLLIN, 0});
         if (in >= 0) fds.push_back({in, POLLOUT, 0});
-        if (poll(fds.data(), fds.size(), 30000) <= 0) break;
+        if (poll(fds.data(), fds.size(), 30000) <= 0) {
+            ADD_FAILURE() << "the console did not finish";
+            if (rc == 0) kill(pid, SIGKILL);
+            break;
+        }
         for (const pollfd& p : fds) {
             if (!p.revents) continue;
             if (p.fd == out) ReadAvailable(out, r.out);
@@ -143,8 +150,9 @@ Result RunConsole(const std::vector<std::string>& args, const std::string& input
 // controlling terminal, so Ctrl-C raises a signal), driven key by key.
 class TerminalSession {
 public:
-    // `home` empty: HOME is unset.
-    explicit TerminalSession(const std::string& home) {
+    // `home` empty: HOME is unset. `env` adds or replaces variables.
+    explicit TerminalSession(const std::string& home, std::vector<std::string> args = {},
+                             std::vector<std::string> extraEnv = {}, const std::string& cwd = "") {
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
             ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
@@ -159,11 +167,18 @@ public:
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) {
             std::string var = *e;
-            for (const char* drop : {"HOME=", "TERM=", "EDITRC="})
+            for (const char* drop : {"HOME=", "TERM=", "EDITRC=", "NO_COLOR=", "LANG=", "LC_ALL=", "LC_CTYPE="})
                 if (var.rfind(drop, 0) == 0) var.clear();
             if (!var.empty()) env.push_back(var);
         }
         env.push_back("TERM=xterm");
+        env.push_back("NO_COLOR=1");
+        for (std::string& e : extraEnv) {
+            const std::string name = e.substr(0, e.find('=') + 1);
+            env.erase(std::remove_if(env.begin(), env.end(), [&](const std::string& v) { return v.rfind(name, 0) == 0; }),
+                      env.end());
+            if (e.size() > name.size()) env.push_back(e);  // "NAME=" alone unsets it
+        }
         if (!home.empty()) env.push_back("HOME=" + home);
         std::vector<char*> envp;
         for (std::string& v : env) envp.push_back(v.data());
@@ -178,9 +193,13 @@ public:
         posix_spawn_file_actions_addopen(&actions, 0, slave.c_str(), O_RDWR, 0);
         posix_spawn_file_actions_adddup2(&actions, 0, 1);
         posix_spawn_file_actions_adddup2(&actions, 0, 2);
+        if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
         std::string path = ConsolePath();
-        char* argv[] = {path.data(), nullptr};
-        int rc = posix_spawn(&pid_, path.c_str(), &actions, &attr, argv, envp.data());
+        args.insert(args.begin(), path);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int rc = posix_spawn(&pid_, path.c_str(), &actions, &attr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attr);
         if (rc != 0) {
@@ -370,10 +389,14 @@ TEST_F(ConsoleTest, WithoutSourcesEachInputLineIsOneText) {
     EXPECT_EQ(none.status, 0);
 }
 
-TEST_F(ConsoleTest, TerminalGetsPromptAndNoLinesForNull) {
-    // Output to a pipe: the plain prompt, no line editing.
-    Result r = RunConsole({}, "2 * 3\nf := 1\n", true);
-    EXPECT_EQ(r.out, "zorvex> 6\nzorvex> zorvex> \n");
+TEST_F(ConsoleTest, TerminalGetsBannerPromptAndNoLinesForNull) {
+    // Output to a pipe: the plain prompt, no line editing; typing errors do
+    // not fail the session.
+    Result r = RunConsole({}, "2 * 3\nf := 1\n(\n", true);
+    EXPECT_THAT(r.out, ::testing::MatchesRegex("Zorvex [0-9.]+ expression console. Type .help for help, .quit to "
+                                               "leave.\n.*"));
+    EXPECT_THAT(r.out, ::testing::EndsWith("\nzorvex> 6\nzorvex> zorvex> error: TMathInterpreter.RPN() Unclosed left "
+                                           "bracket on position: 1.\nzorvex> \n"));
     EXPECT_EQ(r.status, 0);
 }
 
@@ -424,7 +447,7 @@ TEST_F(ConsoleTest, TerminalEditsLinesAndKeepsHistoryAcrossSessions) {
     ASSERT_TRUE(again.Expect("error: "));
     ASSERT_TRUE(again.Prompt());
     again.Type("\x04");
-    EXPECT_EQ(again.Finish(), 1);
+    EXPECT_EQ(again.Finish(), 0);  // a typing error is no failure of the session
 }
 
 TEST_F(ConsoleTest, TerminalWorksWithoutHome) {
@@ -436,6 +459,163 @@ TEST_F(ConsoleTest, TerminalWorksWithoutHome) {
     ASSERT_TRUE(s.Prompt());
     s.Type("\x04");
     EXPECT_EQ(s.Finish(), 0);
+}
+
+TEST_F(ConsoleTest, TerminalSessionAsAPersonUsesIt) {
+    if (!HasLineEditing()) GTEST_SKIP() << "console built without line editing";
+    File("workspace-one.txt", "w = 1");
+    TerminalSession s(dir_.string(), {}, {}, dir_.string());
+    ASSERT_TRUE(s.Expect("Zorvex "));
+    ASSERT_TRUE(s.Expect("Type .help for help"));
+    ASSERT_TRUE(s.Prompt());
+    s.Type("1+2\r");
+    ASSERT_TRUE(s.Expect("\n3\r\n"));
+    ASSERT_TRUE(s.Prompt());
+    s.Type("ans*2\r");
+    ASSERT_TRUE(s.Expect("\n6\r\n"));
+    ASSERT_TRUE(s.Prompt());
+    s.Type("1+\r");  // the caret stands under the "+" of the typed line
+    ASSERT_TRUE(s.Expect("\n         ^\r\nerror: TMOperator.PullOperands() 2 operand(s) expected"));
+    ASSERT_TRUE(s.Prompt());
+    s.Type(".help Payment\r");
+    ASSERT_TRUE(s.Expect("Payment(rate, n, pv, fv, when)"));
+    ASSERT_TRUE(s.Prompt());
+    s.Type("Fact\t");  // the editor writes only what completion added
+    ASSERT_TRUE(s.Expect("Fact"));
+    ASSERT_TRUE(s.Expect("orial("));
+    s.Type("5)\r");
+    ASSERT_TRUE(s.Expect("\n120\r\n"));
+    ASSERT_TRUE(s.Prompt());
+    s.Type(".load work\t");
+    ASSERT_TRUE(s.Expect("space-one.txt"));
+    s.Type("\r");
+    ASSERT_TRUE(s.Expect("loaded 1 symbol(s)"));
+    ASSERT_TRUE(s.Prompt());
+    s.Type("x = 7\r");
+    ASSERT_TRUE(s.Prompt());
+    s.Type("fib(n) := IfF(n < 2, n, fib(n - 1) + fib(n - 2)); fib(40)\r");
+    ASSERT_TRUE(s.Expect("fib(40)\r\n"));
+    usleep(300000);
+    const auto start = std::chrono::steady_clock::now();
+    s.Type("\x03");
+    ASSERT_TRUE(s.Expect("error: TMathInterpreter.Interrupt() Evaluation interrupted."));
+    ASSERT_TRUE(s.Prompt());
+    // Seconds at most, where finishing would take a minute.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    s.Type("x + w + fib(10)\r");
+    ASSERT_TRUE(s.Expect("\n63\r\n"));
+    ASSERT_TRUE(s.Prompt());
+    s.Type(".quit\r");
+    EXPECT_EQ(s.Finish(), 0);
+}
+
+TEST_F(ConsoleTest, TerminalEncodingAndColour) {
+    if (!HasLineEditing()) GTEST_SKIP() << "console built without line editing";
+    const struct {
+        std::vector<std::string> env;
+        bool utf8;
+        const char* degrees;
+        bool colour;
+    } cases[] = {
+        {{"LANG=C.UTF-8"}, true, "10\xC2\xB0" "30'0\"", false},
+        {{"LANG=C.UTF-8", "NO_COLOR="}, true, "10\xC2\xB0" "30'0\"", true},
+        {{"LANG=C"}, false, "10\xB0" "30'0\"", false},
+    };
+    for (const auto& c : cases) {
+        TerminalSession s(dir_.string(), {}, c.env);
+        ASSERT_TRUE(s.Prompt());
+        s.Type("DegToStr(10.5)\r");
+        ASSERT_TRUE(s.Expect(std::string("\n") + c.degrees + "\r\n"));
+        ASSERT_TRUE(s.Prompt());
+        if (c.utf8) {
+            s.Type("Length('\xC3\xA9t\xC3\xA9')\r");  // one byte each for the runtime
+            ASSERT_TRUE(s.Expect("\n3\r\n"));
+            ASSERT_TRUE(s.Prompt());
+            s.Type("'\xE2\x82\xAC'\r");  // the euro sign has no Latin-1 byte
+            ASSERT_TRUE(s.Expect(std::string(c.colour ? "\033[31m" : "") + "error: the character U+20AC is not in "));
+            ASSERT_TRUE(s.Prompt());
+        }
+        s.Type("\x04");
+        EXPECT_EQ(s.Finish(), 0);
+        EXPECT_EQ(s.Output().find("\033[31m") != std::string::npos, c.colour);
+    }
+    // A -e text typed at such a terminal is converted like a typed line.
+    TerminalSession e(dir_.string(), {"-e", "Length('\xC3\xA9t\xC3\xA9'); '\xC3\xA9t\xC3\xA9'"}, {"LANG=C.UTF-8"});
+    ASSERT_TRUE(e.Expect("3\r\n\xC3\xA9t\xC3\xA9\r\n"));
+    EXPECT_EQ(e.Finish(), 0);
+}
+
+TEST_F(ConsoleTest, DashAtTerminalEndsOnFirstCtrlD) {
+    // Only one Ctrl-D is sent; waiting for a second would never finish.
+    Result r = RunConsole({"-e", "y = 1", "-"}, "y +\n2\n", true);
+    EXPECT_EQ(r.out, Lines({"1", "3"}));
+    EXPECT_EQ(r.status, 0);
+}
+
+// ---------------------------------------------------------------- lines, ans and commands
+
+TEST_F(ConsoleTest, LinesFromAPipe) {
+    EXPECT_EQ(RunConsole({}, "x = 2\ny = x^10\n").out, Lines({"2", "1024"}));
+    // The last result answers `ans` until a symbol of that name exists; it is
+    // never a symbol itself.
+    std::string saved = Path("ans.txt");
+    Result r = RunConsole({"--save", saved}, "ans\n1 + 2\nans * 2\nf := 1\nANS + 1\n.vars\nans = 5\nans + 1\n.vars\n");
+    EXPECT_EQ(r.out, Lines({"error: TMVarRef.GetValue() Referenced symbol: \"ans\" is not defied, position: 1.", "3",
+                            "6", "", "7", "f():=1", "5", "6", "f():=1", "ans=5"}));
+    EXPECT_EQ(Slurp(saved), "f():=1;\r\nans=5");
+    // Errors of piped lines count.
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(ConsoleTest, DotCommands) {
+    std::string ws = Path("ws.txt");
+    File("run.txt", "#!/usr/bin/env zorvex\nz = 3;\nz * 2");
+    const std::string input = ".help\n.help sqrt\n.help .load\n.funcs\n.set\n.set escape-char \\\n"
+                              ".set dump-format plain\n.set max-nesting 7\n.set\n.set colour on\n"
+                              "a = 1; b(x) := x + a\n.dump\n.save " + ws + "\n.clear\n.vars\n"
+                              ".load " + ws + "\n.help b\n.run " + Path("run.txt") + "\n.run " + Path("none") +
+                              "\n.load " + Path("run.txt") + "\n.vars\n.bogus\n.quit\nnever = 1\n";
+    Result r = RunConsole({}, input);
+    for (const char* expected :
+         {"  .load FILE       replace the symbols", "Sqrt(x)    built-in, Powers, roots and logarithms\n  square root",
+          ".load FILE    clear the symbols", "Financial:\n  DoubleDecliningBalance",
+          "case-sensitive  off\nescape-char     none\nmax-nesting     1000\ndump-format     qualified\n",
+          "escape-char     \\\nmax-nesting     7\ndump-format     plain\n",
+          "error: no setting 'colour' (case-sensitive, escape-char, max-nesting, dump-format)\n",
+          "1\n\na=1\nb(x):=x+a\nsaved 2 symbol(s)\ncleared 2 symbol(s)\nno symbols\nloaded 2 symbol(s)\n"
+          "b(x):=x+a    your symbol\n3\n6\nerror: cannot open '",
+          // A file that fails part-way loads nothing and keeps the symbols.
+          " (nothing loaded; the symbols are as they were)\na=1\nb(x):=x+a\nz=3\nerror: unknown command '.bogus'"})
+        EXPECT_THAT(r.out, HasSubstr(expected));
+    EXPECT_THAT(r.out, ::testing::Not(HasSubstr("never")));
+    EXPECT_EQ(Slurp(ws), "a=1;\r\nb(x):=x+a");
+}
+
+TEST_F(ConsoleTest, InteractiveAfterSourcesAndScriptLines) {
+    std::string script = File("script.zx", "#!/usr/bin/env -S zorvex -i\nk = 4;\nk * k");
+    Result r = RunConsole({"-i", script}, "k + 1\n");
+    EXPECT_EQ(r.out, Lines({"4", "16", "5"}));
+    EXPECT_EQ(r.status, 0);
+    // At a terminal the prompt follows the sources.
+    Result t = RunConsole({"-i", "-e", "k = 2", "-e", "("}, "k * 3\n)\n", true);
+    EXPECT_THAT(t.out, StartsWith("2\nerror: TMathInterpreter.RPN() Unclosed left bracket on position: 1.\nZorvex "));
+    EXPECT_THAT(t.out, HasSubstr("zorvex> 6\nzorvex> error: "));
+    EXPECT_EQ(t.status, 1);  // the failed source counts, the typed error not
+}
+
+// Each worked session of examples/ gives the output kept beside it.
+TEST_F(ConsoleTest, ExamplesRunAsShown) {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(ZORVEX_EXAMPLES_DIR)) {
+        if (entry.path().extension() != ".zx") continue;
+        ++count;
+        const std::string expected = Slurp(fs::path(entry.path()).replace_extension(".out").string());
+        Result r = RunConsole({}, Slurp(entry.path().string()), false, dir_.string());
+        EXPECT_EQ(r.out, expected) << entry.path();
+        EXPECT_EQ(r.status, expected.find("error: ") == std::string::npos ? 0 : 1) << entry.path();
+        EXPECT_EQ(r.err, "") << entry.path();
+    }
+    EXPECT_GE(count, 5);
 }
 
 // ---------------------------------------------------------------- options
@@ -477,11 +657,21 @@ TEST_F(ConsoleTest, SaveThenLoadAndDump) {
     EXPECT_EQ(std::count(d.out.begin(), d.out.end(), '\n'), 4);
 }
 
-TEST_F(ConsoleTest, LoadFailureIsReportedAndSourcesStillRun) {
-    Result r = RunConsole({"--load", Path("missing.txt"), "-e", "1 + 1"});
-    EXPECT_THAT(r.out, StartsWith("error: "));
-    EXPECT_THAT(r.out, ::testing::EndsWith("\n2\n"));
+TEST_F(ConsoleTest, LoadEntryFailureIsReportedAndSourcesStillRun) {
+    Result r = RunConsole({"--load", File("bad.txt", "a=1;\r\nb=(;\r\nc=3"), "-e", "a + 1", "--dump"});
+    EXPECT_EQ(r.out, Lines({"error: TMathInterpreter.RPN() Unclosed left bracket on position: 5.", "2", "a=1"}));
     EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(ConsoleTest, DumpWritesWhatSaveWritesUnderAnEscapeChar) {
+    std::string saved = Path("escaped.txt");
+    Result r = RunConsole({"--escape-char", "\\", "-e", "s = 'a\\\\b'; f := 'x\\\\y'", "--save", saved, "--dump",
+                           "--dump-format", ""});
+    EXPECT_EQ(Slurp(saved), "s='a\\\\b';\r\nf():='x\\\\y'");
+    EXPECT_EQ(r.out, Lines({"a\\b", "", "s='a\\\\b'", "f():='x\\\\y'"}));
+    // What was dumped reads back as the same string.
+    Result back = RunConsole({"--escape-char", "\\", "--typed", "-e", "s='a\\\\b'; s"});
+    EXPECT_EQ(back.out, Lines({"string a\\b", "string a\\b"}));
 }
 
 TEST_F(ConsoleTest, SaveAndDumpRunAfterFailures) {
@@ -533,6 +723,8 @@ TEST_F(ConsoleTest, UsageErrorsRunNothing) {
         {"--typed=yes"},
         {Path("missing.txt")},
         {dir_.string()},
+        {"--load", Path("missing.txt")},
+        {"--load", dir_.string()},
         {good, Path("missing.txt")},
     };
     for (std::vector<std::string> args : cases) {

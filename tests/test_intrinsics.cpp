@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -85,6 +86,12 @@ TEST(IntrinsicRegistry, EntryCreatesItsClassWithItsOperandCount) {
         EXPECT_EQ(call->Associativity(), oaRightToLeft);
         EXPECT_EQ(call->ParsePosition, 0);
         EXPECT_EQ(call->Operands.Count(), 0);
+        // Help texts name one operand per operand the function takes.
+        const std::string operands = cls.Operands;
+        const long names = operands.empty() ? 0 : std::count(operands.begin(), operands.end(), ',') + 1;
+        EXPECT_EQ(names, cls.NumberOfOperands) << cls.ClassName;
+        EXPECT_STRNE(cls.Meaning, "") << cls.ClassName;
+        EXPECT_STRNE(IntrinsicGroupName(cls.Group), "") << cls.ClassName;
     }
 }
 

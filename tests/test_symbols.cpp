@@ -196,6 +196,8 @@ TEST(SymbolDump, EscapeCharacterInPlainDumps) {
     mi.ExecuteExpression("s = 'a\\\\b\\'c'");
     EXPECT_VALUE(mi.GetVariables("s"), Variant("a\\b'c"));
     const std::string plain = mi.DumpSymbol("s", 0);
+    // The symbol's own dump reads the setting through its interpreter.
+    EXPECT_EQ(mi.Symbols().Get(0)->Dump(0), plain);
     // Read back under the same escape character, the text gives the same value.
     TMathInterpreter back;
     back.SetEscapeChar('\\');
@@ -206,6 +208,7 @@ TEST(SymbolDump, EscapeCharacterInPlainDumps) {
     back2.SetEscapeChar('\\');
     back2.ExecuteExpression(mi.DumpSymbol("f", 0));
     EXPECT_VALUE(back2.ExecuteExpression("f"), Variant("x\\y"));
+    EXPECT_EQ(mi.Symbols().Get(1)->Dump(0), mi.DumpSymbol("f", 0));
 }
 
 // ---------------------------------------------------------------- references

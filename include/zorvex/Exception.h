@@ -42,6 +42,18 @@ class ZORVEX_API EInvalidCast : public Exception { public: using Exception::Exce
 class ZORVEX_API EStreamError : public Exception { public: using Exception::Exception; };
 class ZORVEX_API EFileError : public EStreamError { public: using EStreamError::EStreamError; };
 
+// An evaluation stopped from outside: by TMathInterpreter::Interrupt or at
+// one of its budgets. Execute passes it on even with an error list.
+class ZORVEX_API EInterrupted : public Exception {
+public:
+    enum Cause { Request, TimeLimit, StepLimit };
+    EInterrupted(Cause cause, std::string message) : Exception(std::move(message)), cause_(cause) {}
+    Cause Reason() const noexcept { return cause_; }
+
+private:
+    Cause cause_;
+};
+
 // Raises EAssertionFailed naming the unit, e.g. "Source/MathItem".
 [[noreturn]] ZORVEX_API void AssertionFailed(const char* unit, const char* what);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "zorvex/Component.h"
+#include "zorvex/EvaluationGuard.h"
 #include "zorvex/Exception.h"
 #include "zorvex/Export.h"
 #include "zorvex/MathItem.h"
@@ -125,6 +126,21 @@ public:
     // time; the default does nothing (the message is kept as the result).
     std::function<void(const Exception&)> ShowException;
 
+    // ---- stopping an evaluation
+    // Asks the evaluation in progress (or, when none runs, the next one) to
+    // stop with EInterrupted at its next check. Thread-safe and
+    // async-signal-safe; the request is dropped when that evaluation ends.
+    void Interrupt() noexcept { guard_.Interrupt(); }
+    bool InterruptPending() const noexcept { return guard_.InterruptPending(); }
+    void ClearInterrupt() noexcept { guard_.ClearInterrupt(); }
+    // Budgets of each outermost Execute, ExecuteExpression, PrepareExpression
+    // or ExecutePreparedExpression call; 0 (the default) means none.
+    std::uint32_t EvaluationTimeLimit() const { return guard_.TimeLimit(); }
+    void SetEvaluationTimeLimit(std::uint32_t milliseconds) { guard_.SetTimeLimit(milliseconds); }
+    std::uint64_t EvaluationStepLimit() const { return guard_.StepLimit(); }
+    void SetEvaluationStepLimit(std::uint64_t steps) { guard_.SetStepLimit(steps); }
+    TEvaluationGuard& Guard() { return guard_; }
+
     // ---- symbols
     std::string Dump(const std::string& separator, TDumpFormat format) const;
     std::string DumpSymbol(const std::string& name, TDumpFormat format) const;
@@ -179,6 +195,7 @@ private:
     TMSymbols symbols_;
     int evaluationDepth_ = 0;
     bool clearing_ = false;
+    TEvaluationGuard guard_;
 
     void LoadSymbolsText(const std::string& text);
 };

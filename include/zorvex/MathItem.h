@@ -171,6 +171,8 @@ public:
 
     static std::string DumpList(const TMItems& items, TDumpFormat format);
     static std::string QuotedVar(const Variant& value);
+    // As above; strings are written to read back under that escape character.
+    static std::string QuotedVar(const Variant& value, char escapeChar);
 
     bool Is(TMItemKind kind) const { return (kinds_ & kind) != 0; }
 
@@ -220,8 +222,11 @@ public:
     void Rewire(TMSymbol*) override {}
     void Unwire(TMSymbol*) override {}
     void RewireSymbols(TMSymbols*) override {}
+    void SetMathInterpreter(TMathInterpreter* interpreter) override { Interpreter = interpreter; }
 
     Variant Value;
+    // Whose escape character a plain dump writes strings for.
+    TMathInterpreter* Interpreter = nullptr;
 };
 
 // ---------------------------------------------------------------- operators

@@ -7,7 +7,7 @@
 
 namespace zorvex {
 
-#define ZORVEX_DECLARE_EVAL(Name, N) Variant Eval##Name(TMIntrinsicFunctionCall& call);
+#define ZORVEX_DECLARE_EVAL(Name, ...) Variant Eval##Name(TMIntrinsicFunctionCall& call);
 ZORVEX_INTRINSICS(ZORVEX_DECLARE_EVAL)
 #undef ZORVEX_DECLARE_EVAL
 

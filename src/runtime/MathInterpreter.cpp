@@ -68,10 +68,13 @@ TMathInterpreter::~TMathInterpreter() {
 
 Variant TMathInterpreter::Execute(const std::string& text, TStrings* errors) {
     if (errors != nullptr) errors->Clear();
+    TEvaluationGuard::Run run(guard_);
     std::vector<Variant> results;
     for (const std::string& piece : SplitExpressions(text, escapeChar_)) {
         try {
             results.push_back(ExecuteExpression(piece));
+        } catch (const EInterrupted&) {
+            throw;  // stops the whole text, not one piece
         } catch (const Exception& e) {
             if (errors == nullptr) throw;
             results.push_back(Variant::Null());
@@ -102,6 +105,8 @@ TMValue* TMathInterpreter::BuildTree(const std::string& text) {
 Variant TMathInterpreter::ExecuteExpression(const std::string& text) {
     if (StackLow())
         throw Exception("TMathInterpreter.ExecuteExpression() Not enough stack space left to execute an expression.");
+    TEvaluationGuard::Run run(guard_);
+    guard_.Check();
     std::unique_ptr<TMValue> root(BuildTree(text));
     if (!root) return Variant::Null();
     EvaluationScope scope(*this);
@@ -278,6 +283,8 @@ int TMathInterpreter::PrepareExpression(const std::string& text) {
             break;
         }
     if (slot < 0) slot = prepared_.Add(nullptr);
+    TEvaluationGuard::Run run(guard_);
+    guard_.Check();
     std::unique_ptr<TMValue> root(BuildTree(text));
     if (!root) throw Exception("TMathInterpreter.PrepareExpression() Can't prepare empty expression.");
     prepared_.Put(slot, root.release());
@@ -288,6 +295,8 @@ int TMathInterpreter::PrepareExpression(const std::string& text) {
 Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
     if (!IsValidPreparedExpression(handle))
         throw Exception("TMathInterpreter.ExecutePreparedExpression() Invalid prepared expression handle.");
+    TEvaluationGuard::Run run(guard_);
+    guard_.Check();
     EvaluationScope scope(*this);
     return static_cast<TMValue*>(prepared_.At(handle))->GetValue();
 }
@@ -365,7 +374,6 @@ void TMathInterpreter::SetExpressionResult(const std::string&) {
 }
 
 std::string TMathInterpreter::Dump(const std::string& separator, TDumpFormat format) const {
-    DumpEscapeScope escape((format & dfDetailed) ? '\0' : escapeChar_);
     return symbols_.Dump(separator, format);
 }
 
@@ -373,7 +381,6 @@ std::string TMathInterpreter::DumpSymbol(const std::string& name, TDumpFormat fo
     TMSymbol* symbol = symbols_.FindSymbol(name);
     if (symbol == nullptr)
         throw Exception("TMathInterpreter.DumpSymbol() Symbol: \"" + name + "\" does not exist.");
-    DumpEscapeScope escape((format & dfDetailed) ? '\0' : escapeChar_);
     return symbol->Dump(format);
 }
 

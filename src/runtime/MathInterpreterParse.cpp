@@ -57,7 +57,10 @@ void TMathInterpreter::ParseExpression(const std::string& text, TMItems& items) 
     const std::size_t n = text.size();
     std::size_t p = 0;  // 0-based; positions in items and messages are 1-based
     auto next = [&](std::size_t i) -> int { return i + 1 < n ? static_cast<unsigned char>(text[i + 1]) : -1; };
+    unsigned rounds = 0;
     while (p < n) {
+        // A text of millions of tokens takes a while to read.
+        if ((++rounds & 0x3FFFu) == 0) guard_.Check();
         const char c = text[p];
         const std::size_t s = p;
         switch (c) {

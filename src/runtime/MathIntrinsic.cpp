@@ -6,20 +6,29 @@
 
 #include "IntrinsicEval.h"
 #include "zorvex/Exception.h"
+#include "zorvex/MathInterpreter.h"
 #include "zorvex/SysUtils.h"
 
 namespace zorvex {
 
-#define ZORVEX_DEFINE_INTRINSIC(Name, N) \
+#define ZORVEX_DEFINE_INTRINSIC(Name, ...) \
     Variant TM##Name::GetValue() { return Eval##Name(*this); }
 ZORVEX_INTRINSICS(ZORVEX_DEFINE_INTRINSIC)
 #undef ZORVEX_DEFINE_INTRINSIC
 
-#define ZORVEX_REGISTER_INTRINSIC(Name, N) \
-    {"TM" #Name, N, []() -> TMIntrinsicFunctionCall* { return new TM##Name(); }},
+#define ZORVEX_REGISTER_INTRINSIC(Name, N, Operands, Meaning, Group) \
+    {"TM" #Name, N, []() -> TMIntrinsicFunctionCall* { return new TM##Name(); }, Operands, Meaning, Group},
 const TMIntrinsicFunctionCallClass IntrinsicFunctionCallClasses[IntrinsicFunctionCount] = {
     ZORVEX_INTRINSICS(ZORVEX_REGISTER_INTRINSIC)};
 #undef ZORVEX_REGISTER_INTRINSIC
+
+const char* IntrinsicGroupName(TIntrinsicGroup group) {
+    static const char* const names[IntrinsicGroupCount] = {
+        "Arithmetic and rounding", "Powers, roots and logarithms", "Trigonometry", "Angles",
+        "Text", "Conversion", "Number bases", "Conditional", "Financial"};
+    const auto index = static_cast<int>(group);
+    return index >= 0 && index < IntrinsicGroupCount ? names[index] : "";
+}
 
 std::string TMIntrinsicFunctionCall::FuncName(const TMIntrinsicFunctionCallClass& cls) {
     return std::string(cls.ClassName + 2);
@@ -34,6 +43,15 @@ std::string TMIntrinsicFunctionCall::Dump(TDumpFormat format) const {
 
 std::string TMIntrinsicFunctionCall::DumpOperator() const {
     AssertionFailed("Source/MathItem", "DumpOperator of a built-in function");
+}
+
+void TMIntrinsicFunctionCall::SetMathInterpreter(TMathInterpreter* interpreter) {
+    Interpreter = interpreter;
+    TMOperator::SetMathInterpreter(interpreter);
+}
+
+void TMIntrinsicFunctionCall::CheckInterrupt() const {
+    if (Interpreter != nullptr) Interpreter->Guard().Check();
 }
 
 int TMIntrinsicFunctionCall::ArgPosition(int index) const {

@@ -145,6 +145,7 @@ Variant EvalFactorial(TMIntrinsicFunctionCall& call) {
     if (VarCmp(Variant(n), v) != 0)
         throw Exception("TMFactorial.GetValue() Operand of factorial must be integer value" + where());
     if (n < 0) throw Exception("TMFactorial.GetValue() Operand of factorial must not be negative" + where());
+    call.CheckInterrupt();
     long double product = 1;
     for (std::int32_t k = 2; k <= n; ++k) {
         product *= k;

@@ -121,9 +121,19 @@ ZORVEX_APPLY_EVAL(IntToStr, IntText)
 ZORVEX_APPLY_EVAL(StrToInt, TextInt)
 ZORVEX_APPLY_EVAL(FloatToStr, RealText)
 ZORVEX_APPLY_EVAL(StrToFloat, TextReal)
-ZORVEX_APPLY_EVAL(ToBase, ToBaseText)
-ZORVEX_APPLY_EVAL(FromBase, FromBaseText)
-ZORVEX_APPLY_EVAL(ConvertBase, ConvertBaseText)
+// Base conversions loop over digits: checked like the other long built-ins.
+Variant EvalToBase(TMIntrinsicFunctionCall& call) {
+    call.CheckInterrupt();
+    return intrinsic::Apply<ToBaseText>(call);
+}
+Variant EvalFromBase(TMIntrinsicFunctionCall& call) {
+    call.CheckInterrupt();
+    return intrinsic::Apply<FromBaseText>(call);
+}
+Variant EvalConvertBase(TMIntrinsicFunctionCall& call) {
+    call.CheckInterrupt();
+    return intrinsic::Apply<ConvertBaseText>(call);
+}
 ZORVEX_APPLY_EVAL(DegToStr, DegText)
 ZORVEX_APPLY_EVAL(EncodeDeg, EncodeDegValue)
 
@@ -135,6 +145,7 @@ Variant EvalStringOfChar(TMIntrinsicFunctionCall& call) {
     const std::int32_t count = VarToInt(call.Arg(1));
     if (count <= 0) return Variant(std::string());
     CheckTextLength(static_cast<std::size_t>(count));
+    call.CheckInterrupt();
     return Variant(std::string(static_cast<std::size_t>(count), ch[0]));
 }
 

@@ -198,27 +198,23 @@ std::string TMItem::Dump(TDumpFormat format) const {
 
 std::string TMItem::DumpList(const TMItems& items, TDumpFormat format) { return items.Dump(",", format); }
 
-static thread_local char dumpEscape = '\0';
+std::string TMItem::QuotedVar(const Variant& value) { return QuotedVar(value, '\0'); }
 
-DumpEscapeScope::DumpEscapeScope(char escapeChar) : saved(dumpEscape) { dumpEscape = escapeChar; }
-DumpEscapeScope::~DumpEscapeScope() { dumpEscape = saved; }
-char CurrentDumpEscape() { return dumpEscape; }
-
-std::string TMItem::QuotedVar(const Variant& value) {
+std::string TMItem::QuotedVar(const Variant& value, char escapeChar) {
     if (value.IsReal()) return FormatRealExact(value.AsReal());
     // No literal spells the smallest integer, but this expression reads back as it.
     if (value.IsInteger() && value.AsInteger() == INT32_MIN) return "(-2147483647-1)";
     if (value.VarType() != varString) return VarToStr(value);
     const std::string& text = value.AsString();
-    if (dumpEscape == '\0') return QuotedStr(text);
+    if (escapeChar == '\0') return QuotedStr(text);
     // Quotes are doubled as usual; the escape character itself must be escaped
     // or it would swallow the character after it when read back.
     std::string out = "'";
     for (char c : text) {
         if (c == '\'')
             out += "''";  // the quote test comes before the escape test when read
-        else if (c == dumpEscape)
-            (out += dumpEscape) += c;
+        else if (c == escapeChar)
+            (out += escapeChar) += c;
         else
             out += c;
     }
@@ -294,7 +290,7 @@ void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* sha
 
 std::string TMLiteral::Dump(TDumpFormat format) const {
     if (format & dfDetailed) return std::string(ClassName()) + "(" + QuotedVar(Value) + ")";
-    return QuotedVar(Value);
+    return QuotedVar(Value, Interpreter != nullptr ? Interpreter->EscapeChar() : '\0');
 }
 
 }  // namespace zorvex

@@ -129,7 +129,8 @@ TMCustomVar::~TMCustomVar() { NotifySymbolGone(this, dynamic_cast<TMParams*>(Lis
 std::string TMVar::Dump(TDumpFormat format) const {
     std::string s = TMSymbol::Dump(format);
     if (format & dfDetailed) return s + "(" + QuotedVar(value_) + ")";
-    return s + "=" + QuotedVar(value_);
+    const TMathInterpreter* interp = List != nullptr ? List->Interpreter : nullptr;
+    return s + "=" + QuotedVar(value_, interp != nullptr ? interp->EscapeChar() : '\0');
 }
 
 // ---------------------------------------------------------------- functions
@@ -182,11 +183,15 @@ Variant TMFunction::GetValue() {
         throw Exception("TMFunction.GetValue() Not enough stack space for function nesting level " +
                         std::to_string(interp->FunctionNestingLevel + 1) + " (function: \"" + identifier_ +
                         "\", position: " + Str(ParsePosition) + ")." + suffix);
+    interp->Guard().Check();
     ++interp->FunctionNestingLevel;
     try {
         Variant result = expression_->GetValue();
         --interp->FunctionNestingLevel;
         return result;
+    } catch (const EInterrupted&) {
+        --interp->FunctionNestingLevel;  // the message names no function: none failed
+        throw;
     } catch (Exception& e) {
         --interp->FunctionNestingLevel;
         if (interp->FunctionNestingLevel == 0)

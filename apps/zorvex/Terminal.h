@@ -1,0 +1,31 @@
+// What the console's standard streams are connected to, and the text
+// encoding between the runtime's Latin-1 bytes and a UTF-8 terminal.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace console {
+
+struct Terminal {
+    bool inputIsTerminal = false;
+    bool outputIsTerminal = false;
+    bool utf8 = false;    // the locale's character set
+    bool colour = false;  // output is a terminal, NO_COLOR unset, TERM not dumb
+
+    // Reads the process's streams, locale and environment.
+    static Terminal Detect();
+    // Columns of the output terminal; 80 when unknown.
+    int Width() const;
+
+    // Text the runtime made, for the screen.
+    std::string Show(const std::string& latin1) const { return outputIsTerminal && utf8 ? Latin1ToUtf8(latin1) : latin1; }
+
+    static std::string Latin1ToUtf8(const std::string& latin1);
+};
+
+// A typed UTF-8 line as the runtime's Latin-1 bytes. On failure `error`
+// says why and `column` is the 0-based character index of the culprit.
+bool Utf8ToLatin1(const std::string& utf8, std::string& latin1, std::string& error, std::size_t& column);
+
+}  // namespace console

@@ -1,0 +1,71 @@
+// Stopping an evaluation from outside it: an interrupt request that any
+// thread or a signal handler may raise, and optional time and step budgets.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+#include "zorvex/Export.h"
+
+namespace zorvex {
+
+class ZORVEX_API TEvaluationGuard {
+public:
+    TEvaluationGuard() = default;
+    TEvaluationGuard(const TEvaluationGuard&) = delete;
+    TEvaluationGuard& operator=(const TEvaluationGuard&) = delete;
+
+    // One lock-free store: safe from any thread and from a signal handler.
+    void Interrupt() noexcept { interrupt_.store(true, std::memory_order_relaxed); }
+    bool InterruptPending() const noexcept { return interrupt_.load(std::memory_order_relaxed); }
+    void ClearInterrupt() noexcept { interrupt_.store(false, std::memory_order_relaxed); }
+
+    // Budgets of one outermost evaluation; 0 means none.
+    std::uint32_t TimeLimit() const { return timeLimitMs_; }
+    void SetTimeLimit(std::uint32_t milliseconds);
+    std::uint64_t StepLimit() const { return stepLimit_; }
+    void SetStepLimit(std::uint64_t steps);
+    // Checks passed by the running (or last) evaluation while a budget is set.
+    std::uint64_t Steps() const { return steps_; }
+
+    // Called where evaluation can run long: user-function calls, long
+    // built-ins, between expressions. Costs one relaxed load and a test.
+    void Check() {
+        if (interrupt_.load(std::memory_order_relaxed) || limited_) [[unlikely]]
+            CheckSlow();
+    }
+
+    // Brackets a public entry point. The outermost one starts the budgets,
+    // and its end drops a request that came too late to stop anything.
+    class Run {
+    public:
+        explicit Run(TEvaluationGuard& guard) : guard_(guard) {
+            if (guard_.depth_++ == 0) guard_.Begin();
+        }
+        ~Run() {
+            if (--guard_.depth_ == 0) guard_.ClearInterrupt();
+        }
+        Run(const Run&) = delete;
+        Run& operator=(const Run&) = delete;
+
+    private:
+        TEvaluationGuard& guard_;
+    };
+
+private:
+    static_assert(std::atomic<bool>::is_always_lock_free, "the interrupt flag must suit a signal handler");
+
+    void Begin();
+    void CheckSlow();
+
+    std::atomic<bool> interrupt_{false};
+    bool limited_ = false;
+    std::uint32_t timeLimitMs_ = 0;
+    std::uint64_t stepLimit_ = 0;
+    std::uint64_t steps_ = 0;
+    std::chrono::steady_clock::time_point deadline_{};
+    int depth_ = 0;
+};
+
+}  // namespace zorvex
