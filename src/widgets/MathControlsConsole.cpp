@@ -214,11 +214,8 @@ void TMathRichEdit::ColourStep(int line, const QFont& font, const QColor& color,
         cursor.setCharFormat(format);
     }
     CaretStepOf(*this);
-    // What is typed next is in the control's own font, also after the caret
-    // has left the last line and come back.
-    QTextCursor caret = textCursor();
-    caret.setBlockCharFormat(QTextCharFormat());
-    setTextCursor(caret);
+    // A result ending in a blank leaves the caret on its line: what is typed
+    // next is in the control's own font all the same.
     setCurrentCharFormat(QTextCharFormat());
 }
 

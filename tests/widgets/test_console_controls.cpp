@@ -158,6 +158,20 @@ TEST(RichEdit, ResultAndErrorLinesTakeTheirFontsAndWhatIsTypedNextIsNormal) {
     }
 }
 
+TEST(RichEdit, AfterAResultEndingInABlankTypingGoesOnInTheNormalFont) {
+    Form form;
+    TMathRichEdit rich(&form.window);
+    rich.SetMathInterpreter(form.interpreter);
+    rich.setPlainText("'x '");
+    QTest::keyClick(&rich, Qt::Key_Return);
+    QTest::keyClicks(&rich, "1");
+    ASSERT_EQ(rich.toPlainText(), "'x '\nx 1");
+    QTextBlock::iterator last = rich.document()->findBlockByNumber(1).end();
+    --last;
+    EXPECT_EQ(last.fragment().text(), "1");
+    EXPECT_EQ(Describe(last.fragment().charFormat()), "normal");
+}
+
 TEST(RichEdit, TheCopyOfALineFromHigherUpIsNormalAndTheFontsFollowTheControlsFont) {
     Form form;
     TMathRichEdit rich(&form.window);
