@@ -27,7 +27,7 @@ ctest --test-dir "$BUILD_DIR-asan" -j"$JOBS" --output-on-failure --timeout 300 |
 
 echo "== fuzz build: $BUILD_DIR-fuzz"
 cmake -S . -B "$BUILD_DIR-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVEX_SANITIZE=ON \
-  -DZORVEX_BUILD_FUZZ=ON -DZORVEX_BUILD_TESTS=OFF -DZORVEX_BUILD_BENCH=OFF \
+  -DZORVEX_BUILD_FUZZ=ON -DZORVEX_BUILD_TESTS=OFF -DZORVEX_BUILD_BENCH=OFF -DZORVEX_BUILD_WIDGETS=OFF \
   -DZORVEX_FUZZ_SECONDS="${ZORVEX_FUZZ_SECONDS:-15}"
 cmake --build "$BUILD_DIR-fuzz" -j"$JOBS"
 # One fuzzer at a time: each takes a core, and the machine is shared.

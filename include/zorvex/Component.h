@@ -28,7 +28,8 @@ public:
     bool Designing() const { return designing_; }
     void SetDesigning(bool value) { designing_ = value; }
 
-    // Components that want to hear when another one is destroyed.
+    // Components that want to hear when another one is destroyed, wherever
+    // it lives. Components of one owner hear of each other through it.
     void FreeNotification(TComponent* other);
     void RemoveFreeNotification(TComponent* other);
 
@@ -36,7 +37,16 @@ public:
     TComponent* Component(int index) const { return components_.at(index); }
 
 protected:
+    // Hears of insertions into and removals from the owner's components and
+    // of the end of components asked with FreeNotification. The base passes
+    // every notice on to the components this one owns, so an owner's notice
+    // reaches all of them; overrides call it.
     virtual void Notification(TComponent* component, TOperation operation);
+
+    // Sends the removal notices. A derived destructor calls it first, so those
+    // who hear still see the whole object; the base destructor calls it when
+    // nobody did. Later calls do nothing.
+    void Destroying();
 
 private:
     void InsertComponent(TComponent* child);
@@ -46,6 +56,7 @@ private:
     std::string name_;
     long tag_ = 0;
     bool designing_ = false;
+    bool destroying_ = false;
     std::vector<TComponent*> components_;
     std::vector<TComponent*> notified_;
 };

@@ -11,21 +11,30 @@ TComponent::TComponent(TComponent* owner) : owner_(owner) {
 }
 
 TComponent::~TComponent() {
-    // Owned components go first, then everyone who asked hears of our end.
+    Destroying();
+    // Each owned component leaves through RemoveComponent, so the ones still
+    // here hear of it.
     while (!components_.empty()) {
         TComponent* child = components_.back();
         components_.pop_back();
-        child->owner_ = nullptr;
         delete child;
     }
-    std::vector<TComponent*> notified;
-    notified.swap(notified_);
-    for (TComponent* other : notified) {
+}
+
+void TComponent::Destroying() {
+    if (destroying_) return;
+    destroying_ = true;
+    while (!notified_.empty()) {
+        TComponent* other = notified_.back();
+        notified_.pop_back();
         auto& back = other->notified_;
         back.erase(std::remove(back.begin(), back.end(), this), back.end());
         other->Notification(this, TOperation::opRemove);
     }
-    if (owner_) owner_->RemoveComponent(this);
+    if (TComponent* owner = owner_) {
+        owner->RemoveComponent(this);
+        owner_ = nullptr;
+    }
 }
 
 void TComponent::FreeNotification(TComponent* other) {
@@ -42,7 +51,13 @@ void TComponent::RemoveFreeNotification(TComponent* other) {
                            other->notified_.end());
 }
 
-void TComponent::Notification(TComponent*, TOperation) {}
+void TComponent::Notification(TComponent* component, TOperation operation) {
+    if (operation == TOperation::opRemove) RemoveFreeNotification(component);
+    // A receiver may remove components of ours; the index is checked again.
+    for (std::size_t i = components_.size(); i-- > 0;) {
+        if (i < components_.size()) components_[i]->Notification(component, operation);
+    }
+}
 
 void TComponent::InsertComponent(TComponent* child) {
     components_.push_back(child);

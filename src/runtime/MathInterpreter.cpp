@@ -25,6 +25,8 @@ TMathInterpreter::TMathInterpreter(TComponent* owner) : TComponent(owner) {
 }
 
 TMathInterpreter::~TMathInterpreter() {
+    // Those who hear of our end may still read the table.
+    Destroying();
     prepared_.FreeAndClear();
     clearing_ = true;
     symbols_.FreeAndClear();

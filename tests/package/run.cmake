@@ -1,6 +1,8 @@
 # Installs a build tree into a scratch prefix, then configures, builds and
 # runs the consumer project against it, and runs the installed console.
-# Inputs: BUILD_DIR, SOURCE_DIR, WORK_DIR, GENERATOR, CXX_COMPILER, CXX_FLAGS.
+# Inputs: BUILD_DIR, SOURCE_DIR, WORK_DIR, GENERATOR, CXX_COMPILER, CXX_FLAGS,
+# WITH_WIDGETS;
+# the environment of the widget tests (offscreen Qt) comes from CTest.
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT rc EQUAL 0)
@@ -15,9 +17,12 @@ set(prefix "${WORK_DIR}/prefix")
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
 run(${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${WORK_DIR}/build" -G "${GENERATOR}"
     "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}"
-    "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" -DCMAKE_BUILD_TYPE=Release)
+    "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" -DCMAKE_BUILD_TYPE=Release "-DWITH_WIDGETS=${WITH_WIDGETS}")
 run(${CMAKE_COMMAND} --build "${WORK_DIR}/build")
 run("${WORK_DIR}/build/zorvex_consumer")
+if(WITH_WIDGETS)
+  run("${WORK_DIR}/build/zorvex_widgets_consumer")
+endif()
 run("${prefix}/bin/zorvex" -e "1+2")
 if(NOT run_output STREQUAL "3\n")
   message(FATAL_ERROR "installed console printed '${run_output}' for 1+2")
