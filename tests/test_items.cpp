@@ -386,7 +386,7 @@ TEST(PullFromStack1, UnaryOperatorTakesOneOperand) {
     auto* neg = dynamic_cast<TMUnaryMinus*>(output.Get(1));
     ASSERT_NE(neg, nullptr);
     EXPECT_EQ(neg->Operands.Count(), 1);
-    EXPECT_EQ(neg->Dump(0), "-4");
+    EXPECT_EQ(neg->Dump(0), "-(4)");
     EXPECT_EQ(neg->GetValue().AsInteger(), -4);
 }
 

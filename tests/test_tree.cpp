@@ -438,7 +438,8 @@ TEST_F(Tree, PlainDumpReadsBackToTheSameValue) {
     // a negative literal under a prefix minus keeps its brackets: "--3" is the literal 3
     EXPECT_EQ(Plain("-(-3)"), "-(-3)");
     EXPECT_EQ(Plain("-(0)"), "-(0)");  // "-0" would read back as the literal 0
-    EXPECT_EQ(Plain("-(4)"), "-4");
+    EXPECT_EQ(Plain("-(4)"), "-(4)");
+    EXPECT_EQ(Plain("not -(2)"), " not (-(2))");
     EXPECT_EVAL_INT("--3", 3);
     EXPECT_EVAL_INT("-(-3)", 3);
 }

@@ -114,9 +114,10 @@ std::string TMOperator::DumpOperand(int index, TDumpFormat format) const {
 std::string TMUnaryOperator::Dump(TDumpFormat format) const {
     if (format & dfDetailed) return TMOperator::Dump(format);
     std::string operand = DumpOperand(0, format);
-    // A minus written straight before a number joins it: "--2" would read
-    // back as the literal 2 and "-0" as the literal 0.
-    const bool joins = operand == "0" || (!operand.empty() && operand[0] == '-');
+    // A minus written straight before a number joins it into a literal
+    // ("--2" reads back as 2, "-0" as 0, and "not (-2)" drops its brackets),
+    // so a minus over a number keeps its own.
+    const bool joins = !operand.empty() && (operand[0] == '-' || (operand[0] >= '0' && operand[0] <= '9'));
     if (joins && Is(ikUnaryMinus)) return "-(" + operand + ")";
     return DumpOperator() + operand;
 }
