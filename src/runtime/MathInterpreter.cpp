@@ -244,7 +244,7 @@ void TMathInterpreter::ProcessExpressionKeywords(TMItems& items) {
             if (slot < 0)
                 throw Exception("TMathInterpreter.ProcessExpressionKeywords() Delete - parameter on index: " +
                                 Str(i - 1) + ", position: " + Str(ref->ParsePosition) +
-                                ", references non-existent symbol: \"" + ref->ReferencedSymbolName + "\".");
+                                ", references non-existent symbol: \"" + Excerpt(ref->ReferencedSymbolName) + "\".");
             CheckNotEvaluating("delete a symbol");
             TMItem* symbol = symbols_.At(slot);
             symbols_.RemoveSlot(slot);
@@ -319,10 +319,11 @@ void TMathInterpreter::ClearPreparedExpressions() {
 
 int TMathInterpreter::GetVariableHandles(const std::string& name) {
     const int index = symbols_.FindSymbolIndex(name);
-    if (index < 0) throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + name + "\" is not defined.");
+    if (index < 0)
+        throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" is not defined.");
     TMItem* symbol = symbols_.At(index);
     if (dynamic_cast<TMVar*>(symbol) == nullptr)
-        throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + name + "\" has type: \"" +
+        throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" has type: \"" +
                         symbol->ClassName() + "\", but type \"TMVarRef\" is required.");
     return index;
 }
@@ -382,7 +383,7 @@ std::string TMathInterpreter::Dump(const std::string& separator, TDumpFormat for
 std::string TMathInterpreter::DumpSymbol(const std::string& name, TDumpFormat format) const {
     TMSymbol* symbol = symbols_.FindSymbol(name);
     if (symbol == nullptr)
-        throw Exception("TMathInterpreter.DumpSymbol() Symbol: \"" + name + "\" does not exist.");
+        throw Exception("TMathInterpreter.DumpSymbol() Symbol: \"" + Excerpt(name) + "\" does not exist.");
     return symbol->Dump(format);
 }
 
