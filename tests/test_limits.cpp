@@ -325,7 +325,8 @@ TEST(Limits, SmallStackRunsDeepInputToClearErrors) {
     OnThread(256 * 1024, [&] {
         TMathInterpreter mi;
         mi.SetMaxFunctionNesting(1000000);
-        mi.Execute("r(n) := IfF(n > 0, r(n - 1), 0); e := " + Repeat("-(", 1990) + "1" + Repeat(")", 1990));
+        mi.Execute("r(n) := IfF(n > 0, r(n - 1), 0); e := " + Repeat("-(", 1990) + "1" + Repeat(")", 1990) +
+                   "; u(n) := h(Abs(a = Max(u(n - 1), 1)), 2)");
         const std::string texts[] = {
             Repeat("IfF(true, ", 1990) + "1" + Repeat(", 0)", 1990),
             Repeat("IfF(true, ", 1990) + "r(100)" + Repeat(", 0)", 1990),
@@ -333,6 +334,7 @@ TEST(Limits, SmallStackRunsDeepInputToClearErrors) {
             "1" + Repeat("+1", 1999),
             Repeat("-(", 1990) + "1" + Repeat(")", 1990),
             "r(100000)",
+            "u(100000)",  // recursion inside arguments, also of unknown functions
             "e",
         };
         for (const std::string& text : texts) {
