@@ -3,7 +3,9 @@
 // that hold them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -39,8 +41,10 @@ enum TOperatorPriority : std::uint8_t {
 
 enum TOperatorAssociativity : std::uint8_t { oaLeftToRight, oaRightToLeft };
 
-// Deepest tree the builder accepts; evaluation, dumping and freeing recurse
-// over the tree, so this bounds their use of the native stack.
+// Deepest tree the builder accepts; evaluation and dumping recurse over the
+// tree, so this bounds their use of the native stack. The links of a flat
+// chain (a+b+c..., a*b*c..., a and b and c...) count as one level: they are
+// taken in a loop.
 constexpr int MaxTreeDepth = 2000;
 
 #define ZORVEX_CLASS(Name) \
@@ -65,9 +69,80 @@ enum TMItemKind : std::uint32_t {
     ikAssignSymbolic = 1u << 13,
     ikParamExpression = 1u << 14,
     ikIntrinsic = 1u << 15,
+    // Not a class but how the item was written: closed by its own brackets.
+    // A sum in brackets is nesting, not a link of the chain around it.
+    ikBracketed = 1u << 16,
+};
+
+// The operation of an operator class, so that chains and the compiled form
+// of prepared trees apply it without a virtual call.
+enum class TMOpCode : std::uint8_t {
+    None,
+    Plus,
+    Minus,
+    Multiply,
+    Divide,
+    IntDiv,
+    Mod,
+    And,
+    Or,
+    Xor,
+    Shl,
+    Shr,
+    Less,
+    LessOrEqual,
+    Equal,
+    LargerOrEqual,
+    Larger,
+    NotEqual,
+    Power,
+    UnaryMinus,
+    Not,
 };
 
 // ---------------------------------------------------------------- lists
+
+// The entries of an item list. Two live inside the list itself, so the
+// operands of an operator take no heap block of their own.
+class ZORVEX_API TMItemVector {
+public:
+    TMItemVector() noexcept : data_(local_) {}
+    ~TMItemVector() {
+        if (data_ != local_) ::operator delete(data_);
+    }
+    TMItemVector(const TMItemVector&) = delete;
+    TMItemVector& operator=(const TMItemVector&) = delete;
+
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    TMItem*& operator[](std::size_t i) noexcept { return data_[i]; }
+    TMItem* operator[](std::size_t i) const noexcept { return data_[i]; }
+    TMItem** begin() noexcept { return data_; }
+    TMItem** end() noexcept { return data_ + size_; }
+    TMItem* const* begin() const noexcept { return data_; }
+    TMItem* const* end() const noexcept { return data_ + size_; }
+    TMItem* back() const noexcept { return data_[size_ - 1]; }
+    void push_back(TMItem* item) {
+        if (size_ == capacity_) Grow(size_ + 1);
+        data_[size_++] = item;
+    }
+    void pop_back() noexcept { --size_; }
+    void clear() noexcept { size_ = 0; }
+    void reserve(std::size_t n) {
+        if (n > capacity_) Grow(n);
+    }
+    void erase(std::size_t index) noexcept;
+    // Drops every entry equal to `item`.
+    void remove(const TMItem* item) noexcept;
+
+private:
+    void Grow(std::size_t needed);
+
+    TMItem** data_;
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = 2;
+    TMItem* local_[2];
+};
 
 // Ordered list of item pointers; never frees its entries except through
 // FreeAndClear.
@@ -123,12 +198,28 @@ protected:
     }
     void SettleSlow() const;
 
-    mutable std::vector<TMItem*> items_;
+    mutable TMItemVector items_;
     mutable std::size_t holes_ = 0;
+
+    friend class TMOperator;
 };
 
 class ZORVEX_API TMValues : public TMItems {};
 class ZORVEX_API TMExpressions : public TMValues {};
+
+class TMOperator;
+// The operand list of an operator: whatever changes it, the operator's
+// direct operand pointers follow.
+class ZORVEX_API TMOperands final : public TMExpressions {
+public:
+    explicit TMOperands(TMOperator* owner) : owner_(owner) {}
+
+protected:
+    void ListChanged() override;
+
+private:
+    TMOperator* owner_;
+};
 class ZORVEX_API TMParamExpressions : public TMValues {};
 
 // The symbol table: adds the owning interpreter and a lookup index by name.
@@ -206,6 +297,9 @@ public:
 
 protected:
     std::uint32_t kinds_ = 0;
+
+private:
+    friend struct ItemAccess;
 };
 
 // The item as T when it is of that kind, else null.
@@ -279,7 +373,7 @@ public:
     Variant GetOperandValues(int index) const;
     std::string DumpOperand(int index, TDumpFormat format) const;
 
-    TMExpressions Operands;
+    TMOperands Operands{this};
 
 protected:
     // Operands are checked to be expressions when they are pulled, so the
@@ -291,6 +385,24 @@ protected:
     }
     [[noreturn]] static void MissingOperand();
     void UpdateDepth();
+
+    // Flat chains (a+b-c+..., a*b/c..., a and b or c...) are evaluated and
+    // dumped link by link, so their length costs no native stack.
+    bool LeftChains() const;
+    Variant EvaluateChain();
+    std::string DumpChain(TDumpFormat format) const;
+
+    // Kept by the operand list: the operands of a one- or two-operand
+    // operator whose entries are all expressions, else null. Evaluation reads
+    // them instead of checking the list each time.
+    TMExpression* first_ = nullptr;
+    TMExpression* second_ = nullptr;
+    TMOpCode code_ = TMOpCode::None;
+
+private:
+    friend class TMOperands;
+    friend struct ItemAccess;
+    void OperandsChanged() noexcept;
 };
 
 class ZORVEX_API TMUnaryOperator : public TMOperator {
@@ -309,7 +421,10 @@ public:
 
 class ZORVEX_API TMUnaryMinus : public TMUnaryPrefixOperator {
 public:
-    TMUnaryMinus() { kinds_ |= ikUnaryMinus; }
+    TMUnaryMinus() {
+        kinds_ |= ikUnaryMinus;
+        code_ = TMOpCode::UnaryMinus;
+    }
     ZORVEX_CLASS(TMUnaryMinus)
     std::string DumpOperator() const override { return "-"; }
     Variant GetValue() override;
@@ -317,6 +432,7 @@ public:
 
 class ZORVEX_API TMNot : public TMUnaryPrefixOperator {
 public:
+    TMNot() { code_ = TMOpCode::Not; }
     ZORVEX_CLASS(TMNot)
     std::string DumpOperator() const override { return " not "; }
     Variant GetValue() override;
@@ -369,34 +485,36 @@ public:
     TOperatorPriority Priority() const override { return opMultiply; }
 };
 
-#define ZORVEX_BINARY(Name, Base, Text)                               \
+#define ZORVEX_BINARY(Name, Base, Text, Code)                         \
     class ZORVEX_API Name : public Base {                             \
     public:                                                           \
+        Name() { code_ = TMOpCode::Code; }                            \
         ZORVEX_CLASS(Name)                                            \
         std::string DumpOperator() const override { return Text; }    \
         Variant GetValue() override;                                  \
     };
 
-ZORVEX_BINARY(TMAnd, TMBinaryOperatorBoolean, " and ")
-ZORVEX_BINARY(TMOr, TMBinaryOperatorBoolean, " or ")
-ZORVEX_BINARY(TMXor, TMBinaryOperatorBoolean, " xor ")
-ZORVEX_BINARY(TMShl, TMBinaryOperatorBoolean, " shl ")
-ZORVEX_BINARY(TMShr, TMBinaryOperatorBoolean, " shr ")
-ZORVEX_BINARY(TMLess, TMBinaryOperatorRelation, "<")
-ZORVEX_BINARY(TMLessOrEqual, TMBinaryOperatorRelation, "<=")
-ZORVEX_BINARY(TMEqual, TMBinaryOperatorRelation, "==")
-ZORVEX_BINARY(TMLargerOrEqual, TMBinaryOperatorRelation, ">=")
-ZORVEX_BINARY(TMLarger, TMBinaryOperatorRelation, ">")
-ZORVEX_BINARY(TMNotEqual, TMBinaryOperatorRelation, "!=")
-ZORVEX_BINARY(TMPlus, TMBinaryOperatorAddition, "+")
-ZORVEX_BINARY(TMMinus, TMBinaryOperatorAddition, "-")
-ZORVEX_BINARY(TMMultiply, TMBinaryOperatorMultiplication, "*")
-ZORVEX_BINARY(TMDivide, TMBinaryOperatorMultiplication, "/")
-ZORVEX_BINARY(TMIntDiv, TMBinaryOperatorMultiplication, " div ")
-ZORVEX_BINARY(TMMod, TMBinaryOperatorMultiplication, " mod ")
+ZORVEX_BINARY(TMAnd, TMBinaryOperatorBoolean, " and ", And)
+ZORVEX_BINARY(TMOr, TMBinaryOperatorBoolean, " or ", Or)
+ZORVEX_BINARY(TMXor, TMBinaryOperatorBoolean, " xor ", Xor)
+ZORVEX_BINARY(TMShl, TMBinaryOperatorBoolean, " shl ", Shl)
+ZORVEX_BINARY(TMShr, TMBinaryOperatorBoolean, " shr ", Shr)
+ZORVEX_BINARY(TMLess, TMBinaryOperatorRelation, "<", Less)
+ZORVEX_BINARY(TMLessOrEqual, TMBinaryOperatorRelation, "<=", LessOrEqual)
+ZORVEX_BINARY(TMEqual, TMBinaryOperatorRelation, "==", Equal)
+ZORVEX_BINARY(TMLargerOrEqual, TMBinaryOperatorRelation, ">=", LargerOrEqual)
+ZORVEX_BINARY(TMLarger, TMBinaryOperatorRelation, ">", Larger)
+ZORVEX_BINARY(TMNotEqual, TMBinaryOperatorRelation, "!=", NotEqual)
+ZORVEX_BINARY(TMPlus, TMBinaryOperatorAddition, "+", Plus)
+ZORVEX_BINARY(TMMinus, TMBinaryOperatorAddition, "-", Minus)
+ZORVEX_BINARY(TMMultiply, TMBinaryOperatorMultiplication, "*", Multiply)
+ZORVEX_BINARY(TMDivide, TMBinaryOperatorMultiplication, "/", Divide)
+ZORVEX_BINARY(TMIntDiv, TMBinaryOperatorMultiplication, " div ", IntDiv)
+ZORVEX_BINARY(TMMod, TMBinaryOperatorMultiplication, " mod ", Mod)
 
 class ZORVEX_API TMPower : public TMLeftToRightAssociative {
 public:
+    TMPower() { code_ = TMOpCode::Power; }
     ZORVEX_CLASS(TMPower)
     std::string DumpOperator() const override { return "^"; }
     TOperatorPriority Priority() const override { return opPower; }

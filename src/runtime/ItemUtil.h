@@ -9,6 +9,15 @@
 
 namespace zorvex {
 
+// What the runtime's own units read of an operator without a public name:
+// its operation and its direct operand pointers (null unless complete).
+struct ItemAccess {
+    static TMOpCode Code(const TMOperator* op) { return op->code_; }
+    static TMExpression* First(const TMOperator* op) { return op->first_; }
+    static TMExpression* Second(const TMOperator* op) { return op->second_; }
+    static void MarkBracketed(TMItem* item) { item->kinds_ |= ikBracketed; }
+};
+
 void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow);
 bool IsVarRefTarget(const TMSymbol* symbol);
 bool IsFunctionWithParameters(const TMSymbol* symbol);

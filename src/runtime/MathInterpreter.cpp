@@ -171,6 +171,7 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
                     TMItem* top = stack.Last();
                     if (IsA(top, ikLeftBracket)) {
                         closePiece(position, true);
+                        if (output.Count() > brackets.back().start) ItemAccess::MarkBracketed(output.Last());
                         brackets.pop_back();
                         delete stack.Pop();
                         break;

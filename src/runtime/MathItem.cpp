@@ -11,6 +11,29 @@
 
 namespace zorvex {
 
+// ---------------------------------------------------------------- TMItemVector
+
+void TMItemVector::Grow(std::size_t needed) {
+    std::size_t capacity = std::size_t{capacity_} * 2;
+    if (capacity < needed) capacity = needed;
+    if (capacity > UINT32_MAX) throw std::bad_alloc();
+    auto** data = static_cast<TMItem**>(::operator new(capacity * sizeof(TMItem*)));
+    std::copy(data_, data_ + size_, data);
+    if (data_ != local_) ::operator delete(data_);
+    data_ = data;
+    capacity_ = static_cast<std::uint32_t>(capacity);
+}
+
+void TMItemVector::erase(std::size_t index) noexcept {
+    std::copy(data_ + index + 1, data_ + size_, data_ + index);
+    --size_;
+}
+
+void TMItemVector::remove(const TMItem* item) noexcept {
+    TMItem** out = std::remove(data_, data_ + size_, item);
+    size_ = static_cast<std::uint32_t>(out - data_);
+}
+
 // ---------------------------------------------------------------- TMItems
 
 [[noreturn]] static void ListIndexError(int index) {
@@ -26,7 +49,7 @@ TMItem* TMItems::Tombstone() {
 
 void TMItems::SettleSlow() const {
     TMItem* const dead = Tombstone();
-    std::erase(items_, dead);
+    items_.remove(dead);
     holes_ = 0;
     const_cast<TMItems*>(this)->ListChanged();
 }
@@ -47,7 +70,7 @@ int TMItems::Add(TMItem* item) {
 void TMItems::Delete(int index) {
     Settle();
     if (index < 0 || index >= Count()) ListIndexError(index);
-    items_.erase(items_.begin() + index);
+    items_.erase(static_cast<std::size_t>(index));
     ListChanged();
 }
 

@@ -1,5 +1,6 @@
 #include <exception>
 #include <memory>
+#include <vector>
 
 #include "ResourceLimits.h"
 #include "ItemUtil.h"
@@ -19,11 +20,140 @@ std::string Str(int v) { return std::to_string(v); }
 
 void TMOperator::MissingOperand() { AssertionFailed(kUnit, "operand is null"); }
 
+void TMOperands::ListChanged() { owner_->OperandsChanged(); }
+
+void TMOperator::OperandsChanged() noexcept {
+    first_ = second_ = nullptr;
+    const TMItemVector& items = Operands.items_;
+    if (Operands.holes_ != 0 || items.size() == 0 || items.size() > 2) return;
+    for (TMItem* item : items)
+        if (item == nullptr || !item->Is(ikExpression)) return;
+    first_ = static_cast<TMExpression*>(items[0]);
+    if (items.size() == 2) second_ = static_cast<TMExpression*>(items[1]);
+}
+
+namespace {
+
+// Operators of one group chain: + and -; * / div mod; and or xor shl shr.
+int ChainGroup(TMOpCode code) {
+    switch (code) {
+        case TMOpCode::Plus:
+        case TMOpCode::Minus: return 1;
+        case TMOpCode::Multiply:
+        case TMOpCode::Divide:
+        case TMOpCode::IntDiv:
+        case TMOpCode::Mod: return 2;
+        case TMOpCode::And:
+        case TMOpCode::Or:
+        case TMOpCode::Xor:
+        case TMOpCode::Shl:
+        case TMOpCode::Shr: return 3;
+        default: return 0;
+    }
+}
+
+Variant ApplyBinary(TMOpCode code, const Variant& l, const Variant& r) {
+    switch (code) {
+        case TMOpCode::Plus: return VarAdd(l, r);
+        case TMOpCode::Minus: return VarSub(l, r);
+        case TMOpCode::Multiply: return VarMul(l, r);
+        case TMOpCode::Divide: return VarRDiv(l, r);
+        case TMOpCode::IntDiv: return VarDiv(l, r);
+        case TMOpCode::Mod: return VarMod(l, r);
+        case TMOpCode::And: return VarAnd(l, r);
+        case TMOpCode::Or: return VarOr(l, r);
+        case TMOpCode::Xor: return VarXor(l, r);
+        case TMOpCode::Shl: return VarShl(l, r);
+        case TMOpCode::Shr: return VarShr(l, r);
+        default: AssertionFailed(kUnit, "operator of no chain");
+    }
+}
+
+// A link of a chain of `group`: a binary operator of the group with both
+// operands in place.
+TMOperator* ChainLink(TMExpression* e, int group) {
+    if (e == nullptr || !e->Is(ikOperator)) return nullptr;
+    auto* op = static_cast<TMOperator*>(e);
+    return ChainGroup(ItemAccess::Code(op)) == group && ItemAccess::Second(op) != nullptr ? op : nullptr;
+}
+
+// The links of the chain headed by `head`, from the top down.
+template <class F>
+void ForEachLink(TMOperator* head, F&& visit) {
+    const int group = ChainGroup(ItemAccess::Code(head));
+    for (TMOperator* link = head; link != nullptr; link = ChainLink(ItemAccess::First(link), group)) visit(link);
+}
+
+// Links gathered top down; small chains stay on the stack.
+class Links {
+public:
+    explicit Links(const TMOperator* head) {
+        ForEachLink(const_cast<TMOperator*>(head), [&](TMOperator* link) {
+            if (n_ == kInline) heap_.assign(inline_, inline_ + kInline);
+            if (n_ >= kInline)
+                heap_.push_back(link);
+            else
+                inline_[n_] = link;
+            ++n_;
+        });
+    }
+    int Count() const { return n_; }
+    TMOperator* operator[](int i) const { return n_ > kInline ? heap_[static_cast<std::size_t>(i)] : inline_[i]; }
+
+private:
+    static constexpr int kInline = 16;
+    TMOperator* inline_[kInline];
+    std::vector<TMOperator*> heap_;
+    int n_ = 0;
+};
+
+}  // namespace
+
+bool TMOperator::LeftChains() const {
+    const int group = ChainGroup(code_);
+    return group != 0 && second_ != nullptr && ChainLink(first_, group) != nullptr;
+}
+
+Variant TMOperator::EvaluateChain() {
+    const Links links(this);
+    Variant acc = ItemAccess::First(links[links.Count() - 1])->GetValue();
+    for (int k = links.Count(); k-- > 0;) {
+        TMOperator* link = links[k];
+        Variant r = ItemAccess::Second(link)->GetValue();
+        acc = ApplyBinary(ItemAccess::Code(link), acc, r);
+    }
+    return acc;
+}
+
+std::string TMOperator::DumpChain(TDumpFormat format) const {
+    const Links links(this);
+    const int n = links.Count();
+    std::string text;
+    if (format & dfDetailed) {
+        // Class(Class(...(left,right)...,right),right): no entry is empty.
+        for (int k = 0; k < n; ++k) (text += links[k]->ClassName()) += '(';
+        text += ItemAccess::First(links[n - 1])->Dump(format);
+        for (int k = n; k-- > 0;) {
+            std::string right = ItemAccess::Second(links[k])->Dump(format);
+            if (!right.empty()) (text += ',') += right;
+            text += ')';
+        }
+        return text;
+    }
+    text = links[n - 1]->DumpOperand(0, format);
+    for (int k = n; k-- > 0;) {
+        text += links[k]->DumpOperator();
+        text += links[k]->DumpOperand(1, format);
+    }
+    return text;
+}
+
 TMOperator::~TMOperator() { DisposeItems(Operands); }
 
 std::string TMOperator::Dump(TDumpFormat format) const {
     if (!(format & dfDetailed))
         throw Exception("TMOperator.Dump() Must be implemented in child classes when DumpFormat <> dfDetailed");
+    if (LeftChains()) return DumpChain(format);
     return std::string(ClassName()) + "(" + DumpList(Operands, format) + ")";
 }
 
@@ -61,6 +191,13 @@ void TMOperator::UpdateDepth() {
     // arithmetic, comparison and logic operators.
     const bool light = !Is(ikIntrinsic) && Priority() != opAssign && (NumberOfOperands() == 2 || Is(ikUnaryMinus));
     StackUnits = units + (light ? 1 : guard::kHeavyUnits);
+    if (LeftChains()) {
+        // A link adds a level to its right operand only. The chain's loop
+        // runs in a frame of its own below the head, counted once.
+        auto* left = static_cast<TMOperator*>(first_);
+        if (!left->Is(ikBracketed)) TreeDepth = std::max(left->TreeDepth, second_->TreeDepth + 1);
+        StackUnits = std::max(left->StackUnits + (left->LeftChains() ? 0 : 1), second_->StackUnits + 2);
+    }
     if (TreeDepth > MaxTreeDepth)
         throw Exception("TMathInterpreter.RPN() Expression is nested too deeply (more than " + Str(MaxTreeDepth) +
                         " levels), position: " + Str(ParsePosition) + ".");
@@ -124,6 +261,7 @@ std::string TMUnaryOperator::Dump(TDumpFormat format) const {
 
 std::string TMBinaryOperator::Dump(TDumpFormat format) const {
     if (format & dfDetailed) return TMOperator::Dump(format);
+    if (LeftChains()) return DumpChain(format);
     std::string text = DumpOperand(0, format);
     text += DumpOperator();
     return text + DumpOperand(1, format);
@@ -132,6 +270,8 @@ std::string TMBinaryOperator::Dump(TDumpFormat format) const {
 // ---------------------------------------------------------------- evaluation
 
 Variant TMUnaryMinus::GetValue() {
+    if (first_ != nullptr && second_ == nullptr) [[likely]]
+        return VarNeg(first_->GetValue());
     if (Operands.Count() != 1) CheckOperatorCount();
     return VarNeg(Op(0)->GetValue());
 }
@@ -144,40 +284,58 @@ Variant TMNot::GetValue() {
     return VarNot(v);
 }
 
-// Left operand is evaluated completely before the right one.
-// The count is checked only when it is off: the check raises then.
-#define ZORVEX_EVAL_BINARY(Name, Check, Expr)                  \
-    Variant Name::GetValue() {                                 \
-        if (Check && Operands.Count() != 2) CheckOperatorCount(); \
-        Variant l = Op(0)->GetValue();           \
-        Variant r = Op(1)->GetValue();           \
-        return Expr;                             \
+// Left operand is evaluated completely before the right one. With both
+// operands in place the operand pointers serve; otherwise the list is read,
+// with the count check first where the class has one (it raises then).
+#define ZORVEX_EVAL_BINARY(Name, Check, Chains, Expr)                   \
+    Variant Name::GetValue() {                                          \
+        TMExpression* left = first_;                                    \
+        TMExpression* right = second_;                                  \
+        if (right == nullptr) [[unlikely]] {                            \
+            if (Check && Operands.Count() != 2) CheckOperatorCount();   \
+            left = Op(0);                                               \
+            Variant l = left->GetValue();                               \
+            right = Op(1);                                              \
+            Variant r = right->GetValue();                              \
+            return Expr;                                                \
+        }                                                               \
+        if (Chains && LeftChains()) return EvaluateChain();             \
+        Variant l = left->GetValue();                                   \
+        Variant r = right->GetValue();                                  \
+        return Expr;                                                    \
     }
 
-ZORVEX_EVAL_BINARY(TMPlus, true, VarAdd(l, r))
-ZORVEX_EVAL_BINARY(TMMinus, true, VarSub(l, r))
-ZORVEX_EVAL_BINARY(TMMultiply, true, VarMul(l, r))
-ZORVEX_EVAL_BINARY(TMDivide, true, VarRDiv(l, r))
-ZORVEX_EVAL_BINARY(TMIntDiv, true, VarDiv(l, r))
-ZORVEX_EVAL_BINARY(TMMod, true, VarMod(l, r))
-ZORVEX_EVAL_BINARY(TMAnd, false, VarAnd(l, r))
-ZORVEX_EVAL_BINARY(TMOr, false, VarOr(l, r))
-ZORVEX_EVAL_BINARY(TMXor, false, VarXor(l, r))
-ZORVEX_EVAL_BINARY(TMShl, false, VarShl(l, r))
-ZORVEX_EVAL_BINARY(TMShr, false, VarShr(l, r))
-ZORVEX_EVAL_BINARY(TMLess, false, Variant(VarCmp(l, r) < 0))
-ZORVEX_EVAL_BINARY(TMLessOrEqual, false, Variant(VarCmp(l, r) <= 0))
-ZORVEX_EVAL_BINARY(TMEqual, false, Variant(VarCmp(l, r) == 0))
-ZORVEX_EVAL_BINARY(TMLargerOrEqual, false, Variant(VarCmp(l, r) >= 0))
-ZORVEX_EVAL_BINARY(TMLarger, false, Variant(VarCmp(l, r) > 0))
-ZORVEX_EVAL_BINARY(TMNotEqual, false, Variant(VarCmp(l, r) != 0))
+ZORVEX_EVAL_BINARY(TMPlus, true, true, VarAdd(l, r))
+ZORVEX_EVAL_BINARY(TMMinus, true, true, VarSub(l, r))
+ZORVEX_EVAL_BINARY(TMMultiply, true, true, VarMul(l, r))
+ZORVEX_EVAL_BINARY(TMDivide, true, true, VarRDiv(l, r))
+ZORVEX_EVAL_BINARY(TMIntDiv, true, true, VarDiv(l, r))
+ZORVEX_EVAL_BINARY(TMMod, true, true, VarMod(l, r))
+ZORVEX_EVAL_BINARY(TMAnd, false, true, VarAnd(l, r))
+ZORVEX_EVAL_BINARY(TMOr, false, true, VarOr(l, r))
+ZORVEX_EVAL_BINARY(TMXor, false, true, VarXor(l, r))
+ZORVEX_EVAL_BINARY(TMShl, false, true, VarShl(l, r))
+ZORVEX_EVAL_BINARY(TMShr, false, true, VarShr(l, r))
+ZORVEX_EVAL_BINARY(TMLess, false, false, Variant(VarCmp(l, r) < 0))
+ZORVEX_EVAL_BINARY(TMLessOrEqual, false, false, Variant(VarCmp(l, r) <= 0))
+ZORVEX_EVAL_BINARY(TMEqual, false, false, Variant(VarCmp(l, r) == 0))
+ZORVEX_EVAL_BINARY(TMLargerOrEqual, false, false, Variant(VarCmp(l, r) >= 0))
+ZORVEX_EVAL_BINARY(TMLarger, false, false, Variant(VarCmp(l, r) > 0))
+ZORVEX_EVAL_BINARY(TMNotEqual, false, false, Variant(VarCmp(l, r) != 0))
 
 #undef ZORVEX_EVAL_BINARY
 
 Variant TMPower::GetValue() {
-    if (Operands.Count() != 2) CheckOperatorCount();
-    double base = VarToReal(Op(0)->GetValue());
-    double exponent = VarToReal(Op(1)->GetValue());
+    TMExpression* left = first_;
+    TMExpression* right = second_;
+    if (right == nullptr) [[unlikely]] {
+        if (Operands.Count() != 2) CheckOperatorCount();
+        double base = VarToReal(Op(0)->GetValue());
+        double exponent = VarToReal(Op(1)->GetValue());
+        return Variant(Power(base, exponent));
+    }
+    double base = VarToReal(left->GetValue());
+    double exponent = VarToReal(right->GetValue());
     return Variant(Power(base, exponent));
 }
 
