@@ -36,6 +36,16 @@ public:
             CheckSlow();
     }
 
+    // No request pending, no budget, no entry point running: an evaluation
+    // that makes no checks of its own may then skip Run and end with Idled.
+    [[gnu::always_inline]] bool Idle() const noexcept {
+        return depth_ == 0 && !limited_ && !interrupt_.load(std::memory_order_relaxed);
+    }
+    [[gnu::always_inline]] void Idled() noexcept {
+        steps_ = 0;
+        ClearInterrupt();
+    }
+
     // Brackets a public entry point. The outermost one starts the budgets,
     // and its end drops a request that came too late to stop anything.
     class Run {

@@ -2,9 +2,11 @@
 // expressions, symbol persistence and the published properties.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,10 @@
 namespace zorvex {
 
 class TMathInterpreter;
+namespace prepared {
+class Program;
+struct Node;
+}
 
 // Answers names the symbol table does not define. `parameters` is Null for a
 // variable or the array of argument values of a call; `value` is in and out.
@@ -84,13 +90,36 @@ public:
     bool IsValidPreparedExpression(int handle) const {
         return handle >= 0 && handle < prepared_.Count() && prepared_.At(handle) != nullptr;
     }
+    // Whether the expression has a compiled form: numbers and Booleans with
+    // operators and mathematical built-ins (see docs/api.md).
+    bool IsCompiledPreparedExpression(int handle);
     int GetVariableHandles(const std::string& name);
     Variant GetVariables(const std::string& name);
     void SetVariables(const std::string& name, const Variant& value);
     // One indexed access each; a handle outside the table raises the list
     // index error, a handle of a symbol that is no variable the cast error.
-    Variant GetVariablesByHandle(int handle) { return VariableAt(handle)->GetValue(); }
-    void SetVariablesByHandle(int handle, const Variant& value) { VariableAt(handle)->SetValue(value); }
+    Variant GetVariablesByHandle(int handle);
+    void SetVariablesByHandle(int handle, const Variant& value);
+    // The typed overloads store a double or a 32-bit integer as a Real or an
+    // Integer without a Variant in between; any other argument (a bool, a
+    // text) takes the overload above.
+    // The store itself is inline: a few instructions when the handle names a
+    // variable that holds no text; everything else, errors included, is the
+    // library's.
+    template <class T>
+        requires std::same_as<T, double> || std::same_as<T, std::int32_t>
+    void SetVariablesByHandle(int handle, T value) {
+        TMItem* item = symbols_.Peek(handle);
+        if (item != nullptr && static_cast<TMSymbol*>(item)->IsVariable()) [[likely]] {
+            auto* var = static_cast<TMVar*>(item);
+            if (!var->ValueRef().IsString() && !var->ValueRef().IsArray()) [[likely]] {
+                var->Assign(Variant(value));
+                return;
+            }
+        }
+        SetVariableNumber(handle, Variant(value));
+    }
+    void SetVariableNumber(int handle, const Variant& number);
 
     // ---- persistence
     std::string DumpStreamable() const;
@@ -201,10 +230,30 @@ private:
     std::string ParseString(const std::string& text, std::size_t& p) const;
     TMValue* BuildTree(const std::string& text);
 
+    // Replacing or removing a prepared tree makes the compiled forms stale.
+    class PreparedList : public TMExpressions {
+    protected:
+        void ListChanged() override;
+    };
+    // The compiled form of a prepared tree, and what it was taken from.
+    // Aligned so that finding a slot takes a shift.
+    struct alignas(32) Compiled {
+        std::uint32_t epoch = 0;
+        VarKind kind = VarKind::Empty;
+        // The root of the compiled form and its function, null without one.
+        double (*eval)(const prepared::Node*) = nullptr;
+        const prepared::Node* node = nullptr;
+        std::unique_ptr<prepared::Program> program;
+        const TMItem* root = nullptr;
+    };
+    prepared::Program* CompiledFor(int handle);
+    Variant ExecutePreparedTree(int handle);
+
     TDumpFormat dumpFormat_ = dfQualified;
     std::string expression_;
     Variant expressionResult_;
-    TMExpressions prepared_;
+    PreparedList prepared_;
+    std::vector<Compiled> compiled_;
     std::uint32_t maxFunctionNesting_ = 1000;
     bool caseSensitive_ = false;
     TUnknownSymbolEvent onUnknownSymbol_;

@@ -72,6 +72,9 @@ enum TMItemKind : std::uint32_t {
     // Not a class but how the item was written: closed by its own brackets.
     // A sum in brackets is nesting, not a link of the chain around it.
     ikBracketed = 1u << 16,
+    // Read by the compiled form of a prepared tree: changing it makes that
+    // form stale.
+    ikCompiled = 1u << 17,
 };
 
 // The operation of an operator class, so that chains and the compiled form
@@ -238,6 +241,13 @@ public:
     bool SymbolExists(const std::string& name) const { return FindSymbolIndex(name) >= 0; }
     bool CaseSensitive() const;
 
+    // The symbol at a table index without a check that raises: null where
+    // Get would raise, or while removed entries wait to be compacted.
+    TMItem* Peek(int index) const noexcept {
+        return holes_ == 0 && static_cast<std::size_t>(index) < items_.size() ? items_[static_cast<std::size_t>(index)]
+                                                                              : nullptr;
+    }
+
     // Drops the lookup index, e.g. after the comparison rule changed.
     void InvalidateIndex() const { indexValid_ = false; }
 
@@ -336,7 +346,8 @@ public:
     explicit TMLiteral(Variant value) : Value(std::move(value)) { kinds_ |= ikLiteral; }
     ZORVEX_CLASS(TMLiteral)
     std::string Dump(TDumpFormat format) const override;
-    void SetValue(const Variant& value) override { Value = value; }
+    // Prepared trees fold their literals: change a literal through this.
+    void SetValue(const Variant& value) override;
     Variant GetValue() override { return Value; }
     void Rewire(TMSymbol*) override {}
     void Unwire(TMSymbol*) override {}
@@ -601,6 +612,7 @@ public:
     // Texts held by a table's variables count against its interpreter's
     // memory budget.
     void SetValue(const Variant& value) override;
+
 };
 
 class ZORVEX_API TMParam : public TMCustomVar {

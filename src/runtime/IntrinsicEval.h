@@ -11,4 +11,10 @@ namespace zorvex {
 ZORVEX_INTRINSICS(ZORVEX_DECLARE_EVAL)
 #undef ZORVEX_DECLARE_EVAL
 
+// The function of a real behind a built-in whose value is that function of
+// its one operand converted to a real (Sin, Sqrt, Abs, ...), or null. Its
+// result is unchecked: the evaluator raises for inf and NaN.
+using RealFunction = double (*)(double);
+RealFunction RealFunctionOf(const TMIntrinsicFunctionCall& call);
+
 }  // namespace zorvex

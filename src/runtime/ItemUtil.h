@@ -1,6 +1,8 @@
 // Internal helpers shared by the item and interpreter units.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +18,19 @@ struct ItemAccess {
     static TMExpression* First(const TMOperator* op) { return op->first_; }
     static TMExpression* Second(const TMOperator* op) { return op->second_; }
     static void MarkBracketed(TMItem* item) { item->kinds_ |= ikBracketed; }
+    static void MarkCompiled(TMItem* item) { item->kinds_ |= ikCompiled; }
 };
+
+// The value of a binary operator of that code on its operands' values,
+// exactly as its GetValue computes it.
+Variant ApplyBinary(TMOpCode code, const Variant& l, const Variant& r);
+
+// Changes whenever a tree that has a compiled form may have changed: a
+// literal's value, the operands of a compiled operator, the list of prepared
+// trees. A compiled form taken at another count is made afresh.
+extern std::atomic<std::uint32_t> treeEpoch;
+inline std::uint32_t TreeEpoch() { return treeEpoch.load(std::memory_order_relaxed); }
+inline void TreeChanged() { treeEpoch.fetch_add(1, std::memory_order_relaxed); }
 
 void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow);
 bool IsVarRefTarget(const TMSymbol* symbol);

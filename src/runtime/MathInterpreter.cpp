@@ -5,6 +5,7 @@
 
 #include "ResourceLimits.h"
 #include "ItemUtil.h"
+#include "PreparedProgram.h"
 #include "zorvex/Exception.h"
 #include "zorvex/SysUtils.h"
 
@@ -270,73 +271,6 @@ void TMathInterpreter::ProcessExpressionKeywords(TMItems& items) {
         }
     }
     items.FreeAndClear();
-}
-
-// ---------------------------------------------------------------- prepared expressions
-
-int TMathInterpreter::PrepareExpression(const std::string& text) {
-    int slot = -1;
-    for (int i = 0; i < prepared_.Count(); ++i)
-        if (prepared_.At(i) == nullptr) {
-            slot = i;
-            break;
-        }
-    if (slot < 0) slot = prepared_.Add(nullptr);
-    TEvaluationGuard::Run run(guard_);
-    guard_.Check();
-    std::unique_ptr<TMValue> root(BuildTree(text));
-    if (!root) throw Exception("TMathInterpreter.PrepareExpression() Can't prepare empty expression.");
-    prepared_.Put(slot, root.release());
-    return slot;
-}
-
-
-Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
-    if (!IsValidPreparedExpression(handle))
-        throw Exception("TMathInterpreter.ExecutePreparedExpression() Invalid prepared expression handle.");
-    TEvaluationGuard::Run run(guard_);
-    guard_.Check();
-    EvaluationScope scope(*this);
-    auto* root = static_cast<TMValue*>(prepared_.At(handle));
-    if (!StackFits(guard::EvalBytes(root->StackUnits)))
-        throw Exception(
-            "TMathInterpreter.ExecutePreparedExpression() Not enough stack space left to execute an expression.");
-    return root->GetValue();
-}
-
-void TMathInterpreter::FreePreparedExpression(int handle) {
-    if (!IsValidPreparedExpression(handle))
-        throw Exception("TMathInterpreter.FreePreparedExpression() Invalid prepared expression handle.");
-    CheckNotEvaluating("free a prepared expression");
-    TMItem* root = prepared_.At(handle);
-    prepared_.Put(handle, nullptr);
-    delete root;
-}
-
-void TMathInterpreter::ClearPreparedExpressions() {
-    CheckNotEvaluating("clear prepared expressions");
-    prepared_.FreeAndClear();
-}
-
-int TMathInterpreter::GetVariableHandles(const std::string& name) {
-    const int index = symbols_.FindSymbolIndex(name);
-    if (index < 0)
-        throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" is not defined.");
-    TMItem* symbol = symbols_.At(index);
-    if (dynamic_cast<TMVar*>(symbol) == nullptr)
-        throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" has type: \"" +
-                        symbol->ClassName() + "\", but type \"TMVarRef\" is required.");
-    return index;
-}
-
-void TMathInterpreter::NotAVariable() { throw EInvalidCast("Invalid class typecast"); }
-
-Variant TMathInterpreter::GetVariables(const std::string& name) {
-    return GetVariablesByHandle(GetVariableHandles(name));
-}
-
-void TMathInterpreter::SetVariables(const std::string& name, const Variant& value) {
-    SetVariablesByHandle(GetVariableHandles(name), value);
 }
 
 // ---------------------------------------------------------------- properties

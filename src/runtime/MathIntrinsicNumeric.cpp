@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <random>
 
@@ -122,6 +123,15 @@ double Ldexp(double x, std::int32_t p) { return std::ldexp(x, p); }
     ZORVEX_APPLY_EVAL(Name, Real##Name)
 ZORVEX_REAL_OF_REAL(ZORVEX_DEFINE_REAL_OF_REAL)
 #undef ZORVEX_DEFINE_REAL_OF_REAL
+
+RealFunction RealFunctionOf(const TMIntrinsicFunctionCall& call) {
+    const char* name = call.ClassName();
+#define ZORVEX_MATCH_REAL_OF_REAL(Name, expr) \
+    if (std::strcmp(name, "TM" #Name) == 0) return Real##Name;
+    ZORVEX_REAL_OF_REAL(ZORVEX_MATCH_REAL_OF_REAL)
+#undef ZORVEX_MATCH_REAL_OF_REAL
+    return nullptr;
+}
 #undef ZORVEX_REAL_OF_REAL
 
 ZORVEX_APPLY_EVAL(ArcTan2, ArcTan2)

@@ -395,6 +395,13 @@ std::string Excerpt(std::string_view text) {
 
 // ---------------------------------------------------------------- TMLiteral
 
+std::atomic<std::uint32_t> treeEpoch{0};
+
+void TMLiteral::SetValue(const Variant& value) {
+    Value = value;
+    TreeChanged();
+}
+
 std::string TMLiteral::Dump(TDumpFormat format) const {
     if (format & dfDetailed) return std::string(ClassName()) + "(" + QuotedVar(Value) + ")";
     return QuotedVar(Value, Interpreter != nullptr ? Interpreter->EscapeChar() : '\0');

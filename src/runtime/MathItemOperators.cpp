@@ -23,6 +23,7 @@ void TMOperator::MissingOperand() { AssertionFailed(kUnit, "operand is null"); }
 void TMOperands::ListChanged() { owner_->OperandsChanged(); }
 
 void TMOperator::OperandsChanged() noexcept {
+    if (Is(ikCompiled)) TreeChanged();
     first_ = second_ = nullptr;
     const TMItemVector& items = Operands.items_;
     if (Operands.holes_ != 0 || items.size() == 0 || items.size() > 2) return;
@@ -52,6 +53,8 @@ int ChainGroup(TMOpCode code) {
     }
 }
 
+}  // namespace
+
 Variant ApplyBinary(TMOpCode code, const Variant& l, const Variant& r) {
     switch (code) {
         case TMOpCode::Plus: return VarAdd(l, r);
@@ -65,9 +68,18 @@ Variant ApplyBinary(TMOpCode code, const Variant& l, const Variant& r) {
         case TMOpCode::Xor: return VarXor(l, r);
         case TMOpCode::Shl: return VarShl(l, r);
         case TMOpCode::Shr: return VarShr(l, r);
-        default: AssertionFailed(kUnit, "operator of no chain");
+        case TMOpCode::Less: return Variant(VarCmp(l, r) < 0);
+        case TMOpCode::LessOrEqual: return Variant(VarCmp(l, r) <= 0);
+        case TMOpCode::Equal: return Variant(VarCmp(l, r) == 0);
+        case TMOpCode::LargerOrEqual: return Variant(VarCmp(l, r) >= 0);
+        case TMOpCode::Larger: return Variant(VarCmp(l, r) > 0);
+        case TMOpCode::NotEqual: return Variant(VarCmp(l, r) != 0);
+        case TMOpCode::Power: return Variant(Power(VarToReal(l), VarToReal(r)));
+        default: AssertionFailed(kUnit, "no binary operator");
     }
 }
+
+namespace {
 
 // A link of a chain of `group`: a binary operator of the group with both
 // operands in place.

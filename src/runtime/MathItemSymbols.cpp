@@ -179,7 +179,11 @@ static void NotifySymbolGone(TMSymbol* symbol, bool isParam) {
 
 // ---------------------------------------------------------------- variables
 
-TMCustomVar::~TMCustomVar() { NotifySymbolGone(this, dynamic_cast<TMParams*>(List) != nullptr); }
+// Compiled forms of prepared trees hold the address of the value.
+TMCustomVar::~TMCustomVar() {
+    TreeChanged();
+    NotifySymbolGone(this, dynamic_cast<TMParams*>(List) != nullptr);
+}
 
 TMVar::~TMVar() {
     if (List != nullptr && List->Interpreter != nullptr) List->Interpreter->ReleaseMemory(guard::HeldBytes(value_));
@@ -310,8 +314,10 @@ void TMReference::Rewire(TMSymbol* symbol) {
     ZORVEX_ASSERT(symbol != nullptr, kUnit);
     if (ReferencedSymbolName.empty()) ReferencedSymbolName = symbol->Identifier();
     if (symbol->IsEqualIdentifier(ReferencedSymbolName)) {
+        if (Is(ikCompiled) && symbol != SymbolReference) TreeChanged();
         SymbolReference = symbol;
     } else if (symbol == SymbolReference) {
+        if (Is(ikCompiled)) TreeChanged();
         if (symbol->UpdateReferences)
             ReferencedSymbolName = symbol->Identifier();
         else
@@ -321,7 +327,9 @@ void TMReference::Rewire(TMSymbol* symbol) {
 
 void TMReference::Unwire(TMSymbol* symbol) {
     ZORVEX_ASSERT(symbol != nullptr, kUnit);
-    if (symbol == SymbolReference) SymbolReference = nullptr;
+    if (symbol != SymbolReference) return;
+    if (Is(ikCompiled)) TreeChanged();
+    SymbolReference = nullptr;
 }
 
 void TMReference::SetMathInterpreter(TMathInterpreter* interpreter) {

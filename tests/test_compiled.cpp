@@ -1,0 +1,225 @@
+// Prepared trees run in a compiled form when they can. Whatever the values,
+// it must answer exactly as the tree does: the same value of the same kind,
+// or the same error. Random expressions over random values of every kind,
+// and the changes that make a compiled form stale.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "zorvex/MathInterpreter.h"
+
+using namespace zorvex;
+using zorvex::testing::ErrorOf;
+using zorvex::testing::Show;
+
+namespace {
+
+std::uint32_t Seed() {
+    if (const char* env = std::getenv("ZORVEX_PROPERTY_SEED")) return static_cast<std::uint32_t>(std::strtoul(env, nullptr, 10));
+    return 11;
+}
+
+int Cases() {
+    if (const char* env = std::getenv("ZORVEX_PROPERTY_CASES")) return std::max(1, std::atoi(env));
+    return 4000;
+}
+
+// The value or the error, as a text that tells kinds apart.
+template <class F>
+std::string Outcome(F&& f) {
+    std::string shown;
+    const std::string error = ErrorOf([&] {
+        const Variant v = f();
+        shown = Show(v) + " #" + std::to_string(v.VarType());
+        if (v.IsReal()) shown += std::signbit(v.AsReal()) ? " -" : " +";
+    });
+    return error == "<no exception>" ? shown : "error: " + error;
+}
+
+class Generator {
+public:
+    explicit Generator(std::uint32_t seed) : rng_(seed) {}
+
+    int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+    // Mostly numbers over the variables, with every other kind now and then.
+    std::string Expression(int depth) {
+        if (depth == 0 || Pick(5) == 0) return Leaf();
+        static const char* const kBinary[] = {"+", "-", "*", "/", "^", "+", "-", "*", "<", "<=", "==", ">=", ">",
+                                              "!=", " and ", " or ", " xor ", " div ", " mod ", " shl "};
+        static const char* const kFunctions[] = {"Sin", "Cos", "Sqrt", "Abs", "Exp", "Ln", "ArcTan", "Tanh", "Sqr",
+                                                 "ArcSin", "Log10", "Round", "Frac", "Int"};
+        switch (Pick(9)) {
+            case 0: return "-(" + Expression(depth - 1) + ")";
+            case 1: return " not (" + Expression(depth - 1) + ")";
+            case 2: return std::string(kFunctions[Pick(std::size(kFunctions))]) + "(" + Expression(depth - 1) + ")";
+            case 3:
+                return "IfF(" + Expression(depth - 1) + ", " + Expression(depth - 1) + ", " + Expression(depth - 1) + ")";
+            case 4: {  // a chain long enough to loop
+                std::string chain = Expression(depth - 1);
+                const char* op = Pick(2) ? "+" : (Pick(2) ? "*" : " and ");
+                for (int n = 8 + Pick(8); n > 0; --n) chain += std::string(op) + Leaf();
+                return "(" + chain + ")";
+            }
+            default:
+                return "(" + Expression(depth - 1) + kBinary[Pick(std::size(kBinary))] + Expression(depth - 1) + ")";
+        }
+    }
+
+    std::string Leaf() {
+        static const char* const kLiterals[] = {"0", "1", "2", "2.5", "-3", "0.1", "1e308", "2147483647", "46341",
+                                                "'7'", "'x'", "true", "false", "Pi", "2", "1e308", "-1e300"};
+        if (Pick(3) > 0) return std::string(1, static_cast<char>('a' + Pick(5)));
+        return kLiterals[Pick(std::size(kLiterals))];
+    }
+
+    // Near the ends of the range as often as in the middle, where overflow
+    // and NaN come from.
+    Variant Real() {
+        static const double kEdges[] = {1e308, -1e308, 1e308, 1e200, 5e-324, 0.0, -0.0, 1.0, -1.0, 0.5};
+        if (Pick(2)) return Variant(kEdges[Pick(std::size(kEdges))]);
+        return Variant(std::uniform_real_distribution<double>(-4, 4)(rng_));
+    }
+
+    Variant Value() {
+        switch (Pick(14)) {
+            case 0: return Variant::Null();
+            case 1: return Variant();
+            case 2: return Variant(Pick(2) ? "12" : "abc");
+            case 3: return Variant(Pick(2) == 1);
+            case 4: return Variant(Pick(2) ? 2147483647 : -2147483647 - 1);
+            case 5: return Variant(Pick(2) ? 46341 : -7);
+            case 6: return Variant(0.0 * (Pick(2) ? 1 : -1));
+            case 7: return Variant(Pick(2) ? 1e308 : -1e308);
+            case 8: return Variant(std::numeric_limits<double>::quiet_NaN());
+            case 9: return Variant(Pick(2) ? std::numeric_limits<double>::infinity() : 5e-324);
+            default: return Variant(std::uniform_real_distribution<double>(-4, 4)(rng_));
+        }
+    }
+
+private:
+    std::mt19937 rng_;
+};
+
+}  // namespace
+
+// The compiled form against the tree it was made from, and against the same
+// text run once, over thousands of random expressions and values.
+TEST(CompiledForm, AnswersAsTheTreeForEveryValue) {
+    const std::uint32_t seed = Seed();
+    const int cases = Cases();
+    std::cout << "property seed " << seed << ", " << cases << " expressions (ZORVEX_PROPERTY_SEED, ZORVEX_PROPERTY_CASES)\n";
+    Generator gen(seed);
+    TMathInterpreter mi;
+    mi.Execute("a = 1.5; b = -2.25; c = 3; d = 0.5; e = true");
+    int compiled = 0, evaluations = 0, failures = 0;
+    for (int i = 0; i < cases && failures < 10; ++i) {
+        const std::string text = gen.Expression(1 + gen.Pick(4));
+        int handle = -1;
+        const std::string prepared = ErrorOf([&] { handle = mi.PrepareExpression(text); });
+        if (handle < 0) {
+            // Then the text fails to build once as well.
+            EXPECT_EQ(ErrorOf([&] { mi.ExecuteExpression(text); }), prepared) << text;
+            continue;
+        }
+        compiled += mi.IsCompiledPreparedExpression(handle);
+        auto* tree = static_cast<TMValue*>(mi.PreparedExpressions()[handle]);
+        for (int round = 0; round < 4; ++round) {
+            // Reals most of the time, so that the compiled form runs.
+            for (char name = 'a'; name <= 'e'; ++name)
+                mi.SetVariables(std::string(1, name), gen.Pick(3) ? gen.Real() : gen.Value());
+            const std::string fast = Outcome([&] { return mi.ExecutePreparedExpression(handle); });
+            const std::string slow = Outcome([&] { return tree->GetValue(); });
+            const std::string once = Outcome([&] { return mi.ExecuteExpression(text); });
+            ++evaluations;
+            if (fast != slow || once != slow) {
+                ++failures;
+                ADD_FAILURE() << text << "\n compiled: " << fast << "\n tree:     " << slow << "\n once:     " << once
+                              << "\n a=" << Show(mi.GetVariables("a")) << " b=" << Show(mi.GetVariables("b"))
+                              << " c=" << Show(mi.GetVariables("c")) << " d=" << Show(mi.GetVariables("d"))
+                              << " e=" << Show(mi.GetVariables("e"));
+            }
+        }
+        mi.FreePreparedExpression(handle);
+    }
+    std::cout << compiled << " of " << cases << " expressions compiled, " << evaluations << " evaluations compared\n";
+    EXPECT_GT(compiled, cases / 5);
+}
+
+// Whatever changes what a compiled form read (a literal, a variable's symbol,
+// an operand, the prepared slot), the next run answers from the tree as it is.
+TEST(CompiledForm, FollowsChangesToItsTree) {
+    TMathInterpreter mi;
+    mi.Execute("x = 2.5; y = 4.0");
+    const int h = mi.PrepareExpression("x * y + 0.5");
+    ASSERT_TRUE(mi.IsCompiledPreparedExpression(h));
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(10.5));
+    // A literal set through the tree.
+    auto* plus = static_cast<TMOperator*>(mi.PreparedExpressions()[h]);
+    static_cast<TMValue*>(plus->Operands[1])->SetValue(Variant(1.5));
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(11.5));
+    // Integer values leave the compiled form: Integer arithmetic is the tree's.
+    mi.SetVariables("x", Variant(3));
+    mi.SetVariables("y", Variant(4));
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(13.5));
+    mi.SetVariablesByHandle(mi.GetVariableHandles("x"), 65536);
+    mi.SetVariablesByHandle(mi.GetVariableHandles("y"), 65536);
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(4294967297.5));
+    // The variable deleted, then defined again: the tree stays unbound.
+    mi.ExecuteExpression("delete x");
+    EXPECT_EQ(ErrorOf([&] { mi.ExecutePreparedExpression(h); }),
+              "TMVarRef.GetValue() Referenced symbol: \"x\" is not defied, position: 1.");
+    mi.ExecuteExpression("x = 1.0");
+    EXPECT_EQ(ErrorOf([&] { mi.ExecutePreparedExpression(h); }),
+              "TMVarRef.GetValue() Referenced symbol: \"x\" is not defied, position: 1.");
+    // A variable replaced by a function of the same name.
+    const int g = mi.PrepareExpression("x / 2");
+    EXPECT_VALUE(mi.ExecutePreparedExpression(g), Variant(0.5));
+    mi.ExecuteExpression("x := 3.0");
+    EXPECT_EQ(ErrorOf([&] { mi.ExecutePreparedExpression(g); }),
+              "TMVarRef.GetValue() Referenced symbol: \"x\" is not defied, position: 1.");
+    // An operand replaced through the list.
+    const int k = mi.PrepareExpression("y * 2.0");
+    auto* times = static_cast<TMOperator*>(mi.PreparedExpressions()[k]);
+    delete times->Operands[1];
+    times->Operands.Put(1, new TMLiteral(Variant(3.0)));
+    EXPECT_VALUE(mi.ExecutePreparedExpression(k), Variant(196608.0));
+    // The slot given another tree.
+    mi.FreePreparedExpression(g);
+    EXPECT_EQ(mi.PrepareExpression("y - 1.5"), g);
+    EXPECT_VALUE(mi.ExecutePreparedExpression(g), Variant(65534.5));
+    mi.ClearSymbols();
+    EXPECT_EQ(ErrorOf([&] { mi.ExecutePreparedExpression(g); }),
+              "TMVarRef.GetValue() Referenced symbol: \"y\" is not defied, position: 1.");
+}
+
+// Typed writes store what the Variant overload stores; other arguments take
+// the Variant overload; errors are the same.
+TEST(CompiledForm, TypedWritesByHandle) {
+    TMathInterpreter mi;
+    mi.Execute("v = 's'; f := 1");
+    const int v = mi.GetVariableHandles("v");
+    const std::size_t base = mi.MemoryInUse();
+    mi.SetVariablesByHandle(v, 2.5);
+    EXPECT_VALUE(mi.GetVariablesByHandle(v), Variant(2.5));
+    EXPECT_LT(mi.MemoryInUse(), base);  // the text it held left the budget
+    mi.SetVariablesByHandle(v, 7);
+    EXPECT_VALUE(mi.GetVariablesByHandle(v), Variant(7));
+    mi.SetVariablesByHandle(v, true);
+    EXPECT_VALUE(mi.GetVariablesByHandle(v), Variant(true));
+    mi.SetVariablesByHandle(v, "text");
+    EXPECT_VALUE(mi.GetVariablesByHandle(v), Variant("text"));
+    EXPECT_EQ(ErrorOf([&] { mi.SetVariablesByHandle(5, 1.0); }), "List index out of bounds (5)");
+    EXPECT_EQ(ErrorOf([&] { mi.SetVariablesByHandle(1, 1.0); }), "Invalid class typecast");
+    EXPECT_EQ(ErrorOf([&] { mi.SetVariablesByHandle(-1, 1); }), "List index out of bounds (-1)");
+    mi.ExecuteExpression("delete f");  // removed entries wait to be compacted
+    mi.SetVariablesByHandle(v, 1.0);
+    EXPECT_VALUE(mi.GetVariables("v"), Variant(1.0));
+}
