@@ -208,6 +208,8 @@ public:
         memoryInUse_ += bytes;
     }
     void ReleaseMemory(std::size_t bytes) { memoryInUse_ -= bytes < memoryInUse_ ? bytes : memoryInUse_; }
+    // Where items made while a tree is built go (null: the heap).
+    ItemArena* BuildArena() const { return arena_; }
     // Loading symbols: a body may refer to a function that has parameters
     // by now; it is bound and fails when called, as it did when saved.
     bool LoadingSymbols() const { return loadingSymbols_; }
@@ -226,9 +228,10 @@ private:
     }
     [[noreturn]] static void NotAVariable();
     [[noreturn]] void MemoryBudgetExceeded() const;
-    void ParseNumber(const std::string& text, std::size_t& p, TMItems& items);
-    std::string ParseString(const std::string& text, std::size_t& p) const;
-    TMValue* BuildTree(const std::string& text);
+    void Tokenize(std::string_view text, TMItems& items);
+    void ParseNumber(std::string_view text, std::size_t& p, TMItems& items);
+    std::string ParseString(std::string_view text, std::size_t& p) const;
+    TMValue* BuildTree(std::string_view text);
 
     // Replacing or removing a prepared tree makes the compiled forms stale.
     class PreparedList : public TMExpressions {
@@ -259,6 +262,20 @@ private:
     TUnknownSymbolEvent onUnknownSymbol_;
     char escapeChar_ = '\0';
     TMSymbols symbols_;
+    // The arena of the tree being built.
+    ItemArena* arena_ = nullptr;
+    // Working lists of tree building, kept for their capacity.
+    struct Scratch {
+        struct OpenBracket {
+            int start;
+            bool comma;
+        };
+        TMItems items, stack;
+        TMValues output;
+        std::vector<OpenBracket> brackets;
+    };
+    Scratch scratch_;
+    bool scratchBusy_ = false;
     int evaluationDepth_ = 0;
     bool clearing_ = false;
     bool loadingSymbols_ = false;

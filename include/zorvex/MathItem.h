@@ -205,6 +205,7 @@ protected:
     mutable std::size_t holes_ = 0;
 
     friend class TMOperator;
+    friend struct ItemAccess;
 };
 
 class ZORVEX_API TMValues : public TMItems {};
@@ -281,8 +282,18 @@ public:
 
 // ---------------------------------------------------------------- items
 
+class ItemArena;
+
 class ZORVEX_API TMItem {
 public:
+    // Items of one expression share the memory of one arena, given back when
+    // its last item goes; an item made without one has a block of its own.
+    // Either way `delete` is the way to free an item.
+    static void* operator new(std::size_t size);
+    static void* operator new(std::size_t size, ItemArena* arena);
+    static void operator delete(void* item) noexcept;
+    static void operator delete(void* item, ItemArena* arena) noexcept;
+
     TMItem() = default;
     virtual ~TMItem() = default;
     TMItem(const TMItem&) = delete;

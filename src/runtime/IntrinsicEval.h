@@ -2,6 +2,8 @@
 // function, taking the call whose operands they read.
 #pragma once
 
+#include <string_view>
+
 #include "zorvex/MathIntrinsic.h"
 #include "zorvex/Variant.h"
 
@@ -16,5 +18,10 @@ ZORVEX_INTRINSICS(ZORVEX_DECLARE_EVAL)
 // result is unchecked: the evaluator raises for inf and NaN.
 using RealFunction = double (*)(double);
 RealFunction RealFunctionOf(const TMIntrinsicFunctionCall& call);
+
+// The catalogue index of a built-in name in any letter case, or -1; and a
+// new call of that index in an arena (null: on the heap).
+int IntrinsicIndexOf(std::string_view name);
+TMIntrinsicFunctionCall* CreateIntrinsic(int index, ItemArena* arena);
 
 }  // namespace zorvex

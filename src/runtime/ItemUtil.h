@@ -1,9 +1,11 @@
 // Internal helpers shared by the item and interpreter units.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <typeinfo>
 #include <string_view>
 #include <vector>
 
@@ -19,6 +21,15 @@ struct ItemAccess {
     static TMExpression* Second(const TMOperator* op) { return op->second_; }
     static void MarkBracketed(TMItem* item) { item->kinds_ |= ikBracketed; }
     static void MarkCompiled(TMItem* item) { item->kinds_ |= ikCompiled; }
+    // The entries of a list as they are stored, removed ones included.
+    static TMItemVector& Entries(TMItems& list) { return list.items_; }
+    // A list of the base classes, which hear of no change: its entries may be
+    // used directly. (Lists of other classes keep indexes or pointers.)
+    // Compared by address: a false "no" only costs the general way.
+    static bool IsPlain(const TMItems& list) {
+        const std::type_info& type = typeid(list);
+        return &type == &typeid(TMItems) || &type == &typeid(TMValues);
+    }
 };
 
 // The value of a binary operator of that code on its operands' values,
@@ -33,6 +44,9 @@ inline std::uint32_t TreeEpoch() { return treeEpoch.load(std::memory_order_relax
 inline void TreeChanged() { treeEpoch.fetch_add(1, std::memory_order_relaxed); }
 
 void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow);
+// RewireFromTable and, given an interpreter, SetMathInterpreter of the tree's
+// references and built-ins in the same walk.
+void BindTree(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow, TMathInterpreter* interpreter);
 bool IsVarRefTarget(const TMSymbol* symbol);
 bool IsFunctionWithParameters(const TMSymbol* symbol);
 
@@ -47,12 +61,47 @@ void RewireTree(TMExpression* tree, TMSymbol* symbol);
 void UnwireTree(TMExpression* tree, TMSymbol* symbol);
 void SetTreeInterpreter(TMExpression* tree, TMathInterpreter* interpreter);
 
+// A vector whose first N entries live inside it: the walks over a short
+// expression take no heap.
+template <class T, std::size_t N>
+class SmallVector {
+public:
+    SmallVector() = default;
+    SmallVector(const SmallVector&) = delete;
+    SmallVector& operator=(const SmallVector&) = delete;
+    ~SmallVector() {
+        if (data_ != local_) delete[] data_;
+    }
+    void push_back(T value) {
+        if (size_ == capacity_) Grow();
+        data_[size_++] = value;
+    }
+    T& back() { return data_[size_ - 1]; }
+    void pop_back() { --size_; }
+    bool empty() const { return size_ == 0; }
+    std::size_t size() const { return size_; }
+    T* begin() { return data_; }
+    T* end() { return data_ + size_; }
+
+private:
+    void Grow() {
+        T* data = new T[capacity_ * 2];
+        std::copy(data_, data_ + size_, data);
+        if (data_ != local_) delete[] data_;
+        data_ = data;
+        capacity_ *= 2;
+    }
+    T local_[N];
+    T* data_ = local_;
+    std::size_t size_ = 0, capacity_ = N;
+};
+
 // Visits the nodes of a tree in the order of a recursive pre-order walk, with
 // an explicit stack, so that trees of any height need no native stack. The
 // declaration of a symbolic definition is not entered: it refers to nothing.
 template <class F>
 void WalkTree(TMItem* root, F&& visit) {
-    std::vector<TMItem*> pending;
+    SmallVector<TMItem*, 32> pending;
     pending.push_back(root);
     while (!pending.empty()) {
         TMItem* item = pending.back();
@@ -82,7 +131,7 @@ std::string Excerpt(std::string_view text);
 
 // Keywords of the language in any letter case: the item a word makes, or
 // null. The tokenizer and the symbol loader share this one table.
-TMItem* CreateKeyword(std::string_view word);
+TMItem* CreateKeyword(std::string_view word, ItemArena* arena = nullptr);
 bool IsKeyword(std::string_view word);
 
 }  // namespace zorvex

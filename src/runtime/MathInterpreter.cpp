@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "ResourceLimits.h"
+#include "ItemArena.h"
 #include "ItemUtil.h"
 #include "PreparedProgram.h"
 #include "zorvex/Exception.h"
@@ -57,10 +59,21 @@ Variant TMathInterpreter::Execute(const std::string& text, TStrings* errors) {
     return array;
 }
 
-TMValue* TMathInterpreter::BuildTree(const std::string& text) {
-    TMItems items;
+// The items of one text share an arena, which goes with the last of them.
+TMValue* TMathInterpreter::BuildTree(std::string_view text) {
+    struct Scope {
+        explicit Scope(TMathInterpreter& i) : interp(i), saved(i.arena_) { interp.arena_ = ItemArena::Open(); }
+        ~Scope() {
+            interp.arena_->Close();
+            interp.arena_ = saved;
+        }
+        TMathInterpreter& interp;
+        ItemArena* saved;
+    } scope(*this);
+    TMItems local;
+    TMItems& items = scratchBusy_ ? local : scratch_.items;
     try {
-        ParseExpression(text, items);
+        Tokenize(text, items);
         ProcessExpressionKeywords(items);
         TMValue* root = RPN(items);
         items.FreeAndClear();
@@ -95,12 +108,37 @@ void TMathInterpreter::DebugParseExpression(const std::string& text, TStrings& l
 }
 
 TMValue* TMathInterpreter::RPN(TMItems& items) {
-    TMItems stack;
-    TMValues output;
-    auto pull = [&] { output.PullFromStack1(stack, &symbols_); };
+    // The interpreter's working lists keep their capacity from one text to
+    // the next; a nested call makes its own. Both are plain lists, used
+    // through their entries.
+    Scratch local;
+    Scratch& work = scratchBusy_ ? local : scratch_;
+    struct Busy {
+        explicit Busy(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
+        ~Busy() { flag_ = was_; }
+        bool& flag_;
+        bool was_;
+    } busy(scratchBusy_);
+    TMItems& stack = work.stack;
+    TMValues& output = work.output;
+    TMItemVector& st = ItemAccess::Entries(stack);
+    TMItemVector& out = ItemAccess::Entries(output);
+    auto& brackets = work.brackets;
+    brackets.clear();
+    // PullFromStack1 of the output from the stack.
+    auto pull = [&] {
+        std::unique_ptr<TMItem> item(st.back());
+        st.pop_back();
+        if (item->Is(ikOperator))
+            static_cast<TMOperator*>(item.get())->PullOperands(output, &symbols_);
+        else if (item->Is(ikFunctionCall))
+            static_cast<TMFunctionCall*>(item.get())->PullParamExpressions(output, &symbols_);
+        out.push_back(item.get());
+        item.release();
+    };
     auto pullDownTo = [&](TOperatorPriority priority, TOperatorAssociativity associativity) {
-        while (!stack.Empty()) {
-            TMItem* top = stack.Last();
+        while (!st.empty()) {
+            TMItem* top = st.back();
             if (IsA(top, ikVarRef) || IsA(top, ikLiteral)) {
                 pull();
                 continue;
@@ -115,66 +153,75 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
     };
     // Every comma-separated piece of a bracket must leave exactly one
     // expression in the output; empty brackets are allowed.
-    struct OpenBracket {
-        int start;
-        bool comma;
-    };
-    std::vector<OpenBracket> brackets;
+    using OpenBracket = Scratch::OpenBracket;
     auto unbalanced = [](int position) {
         throw Exception("TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " +
                         Str(position) + ".");
     };
+    auto outCount = [&] { return static_cast<int>(out.size()); };
     auto closePiece = [&](int position, bool closing) {
         if (brackets.empty()) return;
         const OpenBracket& b = brackets.back();
-        const int n = output.Count() - b.start;
+        const int n = outCount() - b.start;
         if (n == 1 || (n == 0 && closing && !b.comma)) return;
-        unbalanced(n > 0 ? output.At(b.start)->ParsePosition : position);
+        unbalanced(n > 0 ? out[static_cast<std::size_t>(b.start)]->ParsePosition : position);
     };
+    // The input is taken entry by entry; a plain list directly.
+    const bool plainInput = ItemAccess::IsPlain(items);
+    TMItemVector& in = ItemAccess::Entries(items);
     try {
         bool previousWasCall = false;
         for (int i = 0; i < items.Count(); ++i) {
-            std::unique_ptr<TMItem> item(items.At(i));
-            items.Put(i, nullptr);
+            std::unique_ptr<TMItem> item;
+            if (plainInput) {
+                item.reset(std::exchange(in[static_cast<std::size_t>(i)], nullptr));
+            } else {
+                item.reset(items.At(i));
+                items.Put(i, nullptr);
+            }
             if (!item) continue;
             const bool isCall = IsA(item.get(), ikFunctionCall);
             if (IsA(item.get(), ikLeftBracket)) {
                 if (previousWasCall)
-                    output.Add(item.release());
+                    out.push_back(item.get());
                 else
-                    stack.Add(item.release());
-                brackets.push_back({output.Count(), false});
+                    st.push_back(item.get());
+                item.release();
+                brackets.push_back({outCount(), false});
             } else if (IsA(item.get(), ikVarRef) || IsA(item.get(), ikLiteral)) {
-                stack.Add(item.release());
+                st.push_back(item.get());
+                item.release();
             } else if (isCall) {
                 pullDownTo(opSuper, oaLeftToRight);
-                stack.Add(item.release());
+                st.push_back(item.get());
+                item.release();
             } else if (IsA(item.get(), ikComma)) {
                 const int position = item->ParsePosition;
                 item.reset();
                 for (;;) {
-                    if (stack.Empty())
+                    if (st.empty())
                         throw Exception("TMathInterpreter.RPN() Comma outside parameter list, position: " +
                                         Str(position) + ".");
-                    TMItem* top = stack.Last();
+                    TMItem* top = st.back();
                     if (IsA(top, ikLeftBracket) || IsA(top, ikFunctionCall)) break;
                     pull();
                 }
                 closePiece(position, false);
-                if (!brackets.empty()) brackets.back() = {output.Count(), true};
+                if (!brackets.empty()) brackets.back() = {outCount(), true};
             } else if (IsA(item.get(), ikRightBracket)) {
                 const int position = item->ParsePosition;
                 item.reset();
                 for (;;) {
-                    if (stack.Empty())
+                    if (st.empty())
                         throw Exception("TMathInterpreter.RPN() Unclosed right bracket, position: " + Str(position) +
                                         ".");
-                    TMItem* top = stack.Last();
+                    TMItem* top = st.back();
                     if (IsA(top, ikLeftBracket)) {
                         closePiece(position, true);
-                        if (output.Count() > brackets.back().start) ItemAccess::MarkBracketed(output.Last());
+                        if (outCount() > brackets.back().start) ItemAccess::MarkBracketed(out.back());
                         brackets.pop_back();
-                        delete stack.Pop();
+                        st.pop_back();
+                        delete top;
                         break;
                     }
                     if (IsA(top, ikFunctionCall)) {
@@ -187,7 +234,8 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
                 }
             } else if (auto* op = ItemAs<TMOperator>(item.get(), ikOperator)) {
                 pullDownTo(op->Priority(), op->Associativity());
-                stack.Add(item.release());
+                st.push_back(item.get());
+                item.release();
             } else {
                 const std::string name = item->ClassName();
                 item.reset();
@@ -196,8 +244,8 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
             }
             previousWasCall = isCall;
         }
-        while (!stack.Empty()) {
-            TMItem* top = stack.Last();
+        while (!st.empty()) {
+            TMItem* top = st.back();
             if (IsA(top, ikLeftBracket))
                 throw Exception("TMathInterpreter.RPN() Unclosed left bracket on position: " +
                                 Str(top->ParsePosition) + ".");
@@ -208,17 +256,22 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
             }
             pull();
         }
-        if (output.Empty()) return nullptr;
-        if (output.Count() > 1)
+        if (out.empty()) return nullptr;
+        if (out.size() > 1)
             throw Exception("TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " +
-                            Str(output.At(0)->ParsePosition) + ".");
-        auto* value = dynamic_cast<TMValue*>(output.Last());
-        ZORVEX_ASSERT(value != nullptr, kUnit);
-        std::unique_ptr<TMValue> root(value);
-        output.Pop();
-        if (auto* expression = dynamic_cast<TMExpression*>(root.get())) {
-            expression->RewireSymbols(&symbols_);
+                            Str(out[0]->ParsePosition) + ".");
+        // Only expressions reach the output: parse-only items never do.
+        TMItem* last = out.back();
+        ZORVEX_ASSERT(IsA(last, ikExpression), kUnit);
+        out.pop_back();
+        std::unique_ptr<TMValue> root(static_cast<TMExpression*>(last));
+        auto* expression = static_cast<TMExpression*>(root.get());
+        if (expression->Is(ikLiteral)) {
             expression->SetMathInterpreter(this);
+        } else {
+            // RewireSymbols and SetMathInterpreter of the tree in one walk;
+            // when binding fails the tree goes unused either way.
+            BindTree(expression, &symbols_, nullptr, this);
         }
         return root.release();
     } catch (...) {

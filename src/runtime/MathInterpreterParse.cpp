@@ -1,6 +1,8 @@
 // The tokenizer: expression text to a flat list of positioned items.
 #include <memory>
 
+#include "IntrinsicEval.h"
+#include "ItemArena.h"
 #include "ItemUtil.h"
 
 #include "zorvex/Exception.h"
@@ -14,34 +16,19 @@ namespace {
 
 std::string Str(std::size_t v) { return std::to_string(v); }
 
-template <class T>
-T* Append(TMItems& items, std::size_t position) {
-    auto item = std::make_unique<T>();
-    item->ParsePosition = static_cast<int>(position);
-    items.Add(item.get());
-    return item.release();
-}
-
 bool IsIdentChar(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-void AppendOwned(TMItems& items, TMItem* raw, std::size_t position) {
-    std::unique_ptr<TMItem> item(raw);
-    item->ParsePosition = static_cast<int>(position);
-    items.Add(item.get());
-    item.release();
-}
-
 struct Keyword {
-    const char* text;  // lower case
-    TMItem* (*create)();
+    std::string_view text;  // lower case
+    TMItem* (*create)(ItemArena*);
 };
 
 template <class T>
-TMItem* Make() {
-    return new T();
+TMItem* Make(ItemArena* arena) {
+    return new (arena) T();
 }
 
 const Keyword kKeywords[] = {
@@ -55,32 +42,56 @@ const Keyword kKeywords[] = {
     {"xor", Make<TMXor>},
     {"shl", Make<TMShl>},
     {"shr", Make<TMShr>},
-    {"true", [] { return static_cast<TMItem*>(new TMLiteral(Variant(true))); }},
-    {"false", [] { return static_cast<TMItem*>(new TMLiteral(Variant(false))); }},
+    {"true", [](ItemArena* a) -> TMItem* { return new (a) TMLiteral(Variant(true)); }},
+    {"false", [](ItemArena* a) -> TMItem* { return new (a) TMLiteral(Variant(false)); }},
 };
 
 const Keyword* FindKeyword(std::string_view word) {
-    if (word.size() > 6) return nullptr;
-    const std::string w = LowerCase(word);
-    for (const Keyword& k : kKeywords)
-        if (w == k.text) return &k;
+    if (word.size() < 2 || word.size() > 6) return nullptr;
+    for (const Keyword& k : kKeywords) {
+        if (k.text.size() != word.size()) continue;
+        std::size_t i = 0;
+        while (i < word.size() && (word[i] | 0x20) == k.text[i]) ++i;
+        if (i == word.size()) return &k;
+    }
     return nullptr;
 }
 
 }  // namespace
 
-TMItem* CreateKeyword(std::string_view word) {
+TMItem* CreateKeyword(std::string_view word, ItemArena* arena) {
     const Keyword* k = FindKeyword(word);
-    return k != nullptr ? k->create() : nullptr;
+    return k != nullptr ? k->create(arena) : nullptr;
 }
 
 bool IsKeyword(std::string_view word) { return FindKeyword(word) != nullptr; }
 
-void TMathInterpreter::ParseExpression(const std::string& text, TMItems& items) {
+void TMathInterpreter::ParseExpression(const std::string& text, TMItems& items) { Tokenize(text, items); }
+
+// Items go to the arena of the tree being built, if any; the text is read in
+// place, and only names and string literals are copied out of it.
+void TMathInterpreter::Tokenize(std::string_view text, TMItems& items) {
     items.FreeAndClear();
+    ItemArena* const arena = arena_;
     const std::size_t n = text.size();
     std::size_t p = 0;  // 0-based; positions in items and messages are 1-based
     auto next = [&](std::size_t i) -> int { return i + 1 < n ? static_cast<unsigned char>(text[i + 1]) : -1; };
+    // A plain list takes its entries directly.
+    TMItemVector* const entries = ItemAccess::IsPlain(items) ? &ItemAccess::Entries(items) : nullptr;
+    // Appends a new item; one that fails to be appended is freed.
+    auto append = [&](TMItem* item, std::size_t position) {
+        item->ParsePosition = static_cast<int>(position);
+        try {
+            if (entries != nullptr)
+                entries->push_back(item);
+            else
+                items.Add(item);
+        } catch (...) {
+            delete item;
+            throw;
+        }
+        return item;
+    };
     unsigned rounds = 0;
     while (p < n) {
         // A text of millions of tokens takes a while to read.
@@ -93,7 +104,7 @@ void TMathInterpreter::ParseExpression(const std::string& text, TMItems& items) 
                 break;
             case '!':
                 if (next(p) == '=') {
-                    Append<TMNotEqual>(items, s + 1);
+                    append(new (arena) TMNotEqual(), s + 1);
                     p += 2;
                 } else {
                     throw Exception("TMathInterpreter.ParseExpression() After \"!\", \"=\" is expected on position: " +
@@ -102,37 +113,37 @@ void TMathInterpreter::ParseExpression(const std::string& text, TMItems& items) 
                 break;
             case '\'': case '"': {
                 std::string value = ParseString(text, p);
-                AppendOwned(items, new TMLiteral(Variant(std::move(value))), s + 1);
+                append(new (arena) TMLiteral(Variant(std::move(value))), s + 1);
                 break;
             }
             case '(':
                 if (auto* ref = ItemAs<TMVarRef>(items.Last(), ikVarRef)) {
-                    auto call = std::make_unique<TMFunctionCall>();
+                    std::unique_ptr<TMFunctionCall> call(new (arena) TMFunctionCall());
                     call->ParsePosition = ref->ParsePosition;
-                    call->ReferencedSymbolName = ref->ReferencedSymbolName;
+                    call->ReferencedSymbolName = std::move(ref->ReferencedSymbolName);
                     items.Put(items.Count() - 1, call.release());
                     delete ref;
                 }
-                Append<TMLeftBracket>(items, s + 1);
+                append(new (arena) TMLeftBracket(), s + 1);
                 ++p;
                 break;
-            case ')': Append<TMRightBracket>(items, s + 1); ++p; break;
-            case '*': Append<TMMultiply>(items, s + 1); ++p; break;
-            case '+': Append<TMPlus>(items, s + 1); ++p; break;
-            case ',': Append<TMComma>(items, s + 1); ++p; break;
+            case ')': append(new (arena) TMRightBracket(), s + 1); ++p; break;
+            case '*': append(new (arena) TMMultiply(), s + 1); ++p; break;
+            case '+': append(new (arena) TMPlus(), s + 1); ++p; break;
+            case ',': append(new (arena) TMComma(), s + 1); ++p; break;
             case '-': {
                 TMItem* last = items.Last();
                 if (last == nullptr || last->Is(static_cast<TMItemKind>(ikOperator | ikLeftBracket | ikComma)))
-                    Append<TMUnaryMinus>(items, s + 1);
+                    append(new (arena) TMUnaryMinus(), s + 1);
                 else
-                    Append<TMMinus>(items, s + 1);
+                    append(new (arena) TMMinus(), s + 1);
                 ++p;
                 break;
             }
-            case '/': Append<TMDivide>(items, s + 1); ++p; break;
+            case '/': append(new (arena) TMDivide(), s + 1); ++p; break;
             case ':':
                 if (next(p) == '=') {
-                    Append<TMAssignSymbolic>(items, s + 2);
+                    append(new (arena) TMAssignSymbolic(), s + 2);
                     p += 2;
                 } else {
                     throw Exception("TMathInterpreter.Parse() \":=\" expected, but only \":\" found on position: " +
@@ -141,45 +152,46 @@ void TMathInterpreter::ParseExpression(const std::string& text, TMItems& items) 
                 break;
             case '<':
                 if (next(p) == '=') {
-                    Append<TMLessOrEqual>(items, s + 1);
+                    append(new (arena) TMLessOrEqual(), s + 1);
                     p += 2;
                 } else {
-                    Append<TMLess>(items, s + 1);
+                    append(new (arena) TMLess(), s + 1);
                     ++p;
                 }
                 break;
             case '=':
                 if (next(p) == '=') {
-                    Append<TMEqual>(items, s + 1);
+                    append(new (arena) TMEqual(), s + 1);
                     p += 2;
                 } else {
-                    Append<TMAssignValue>(items, s + 1);
+                    append(new (arena) TMAssignValue(), s + 1);
                     ++p;
                 }
                 break;
             case '>':
                 if (next(p) == '=') {
-                    Append<TMLargerOrEqual>(items, s + 1);
+                    append(new (arena) TMLargerOrEqual(), s + 1);
                     p += 2;
                 } else {
-                    Append<TMLarger>(items, s + 1);
+                    append(new (arena) TMLarger(), s + 1);
                     ++p;
                 }
                 break;
-            case '^': Append<TMPower>(items, s + 1); ++p; break;
+            case '^': append(new (arena) TMPower(), s + 1); ++p; break;
             default:
                 if (IsDigit(c)) {
                     ParseNumber(text, p, items);
                 } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_') {
                     while (p < n && IsIdentChar(text[p])) ++p;
-                    const std::string word = text.substr(s, p - s);
-                    if (TMItem* builtin = CreateIntrinsicFunctionCall(word)) {
-                        AppendOwned(items, builtin, s + 1);
-                    } else if (TMItem* keyword = CreateKeyword(word)) {
-                        AppendOwned(items, keyword, s + 1);
+                    const std::string_view word = text.substr(s, p - s);
+                    const int builtin = IntrinsicIndexOf(word);
+                    if (builtin >= 0) {
+                        append(CreateIntrinsic(builtin, arena), s + 1);
+                    } else if (const Keyword* keyword = FindKeyword(word)) {
+                        append(keyword->create(arena), s + 1);
                     } else {
-                        auto* ref = Append<TMVarRef>(items, s + 1);
-                        ref->ReferencedSymbolName = word;
+                        auto* ref = static_cast<TMVarRef*>(append(new (arena) TMVarRef(), s + 1));
+                        ref->ReferencedSymbolName.assign(word);
                     }
                 } else {
                     throw Exception("TMathInterpreter.Parse() Unknown char - ASCII code: #" +
@@ -190,7 +202,7 @@ void TMathInterpreter::ParseExpression(const std::string& text, TMItems& items) 
     }
 }
 
-void TMathInterpreter::ParseNumber(const std::string& text, std::size_t& p, TMItems& items) {
+void TMathInterpreter::ParseNumber(std::string_view text, std::size_t& p, TMItems& items) {
     const std::size_t n = text.size();
     const std::size_t s = p;
     bool negative = false;
@@ -201,6 +213,7 @@ void TMathInterpreter::ParseNumber(const std::string& text, std::size_t& p, TMIt
     }
     bool isReal = false;
     while (p < n && IsDigit(text[p])) ++p;
+    const std::size_t digits = p - s;
     if (p < n && text[p] == '.') {
         ++p;
         while (p < n && IsDigit(text[p])) ++p;
@@ -212,21 +225,31 @@ void TMathInterpreter::ParseNumber(const std::string& text, std::size_t& p, TMIt
         while (p < n && IsDigit(text[p])) ++p;
         isReal = true;
     }
-    const std::string literal = text.substr(s, p - s);
-    try {
-        Variant value;
-        if (isReal) {
-            double d = StrToFloat(literal);
-            value = Variant(negative ? -d : d);
-        } else {
-            std::int32_t i = StrToInt(literal);
-            value = Variant(negative ? -i : i);
+    const std::string_view literal = text.substr(s, p - s);
+    Variant value;
+    if (!isReal && digits <= 9) {
+        // Nine digits always fit 32 bits.
+        std::int32_t i = 0;
+        for (char d : literal) i = i * 10 + (d - '0');
+        value = Variant(negative ? -i : i);
+    } else {
+        try {
+            if (isReal) {
+                double d = StrToFloat(literal);
+                value = Variant(negative ? -d : d);
+            } else {
+                std::int32_t i = StrToInt(literal);
+                value = Variant(negative ? -i : i);
+            }
+        } catch (const Exception&) {
+            throw Exception("TMathInterpreter.Parse() Bad number literal: \"" + Excerpt(literal) + "\" on position: " +
+                            Str(p + 1) + ".");
         }
-        AppendOwned(items, new TMLiteral(std::move(value)), s + 1);
-    } catch (const Exception&) {
-        throw Exception("TMathInterpreter.Parse() Bad number literal: \"" + Excerpt(literal) + "\" on position: " +
-                        Str(p + 1) + ".");
     }
+    std::unique_ptr<TMItem> literalItem(new (arena_) TMLiteral(std::move(value)));
+    literalItem->ParsePosition = static_cast<int>(s + 1);
+    items.Add(literalItem.get());
+    literalItem.release();
 }
 
 namespace {
@@ -236,7 +259,7 @@ enum class StringEnd { Closed, Unclosed, StandAloneEscape };
 // Scans a string literal from its opening quote at p, leaving p after the
 // closing quote; decodes into `out` when given. Both the tokenizer and the
 // expression split use it, so they agree on where every string ends.
-StringEnd ScanString(const std::string& text, std::size_t& p, char escapeChar, std::string* out) {
+StringEnd ScanString(std::string_view text, std::size_t& p, char escapeChar, std::string* out) {
     const std::size_t n = text.size();
     const char q = text[p];
     ++p;
@@ -263,7 +286,7 @@ StringEnd ScanString(const std::string& text, std::size_t& p, char escapeChar, s
 
 }  // namespace
 
-std::string TMathInterpreter::ParseString(const std::string& text, std::size_t& p) const {
+std::string TMathInterpreter::ParseString(std::string_view text, std::size_t& p) const {
     ZORVEX_ASSERT(text[p] == '\'' || text[p] == '"', "Source/MathInterpreter");
     const std::size_t start = p + 1;
     std::string result;

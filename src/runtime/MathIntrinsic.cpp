@@ -1,8 +1,9 @@
 #include "zorvex/MathIntrinsic.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <string_view>
-#include <unordered_map>
 
 #include "IntrinsicEval.h"
 #include "zorvex/Exception.h"
@@ -60,25 +61,66 @@ int TMIntrinsicFunctionCall::ArgPosition(int index) const {
 }
 
 namespace {
-// Upper-cased name to the first catalogue index of that name; the same
-// answers as scanning the catalogue in order.
-const std::unordered_map<std::string, int>& Lookup() {
-    static const std::unordered_map<std::string, int> table = [] {
-        std::unordered_map<std::string, int> t;
-        for (int i = 0; i < IntrinsicFunctionCount; ++i)
-            t.emplace(UpperCase(TMIntrinsicFunctionCall::FuncName(IntrinsicFunctionCallClasses[i])), i);
-        return t;
-    }();
-    return table;
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::size_t Hash(std::string_view name) {
+    std::size_t h = 2166136261u;
+    for (char c : name) h = (h ^ static_cast<unsigned char>(Upper(c))) * 16777619u;
+    return h;
 }
+
+// Catalogue indexes by the upper-cased name, open addressed: the same
+// answers as scanning the catalogue in order, without making a string.
+struct NameIndex {
+    static constexpr std::size_t kSlots = 256;
+    std::int16_t slot[kSlots];
+    NameIndex() {
+        std::fill(std::begin(slot), std::end(slot), std::int16_t{-1});
+        for (int i = 0; i < IntrinsicFunctionCount; ++i) {
+            const std::string_view name(IntrinsicFunctionCallClasses[i].ClassName + 2);
+            std::size_t k = Hash(name) % kSlots;
+            while (slot[k] >= 0) {
+                if (Same(slot[k], name)) break;  // the first of equal names wins
+                k = (k + 1) % kSlots;
+            }
+            if (slot[k] < 0) slot[k] = static_cast<std::int16_t>(i);
+        }
+    }
+    static bool Same(int index, std::string_view name) {
+        const std::string_view entry(IntrinsicFunctionCallClasses[index].ClassName + 2);
+        if (entry.size() != name.size()) return false;
+        for (std::size_t j = 0; j < name.size(); ++j)
+            if (Upper(entry[j]) != Upper(name[j])) return false;
+        return true;
+    }
+    int Find(std::string_view name) const {
+        for (std::size_t k = Hash(name) % kSlots; slot[k] >= 0; k = (k + 1) % kSlots)
+            if (Same(slot[k], name)) return slot[k];
+        return -1;
+    }
+};
+
+using ArenaCreator = TMIntrinsicFunctionCall* (*)(ItemArena*);
+#define ZORVEX_ARENA_CREATOR(Name, ...) \
+    [](ItemArena* arena) -> TMIntrinsicFunctionCall* { return new (arena) TM##Name(); },
+const ArenaCreator kArenaCreators[IntrinsicFunctionCount] = {ZORVEX_INTRINSICS(ZORVEX_ARENA_CREATOR)};
+#undef ZORVEX_ARENA_CREATOR
+
 }  // namespace
 
+int IntrinsicIndexOf(std::string_view name) {
+    // No built-in name is longer than this.
+    if (name.empty() || name.size() > 22) return -1;
+    static const NameIndex index;
+    return index.Find(name);
+}
+
+TMIntrinsicFunctionCall* CreateIntrinsic(int index, ItemArena* arena) { return kArenaCreators[index](arena); }
+
 TMIntrinsicFunctionCall* CreateIntrinsicFunctionCall(const std::string& name) {
-    // No built-in name is longer than this; skip the upper-casing for long words.
-    if (name.empty() || name.size() > 22) return nullptr;
-    auto it = Lookup().find(UpperCase(name));
-    if (it == Lookup().end()) return nullptr;
-    return IntrinsicFunctionCallClasses[it->second].Create();
+    const int index = IntrinsicIndexOf(name);
+    return index < 0 ? nullptr : IntrinsicFunctionCallClasses[index].Create();
 }
 
 }  // namespace zorvex

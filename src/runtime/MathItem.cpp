@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "ResourceLimits.h"
 #include "ItemUtil.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
+#include "zorvex/MathIntrinsic.h"
 #include "zorvex/SysUtils.h"
 
 namespace zorvex {
@@ -189,7 +192,12 @@ int TMSymbols::FindSymbolSlot(const std::string& name) const {
     if (items_.size() <= 8) {
         for (std::size_t i = 0; i < items_.size(); ++i) {
             if (items_[i] == nullptr || items_[i] == dead) continue;
-            if (static_cast<TMSymbol*>(items_[i])->IsEqualIdentifier(name)) return static_cast<int>(i);
+            auto* symbol = static_cast<TMSymbol*>(items_[i]);
+            // Names of other lengths, or whose first letters differ by more
+            // than their case, differ under either comparison.
+            const std::string& id = symbol->Identifier();
+            if (id.size() != name.size() || (!name.empty() && ((id[0] ^ name[0]) & ~0x20) != 0)) continue;
+            if (symbol->IsEqualIdentifier(name)) return static_cast<int>(i);
         }
         return -1;
     }
@@ -316,9 +324,20 @@ void TMExpression::RewireSymbols(TMSymbols* symbols) { RewireFromTable(this, sym
 // first such reference is reported after the whole tree is bound, except
 // while symbols are loaded, where the table is taken as it was saved.
 void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow) {
+    BindTree(tree, symbols, shadow, nullptr);
+}
+
+void BindTree(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow, TMathInterpreter* interpreter) {
     if (symbols == nullptr) throw Exception("RewireSymbols() No symbol table to bind to.");
-    std::vector<TMReference*> refs;
-    tree->CollectReferences(refs);
+    SmallVector<TMReference*, 16> refs;
+    WalkTree(tree, [&](TMItem* item) {
+        if (item->Is(ikReference)) {
+            refs.push_back(static_cast<TMReference*>(item));
+            if (interpreter != nullptr) static_cast<TMReference*>(item)->Interpreter = interpreter;
+        } else if (interpreter != nullptr && item->Is(ikIntrinsic)) {
+            static_cast<TMIntrinsicFunctionCall*>(item)->Interpreter = interpreter;
+        }
+    });
     bool faithful = false;
     for (TMReference* ref : refs) {
         // A binding to one of the shadowing parameters stays as it is anyway.
@@ -358,33 +377,67 @@ void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* sha
 // ---------------------------------------------------------------- freeing
 
 namespace {
-thread_local std::vector<TMItem*>* disposing = nullptr;
+
+// Items waiting to be deleted; a short list needs no heap.
+class Pending {
+public:
+    void Push(TMItem* item) {
+        if (item == nullptr) return;
+        if (n_ < kLocal)
+            local_[n_++] = item;
+        else
+            more_.push_back(item);
+    }
+    TMItem* Pop() {
+        if (!more_.empty()) {
+            TMItem* item = more_.back();
+            more_.pop_back();
+            return item;
+        }
+        return n_ > 0 ? local_[--n_] : nullptr;
+    }
+    // Takes the entries of a list its owner is about to lose.
+    void Take(TMItems& list) {
+        for (TMItem* item : ItemAccess::Entries(list)) Push(item);
+        ItemAccess::Entries(list).clear();
+    }
+
+private:
+    static constexpr int kLocal = 32;
+    TMItem* local_[kLocal];
+    int n_ = 0;
+    std::vector<TMItem*> more_;
+};
+
+// Each item's children are taken from it before it is deleted, so no
+// destructor recurses, however deep the tree.
+void DisposeAll(Pending& pending) {
+    while (TMItem* item = pending.Pop()) {
+        if (item->Is(ikOperator))
+            pending.Take(static_cast<TMOperator*>(item)->Operands);
+        else if (item->Is(ikFunctionCall))
+            pending.Take(static_cast<TMFunctionCall*>(item)->ParamExpressions);
+        else if (item->Is(ikParamExpression))
+            pending.Push(std::exchange(static_cast<TMParamExpression*>(item)->Expression, nullptr));
+        delete item;
+    }
 }
 
+}  // namespace
+
 void DisposeItem(TMItem* item) {
-    if (item == nullptr) return;
-    if (disposing != nullptr) {
-        disposing->push_back(item);
-        return;
-    }
-    std::vector<TMItem*> queue;
-    queue.push_back(item);
-    disposing = &queue;
-    while (!queue.empty()) {
-        TMItem* next = queue.back();
-        queue.pop_back();
-        delete next;
-    }
-    disposing = nullptr;
+    Pending pending;
+    pending.Push(item);
+    DisposeAll(pending);
 }
 
 void DisposeItems(TMItems& items) {
-    for (int i = 0; i < items.Count(); ++i) {
-        TMItem* item = items.At(i);
-        items.Put(i, nullptr);
-        DisposeItem(item);
-    }
+    if (ItemAccess::Entries(items).empty()) return;
+    Pending pending;
+    items.Count();  // compacts removed entries
+    pending.Take(items);
     items.Clear();
+    DisposeAll(pending);
 }
 
 std::string Excerpt(std::string_view text) {

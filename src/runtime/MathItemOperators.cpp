@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <vector>
@@ -201,7 +202,9 @@ void TMOperator::UpdateDepth() {
     TreeDepth = depth + 1;
     // Built-ins, assignments and "not" take several times the frame of the
     // arithmetic, comparison and logic operators.
-    const bool light = !Is(ikIntrinsic) && Priority() != opAssign && (NumberOfOperands() == 2 || Is(ikUnaryMinus));
+    const bool light = code_ != TMOpCode::None
+                           ? code_ != TMOpCode::Not
+                           : !Is(ikIntrinsic) && Priority() != opAssign && (NumberOfOperands() == 2 || Is(ikUnaryMinus));
     StackUnits = units + (light ? 1 : guard::kHeavyUnits);
     if (LeftChains()) {
         // A link adds a level to its right operand only. The chain's loop
@@ -220,10 +223,29 @@ void TMOperator::PullOperands(TMItems& stack, TMSymbols*) {
     const int n = NumberOfOperands();
     Operands.Reserve(n);
     int found = 0;
+    auto missing = [&] {
+        throw Exception("TMOperator.PullOperands() " + Str(n) + " operand(s) expected, but only " + Str(found) +
+                        " found. Position: " + Str(ParsePosition) + ".");
+    };
+    if (ItemAccess::IsPlain(stack)) {
+        // The same moves on the entries, and one notice of the change.
+        TMItemVector& from = ItemAccess::Entries(stack);
+        TMItemVector& to = Operands.items_;
+        for (; found < n; ++found) {
+            if (from.empty() || !from.back()->Is(ikExpression)) {
+                OperandsChanged();
+                missing();
+            }
+            to.push_back(from.back());
+            from.pop_back();
+        }
+        std::reverse(to.begin(), to.end());
+        OperandsChanged();
+        UpdateDepth();
+        return;
+    }
     for (int k = 0; k < n; ++k) {
-        if (stack.Empty() || !stack.Last()->Is(ikExpression))
-            throw Exception("TMOperator.PullOperands() " + Str(n) + " operand(s) expected, but only " + Str(found) +
-                            " found. Position: " + Str(ParsePosition) + ".");
+        if (stack.Empty() || !stack.Last()->Is(ikExpression)) missing();
         Operands.Add(stack.Pop());
         ++found;
     }
@@ -472,7 +494,7 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
         function = created.release();
     }
     if (dynamic_cast<TMVarRef*>(left) != nullptr) {
-        auto call = std::make_unique<TMFunctionCall>();
+        std::unique_ptr<TMFunctionCall> call(new (interp != nullptr ? interp->BuildArena() : nullptr) TMFunctionCall());
         call->ParsePosition = left->ParsePosition;
         call->ReferencedSymbolName = left->ReferencedSymbolName;
         Operands.Put(0, call.release());

@@ -389,14 +389,15 @@ void TMFunctionCall::Unwire(TMSymbol* symbol) { UnwireTree(this, symbol); }
 
 void TMFunctionCall::SetMathInterpreter(TMathInterpreter* interpreter) { SetTreeInterpreter(this, interpreter); }
 
-void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols*) {
+void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols* symbols) {
+    ItemArena* arena = symbols != nullptr && symbols->Interpreter != nullptr ? symbols->Interpreter->BuildArena() : nullptr;
     ParamExpressions.FreeAndClear();
     int depth = 0, units = 0;
     for (;;) {
         ZORVEX_ASSERT(!stack.Empty(), kUnit);
         TMItem* top = stack.Pop();
         if (auto* e = ItemAs<TMExpression>(top, ikExpression)) {
-            auto wrapper = std::make_unique<TMParamExpression>();
+            std::unique_ptr<TMParamExpression> wrapper(new (arena) TMParamExpression());
             wrapper->ParsePosition = e->ParsePosition;
             wrapper->Expression = e;
             wrapper->TreeDepth = e->TreeDepth + 1;
