@@ -712,25 +712,27 @@ TEST_F(Tree, DeepUnbalancedBrackets) {
 // evaluates, dumps (plainly and in detail) and frees; brackets around each
 // link make it nesting again.
 TEST_F(Tree, FlatChainsOfAnyLengthEvaluateAndDump) {
-    const int n = 100000;
+    // A pasted column of 100,000 numbers; the other chains shorter.
+    const int n = 100000, m = 4000;
     struct Case {
         const char* first;
         const char* link;
+        int links;
         Variant value;
     } cases[] = {
-        {"1", "+1", Variant(n + 1)},
-        {"x", "-1", Variant(7.5 - n)},
-        {"1", "*1", Variant(1)},
-        {"x", "/2*2", Variant(7.5)},
-        {"True", " and True", Variant(true)},
-        {"False", " or False", Variant(false)},
-        {"7", " xor 1", Variant(7)},
+        {"1", "+1", n, Variant(n + 1)},
+        {"x", "-1", m, Variant(7.5 - m)},
+        {"1", "*1", m, Variant(1)},
+        {"x", "/2*2", m, Variant(7.5)},
+        {"True", " and True", m, Variant(true)},
+        {"False", " or False", m, Variant(false)},
+        {"7", " xor 1", m, Variant(7 ^ (m % 2))},
     };
     Eval("x = 7.5");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.link);
         std::string text = c.first;
-        for (int i = 0; i < n; ++i) text += c.link;
+        for (int i = 0; i < c.links; ++i) text += c.link;
         EXPECT_VALUE(Eval(text), c.value);
         auto root = Build(text);
         EXPECT_TRUE(root->Dump(0) == text);
@@ -749,6 +751,13 @@ TEST_F(Tree, FlatChainsOfAnyLengthEvaluateAndDump) {
     std::string failing = "1";
     for (int i = 0; i < n; ++i) failing += i == n / 2 ? "+'a'" : "+1";
     EXPECT_EQ(EvalError(failing), "Could not convert variant of type (String) into type (Double)");
+    ExpectUsable();
+}
+
+// Links in brackets of their own nest: a million of them give the nesting
+// error, as a million nested minus signs or calls do.
+TEST_F(Tree, MillionNestedBracketsGiveTheNestingError) {
+    const int n = 1000000;
     std::string bracketed = std::string(n, '(') + "1";
     for (int i = 0; i < n; ++i) bracketed += "+1)";
     const int position = DeepPosition(EvalError(bracketed));

@@ -291,7 +291,7 @@ public:
     // Either way `delete` is the way to free an item.
     static void* operator new(std::size_t size);
     static void* operator new(std::size_t size, ItemArena* arena);
-    static void operator delete(void* item) noexcept;
+    static void operator delete(void* item, std::size_t size) noexcept;
     static void operator delete(void* item, ItemArena* arena) noexcept;
 
     TMItem() = default;

@@ -6,18 +6,32 @@
 #include "ResourceLimits.h"
 #include "zorvex/MathItem.h"
 
+#if defined(ZORVEX_ADDRESS_SANITIZER)
+#include <sanitizer/asan_interface.h>
+#define ZORVEX_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define ZORVEX_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define ZORVEX_POISON(p, n) ((void)(p), (void)(n))
+#define ZORVEX_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace zorvex {
 
 namespace {
 // The first block holds the arena and a short expression's items.
 constexpr std::size_t kFirstBlock = 2048;
 constexpr std::size_t kLargestBlock = 256 * 1024;
-constexpr std::size_t kAlign = alignof(std::max_align_t) > 8 ? 8 : alignof(std::max_align_t);
+constexpr std::size_t kAlign = 8;
+// Under AddressSanitizer the space between items, and an item given back,
+// are poisoned: a read past an item or of a freed one is reported.
+#if defined(ZORVEX_ADDRESS_SANITIZER)
+constexpr std::size_t kRedzone = 16;
+#else
+constexpr std::size_t kRedzone = 0;
+#endif
 
 std::size_t Round(std::size_t bytes) { return (bytes + kAlign - 1) & ~(kAlign - 1); }
-}  // namespace
 
-namespace {
 // The first block of the last arena this thread let go of: most texts need
 // no more, and the next text takes it again.
 struct SpareBlock {
@@ -34,32 +48,22 @@ ItemArena* ItemArena::Open() {
     arena->next_ = static_cast<char*>(memory) + Round(sizeof(ItemArena));
     arena->end_ = static_cast<char*>(memory) + kFirstBlock;
     arena->blockSize_ = kFirstBlock;
+    ZORVEX_POISON(arena->next_, static_cast<std::size_t>(arena->end_ - arena->next_));
     return arena;
 }
 
 void* ItemArena::Allocate(std::size_t bytes) {
-    ++live_;
-#if defined(ZORVEX_ADDRESS_SANITIZER)
-    try {
-        return ::operator new(bytes);
-    } catch (...) {
-        --live_;
-        throw;
-    }
-#else
     bytes = Round(bytes);
-    if (static_cast<std::size_t>(end_ - next_) >= bytes) {
-        void* p = next_;
-        next_ += bytes;
-        return p;
+    void* p;
+    if (static_cast<std::size_t>(end_ - next_) >= bytes + kRedzone) {
+        p = next_;
+        next_ += bytes + kRedzone;
+    } else {
+        p = Grow(bytes + kRedzone);
     }
-    try {
-        return Grow(bytes);
-    } catch (...) {
-        --live_;
-        throw;
-    }
-#endif
+    ZORVEX_UNPOISON(p, bytes);
+    ++live_;
+    return p;
 }
 
 void* ItemArena::Grow(std::size_t bytes) {
@@ -73,13 +77,12 @@ void* ItemArena::Grow(std::size_t bytes) {
     char* p = reinterpret_cast<char*>(block) + head;
     next_ = p + bytes;
     end_ = reinterpret_cast<char*>(block) + size;
+    ZORVEX_POISON(p, size - head);
     return p;
 }
 
-void ItemArena::Release([[maybe_unused]] void* block) noexcept {
-#if defined(ZORVEX_ADDRESS_SANITIZER)
-    ::operator delete(block);
-#endif
+void ItemArena::Release(void* item, std::size_t bytes) noexcept {
+    ZORVEX_POISON(item, Round(bytes));
     if (--live_ == 0 && closed_) Destroy();
 }
 
@@ -91,10 +94,12 @@ void ItemArena::Close() noexcept {
 void ItemArena::Destroy() noexcept {
     for (Block* b = blocks_; b != nullptr;) {
         Block* next = b->next;
+        ZORVEX_UNPOISON(b, b->size);
         ::operator delete(b);
         b = next;
     }
     this->~ItemArena();
+    ZORVEX_UNPOISON(this, kFirstBlock);
     if (spare.block == nullptr)
         spare.block = this;
     else
@@ -124,16 +129,23 @@ void* TMItem::operator new(std::size_t size, ItemArena* arena) {
     return item;
 }
 
-void TMItem::operator delete(void* item) noexcept {
+void TMItem::operator delete(void* item, std::size_t size) noexcept {
     if (item == nullptr) return;
     ItemArena* arena = HeaderOf(item);
     void* block = static_cast<char*>(item) - kHeader;
     if (arena == nullptr)
         ::operator delete(block);
     else
-        arena->Release(block);
+        arena->Release(block, size + kHeader);
 }
 
-void TMItem::operator delete(void* item, ItemArena*) noexcept { TMItem::operator delete(item); }
+void TMItem::operator delete(void* item, ItemArena* arena) noexcept {
+    // A constructor that failed: the place stays taken until the arena goes.
+    if (arena == nullptr) {
+        ::operator delete(static_cast<char*>(item) - kHeader);
+        return;
+    }
+    arena->Release(static_cast<char*>(item) - kHeader, kHeader);
+}
 
 }  // namespace zorvex

@@ -4,8 +4,8 @@
 // place back to the arena, and the arena's blocks go together when its last
 // item has gone and its builder has let go. A function body defined by the
 // expression, or a prepared tree, keeps the arena as long as it lives.
-// Under AddressSanitizer every item has a heap block of its own, so that the
-// sanitizer sees each item's lifetime.
+// Under AddressSanitizer the gaps between items and the items given back are
+// poisoned, so that the sanitizer still sees each item's bounds and lifetime.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +20,8 @@ public:
     ItemArena& operator=(const ItemArena&) = delete;
 
     void* Allocate(std::size_t bytes);
-    // One of its items has gone.
-    void Release(void* block) noexcept;
+    // One of its items, `bytes` long, has gone.
+    void Release(void* item, std::size_t bytes) noexcept;
     // The builder lets go; the arena goes with its last item.
     void Close() noexcept;
 
