@@ -13,6 +13,10 @@
 
 namespace zorvex::dialogs {
 
+// A dump as a memo shows it: one line per entry, not a blank between.
+inline QString MemoText(const QString& dump) { return QString(dump).replace(QLatin1String("\r\n"), QLatin1String("\n")); }
+inline QString MemoText(const std::string& dump) { return MemoText(FromLatin1(dump)); }
+
 inline bool IsEscape(const QEvent* event) {
     return event->type() == QEvent::KeyPress && static_cast<const QKeyEvent*>(event)->key() == Qt::Key_Escape;
 }

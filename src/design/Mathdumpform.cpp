@@ -75,7 +75,7 @@ void TfrmMathDump::showEvent(QShowEvent* event) {
 }
 
 void TfrmMathDump::FillDump() {
-    if (owner_ != nullptr) memDump->setPlainText(FromLatin1(owner_->DumpText()));
+    if (owner_ != nullptr) memDump->setPlainText(dialogs::MemoText(owner_->DumpText()));
 }
 
 void TfrmMathDump::memFindSymbolChange() {

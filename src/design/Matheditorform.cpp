@@ -208,7 +208,7 @@ bool TfrmMathEditor::StoreProperties() {
     return true;
 }
 
-void TfrmMathEditor::RefreshDump() { memDump->setPlainText(FromLatin1(MI->DumpText())); }
+void TfrmMathEditor::RefreshDump() { memDump->setPlainText(dialogs::MemoText(MI->DumpText())); }
 
 void TfrmMathEditor::memLocateSymbolChange() {
     FindAtLineStart(*memDump, memLocateSymbol->text(), MI->CaseSensitiveSymbols());

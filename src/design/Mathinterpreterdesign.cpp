@@ -325,7 +325,7 @@ void TMathExpressionProperty::Edit(TMathInterpreterWidget* component, QDesignerF
 void TMathDumpProperty::Edit(TMathInterpreterWidget* component) {
     if (component == nullptr) return;
     QPointer<TfrmMathDump> dialog = new TfrmMathDump(nullptr, DialogParent(*component));
-    dialog->memDump->setPlainText(component->DumpText());
+    dialog->memDump->setPlainText(dialogs::MemoText(component->DumpText()));
     dialog->exec();
     delete dialog;
 }
