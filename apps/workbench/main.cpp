@@ -27,6 +27,8 @@ int main(int argc, char** argv) {
     zorvex::TMathInterpreter interpreter;
     zorvex::TfrmMathEditor editor;
     editor.MI = &interpreter;
+    // A window of its own, not a dialog over a form: room for the console.
+    editor.resize(640, 480);
     const QStringList loaded = zorvex::workbench::LoadFiles(interpreter, parser.positionalArguments());
     if (!loaded.isEmpty()) {
         QStringList names;
