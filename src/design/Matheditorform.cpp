@@ -185,8 +185,9 @@ bool TfrmMathEditor::StoreProperties() {
     const QString escapeText = edEscapeChar->text();
     if (!escapeText.isEmpty() && escapeText.at(0).unicode() > 0xFF) {
         edEscapeChar->setFocus();
-        throw Exception("EscapeChar must be a Latin-1 character; '" + escapeText.toStdString() +
-                        "' is not one. The properties are kept as they were.");
+        throw Exception("EscapeChar must be a Latin-1 character; U+" +
+                        QString::number(escapeText.at(0).unicode(), 16).toUpper().rightJustified(4, u'0').toStdString() +
+                        " is not one. The properties are kept as they were.");
     }
     const QString nestingText = edMaxFunctionNesting->text().trimmed();
     bool isNumber = false;
