@@ -11,6 +11,8 @@ PACKAGES="build-essential cmake g++ libgtest-dev libgmock-dev libbenchmark-dev l
 PACKAGES="$PACKAGES qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-tools-dev qt6-tools-dev-tools
   libqt6uitools6 libqt6designer6 libqt6designercomponents6 designer-qt6 qt6-qpa-plugins libgl-dev libglx-dev libopengl-dev libvulkan-dev
   fonts-dejavu-core xvfb xauth imagemagick xdotool"
+# clang and its runtime libraries build the libFuzzer targets.
+PACKAGES="$PACKAGES clang libclang-rt-14-dev"
 
 missing=()
 for package in $PACKAGES; do

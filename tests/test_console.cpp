@@ -687,11 +687,10 @@ TEST_F(ConsoleTest, SaveAndDumpRunAfterFailures) {
     EXPECT_EQ(bad.status, 1);
 }
 
-TEST_F(ConsoleTest, DumpShowsEverySymbolEvenWhenOneCannot) {
-    // A body holding an assignment has no plain form.
+TEST_F(ConsoleTest, DumpWritesAssignmentsInBodies) {
     Result r = RunConsole({"-e", "g := y = 1; x = 3", "--dump", "--dump-format", ""});
-    EXPECT_EQ(r.out, Lines({"", "3", "error: TMAssign.DumpOperator() This method should not be called.", "x=3"}));
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, Lines({"", "3", "g():=y=1", "x=3"}));
+    EXPECT_EQ(r.status, 0);
 }
 
 TEST_F(ConsoleTest, HelpAndVersion) {

@@ -187,7 +187,10 @@ TEST_F(FractionTest, ReadErrors) {
         EXPECT_EQ(MessageOf([&] { StringToFloatBase(text, 10); }), kInvalidDigit) << text;
     EXPECT_EQ(MessageOf([] { StringToFloatBase("1.9", 8); }),
               "StringToInt64Base() Digit '9' is larger then allowed by base 8.");
-    EXPECT_THROW(StringToFloatBase("0." + std::string(20, '1'), 10), EIntOverflow);
+    // Places past the precision are dropped, but still checked.
+    EXPECT_NEAR(static_cast<double>(StringToFloatBase("0." + std::string(20, '1'), 10)), 1.0 / 9, 1e-17);
+    EXPECT_EQ(MessageOf([] { StringToFloatBase("0." + std::string(70, '0') + "9", 8); }),
+              "StringToInt64Base() Digit '9' is larger then allowed by base 8.");
     EXPECT_THROW(StringToFloatBase("9223372036854775808.5", 10), EIntOverflow);
 }
 

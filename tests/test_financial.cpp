@@ -197,8 +197,10 @@ TEST(Financial, TimeValueErrors) {
     ExpectError<EZeroDivide>([] { NumberOfPeriods(0.01, -10, 1000, 0, ptEndOfPeriod); },
                              kZeroDivide);
     // Out of the domain.
-    ExpectError<EInvalidOp>([] { Payment(-1, 10, 1000, 0, ptEndOfPeriod); },
+    ExpectError<EInvalidOp>([] { Payment(-1, 10, 1000, 0, ptStartOfPeriod); },
                             "Payment: rate -1 is not above -1");
+    ExpectError<EInvalidOp>([] { Payment(-1.5, 10, 1000, 0, ptEndOfPeriod); },
+                            "Payment: rate -1.5 is not above -1");
     ExpectError<EInvalidOp>([] { NumberOfPeriods(-2, -100, 1000, 0, ptEndOfPeriod); },
                             "NumberOfPeriods: rate -2 is not above -1");
     ExpectError<EInvalidOp>([] { NumberOfPeriods(0.01, -5, 1000, 0, ptEndOfPeriod); },

@@ -386,7 +386,7 @@ TEST(PullFromStack1, UnaryOperatorTakesOneOperand) {
     auto* neg = dynamic_cast<TMUnaryMinus*>(output.Get(1));
     ASSERT_NE(neg, nullptr);
     EXPECT_EQ(neg->Operands.Count(), 1);
-    EXPECT_EQ(neg->Dump(0), "-4");
+    EXPECT_EQ(neg->Dump(0), "-(4)");
     EXPECT_EQ(neg->GetValue().AsInteger(), -4);
 }
 
@@ -657,14 +657,14 @@ TEST(OperatorFramework, SetOperandsTakesTheList) {
     EXPECT_EQ(times.GetValue().AsInteger(), 42);
 }
 
-TEST(OperatorFramework, AssignmentPlainDumpRaises) {
+TEST(OperatorFramework, AssignmentPlainDumpIsTheLanguagesForm) {
     TMAssignValue a;
-    EXPECT_EQ(ErrorOf([&] { a.DumpOperator(); }), "TMAssign.DumpOperator() This method should not be called.");
+    EXPECT_EQ(a.DumpOperator(), "=");
     TMAssignSymbolic s;
-    EXPECT_EQ(ErrorOf([&] { s.DumpOperator(); }), "TMAssign.DumpOperator() This method should not be called.");
+    EXPECT_EQ(s.DumpOperator(), ":=");
     a.Operands.Add(Lit(Variant(1)));
     a.Operands.Add(Lit(Variant(5)));
-    EXPECT_EQ(ErrorOf([&] { a.Dump(0); }), "TMAssign.DumpOperator() This method should not be called.");
+    EXPECT_EQ(a.Dump(0), "1=5");
     EXPECT_EQ(a.Dump(dfDetailed), "TMAssignValue(TMLiteral(1),TMLiteral(5))");
 }
 
@@ -703,8 +703,8 @@ TEST(ClassTable, PriorityAssociativityOperandsText) {
     add(new TMIntDiv, "TMIntDiv", opMultiply, oaLeftToRight, 2, " div ");
     add(new TMMod, "TMMod", opMultiply, oaLeftToRight, 2, " mod ");
     add(new TMPower, "TMPower", opPower, oaLeftToRight, 2, "^");
-    add(new TMAssignValue, "TMAssignValue", opAssign, oaRightToLeft, 2, nullptr);
-    add(new TMAssignSymbolic, "TMAssignSymbolic", opAssign, oaRightToLeft, 2, nullptr);
+    add(new TMAssignValue, "TMAssignValue", opAssign, oaRightToLeft, 2, "=");
+    add(new TMAssignSymbolic, "TMAssignSymbolic", opAssign, oaRightToLeft, 2, ":=");
     for (const auto& r : rows) {
         EXPECT_STREQ(r.op->ClassName(), r.name);
         EXPECT_EQ(r.op->Priority(), r.priority) << r.name;

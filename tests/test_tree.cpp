@@ -403,8 +403,11 @@ TEST_F(Tree, DetailedDumps) {
     EXPECT_EQ(Detailed("1.5"), "TMLiteral(1.5)");
 }
 
-TEST_F(Tree, AssignmentPlainDumpRaises) {
-    EXPECT_EQ(ErrorOf([&] { Plain("x = 1"); }), "TMAssign.DumpOperator() This method should not be called.");
+TEST_F(Tree, AssignmentPlainDump) {
+    EXPECT_EQ(Plain("x = 1"), "x=1");
+    EXPECT_EQ(Plain("a = b = 1"), "a=b=1");
+    EXPECT_EQ(Plain("(a = b) = 1"), "(a=b)=1");
+    EXPECT_EQ(Plain("1 + (a = 2)"), "1+(a=2)");
     EXPECT_EQ(Detailed("x = 1"), "TMAssignValue(TMVarRef<\"x\">,TMLiteral(1))");
 }
 
@@ -432,8 +435,11 @@ TEST_F(Tree, PlainDumpReadsBackToTheSameValue) {
         EXPECT_TRUE(original.SameAs(again)) << text << " dumped as " << dump;
         EXPECT_EQ(Plain(dump), dump) << text;  // a fixed point
     }
-    // a negative literal under a prefix minus: "-" + "-3", which reads back as 3
-    EXPECT_EQ(Plain("-(-3)"), "--3");
+    // a negative literal under a prefix minus keeps its brackets: "--3" is the literal 3
+    EXPECT_EQ(Plain("-(-3)"), "-(-3)");
+    EXPECT_EQ(Plain("-(0)"), "-(0)");  // "-0" would read back as the literal 0
+    EXPECT_EQ(Plain("-(4)"), "-(4)");
+    EXPECT_EQ(Plain("not -(2)"), " not (-(2))");
     EXPECT_EVAL_INT("--3", 3);
     EXPECT_EVAL_INT("-(-3)", 3);
 }

@@ -119,6 +119,13 @@ public:
     void SetExpressionResult(const std::string& value);
     std::uint32_t MaxFunctionNesting() const { return maxFunctionNesting_; }
     void SetMaxFunctionNesting(std::uint32_t value) { maxFunctionNesting_ = value; }
+    // Bytes that the texts held by variables and the values held by active
+    // user-function calls may take together; an evaluation that would pass
+    // it ends with an error and leaves the interpreter as it was.
+    static constexpr std::size_t DefaultMemoryBudget = std::size_t{1} << 30;
+    std::size_t MemoryBudget() const { return memoryBudget_; }
+    void SetMemoryBudget(std::size_t bytes) { memoryBudget_ = bytes; }
+    std::size_t MemoryInUse() const { return memoryInUse_; }
     const TUnknownSymbolEvent& OnUnknownSymbol() const { return onUnknownSymbol_; }
     void SetOnUnknownSymbol(TUnknownSymbolEvent handler) { onUnknownSymbol_ = std::move(handler); }
 
@@ -163,12 +170,21 @@ public:
     // Raises when an evaluation is running: freeing symbols or trees then
     // would pull them from under the evaluation.
     void CheckNotEvaluating(const char* operation) const;
-    // Whether too little native stack is left to go deeper.
-    bool StackLow() const;
+    // Whether `bytes` more of native stack fit on the evaluating thread.
+    bool StackFits(std::size_t bytes) const;
     int EvaluationDepth() const { return evaluationDepth_; }
+    // Memory budget accounting; charging past the budget raises.
+    void ChargeMemory(std::size_t bytes) {
+        if (bytes > memoryBudget_ || memoryInUse_ > memoryBudget_ - bytes) MemoryBudgetExceeded();
+        memoryInUse_ += bytes;
+    }
+    void ReleaseMemory(std::size_t bytes) { memoryInUse_ -= bytes < memoryInUse_ ? bytes : memoryInUse_; }
+    // Loading symbols: a body may refer to a function that has parameters
+    // by now; it is bound and fails when called, as it did when saved.
+    bool LoadingSymbols() const { return loadingSymbols_; }
 
     struct EvaluationScope {
-        explicit EvaluationScope(TMathInterpreter& i) : interp(i) { ++interp.evaluationDepth_; }
+        explicit EvaluationScope(TMathInterpreter& i);
         ~EvaluationScope() { --interp.evaluationDepth_; }
         TMathInterpreter& interp;
     };
@@ -180,6 +196,7 @@ private:
         return static_cast<TMVar*>(symbol);
     }
     [[noreturn]] static void NotAVariable();
+    [[noreturn]] void MemoryBudgetExceeded() const;
     void ParseNumber(const std::string& text, std::size_t& p, TMItems& items);
     std::string ParseString(const std::string& text, std::size_t& p) const;
     TMValue* BuildTree(const std::string& text);
@@ -195,6 +212,10 @@ private:
     TMSymbols symbols_;
     int evaluationDepth_ = 0;
     bool clearing_ = false;
+    bool loadingSymbols_ = false;
+    const char* stackFloor_ = nullptr;
+    std::size_t memoryBudget_ = DefaultMemoryBudget;
+    std::size_t memoryInUse_ = 0;
     TEvaluationGuard guard_;
 
     void LoadSymbolsText(const std::string& text);

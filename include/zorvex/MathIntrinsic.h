@@ -42,6 +42,7 @@ struct TMIntrinsicFunctionCallClass {
 
 class ZORVEX_API TMIntrinsicFunctionCall : public TMOperator {
 public:
+    TMIntrinsicFunctionCall() { kinds_ |= ikIntrinsic; }
     ZORVEX_CLASS(TMIntrinsicFunctionCall)
     std::string Dump(TDumpFormat format) const override;
     std::string DumpOperator() const override;

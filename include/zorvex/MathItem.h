@@ -64,6 +64,7 @@ enum TMItemKind : std::uint32_t {
     ikFunction = 1u << 12,
     ikAssignSymbolic = 1u << 13,
     ikParamExpression = 1u << 14,
+    ikIntrinsic = 1u << 15,
 };
 
 // ---------------------------------------------------------------- lists
@@ -77,9 +78,13 @@ public:
     TMItems(const TMItems&) = delete;
     TMItems& operator=(const TMItems&) = delete;
 
-    int Count() const { return static_cast<int>(items_.size()); }
-    bool Empty() const { return items_.empty(); }
+    int Count() const {
+        Settle();
+        return static_cast<int>(items_.size());
+    }
+    bool Empty() const { return Count() == 0; }
     TMItem* Get(int index) const {
+        Settle();
         if (static_cast<std::size_t>(index) >= items_.size()) IndexError(index);
         return items_[static_cast<std::size_t>(index)];
     }
@@ -101,7 +106,8 @@ public:
     // operands from this list, append it here.
     void PullFromStack1(TMItems& source, TMSymbols* symbols);
 
-    // Fast unchecked access for hot paths.
+    // Fast unchecked access for hot paths; after Count() it is the entry at
+    // that index.
     TMItem* At(int index) const { return items_[static_cast<std::size_t>(index)]; }
 
 protected:
@@ -109,7 +115,16 @@ protected:
     virtual void ListChanged() {}
     virtual void ItemAdded(int) { ListChanged(); }
 
-    std::vector<TMItem*> items_;
+    // Removed entries wait as tombstones until an index is asked for, so a
+    // run of removals costs one compaction instead of one shift each.
+    static TMItem* Tombstone();
+    void Settle() const {
+        if (holes_ != 0) SettleSlow();
+    }
+    void SettleSlow() const;
+
+    mutable std::vector<TMItem*> items_;
+    mutable std::size_t holes_ = 0;
 };
 
 class ZORVEX_API TMValues : public TMItems {};
@@ -123,6 +138,12 @@ public:
 
     int FindSymbolIndex(const std::string& name) const;
     TMSymbol* FindSymbol(const std::string& name) const;
+    // Storage slot of the symbol: table order without compacting removed
+    // entries first; At(slot) is the symbol.
+    int FindSymbolSlot(const std::string& name) const;
+    int SlotOf(const TMItem* item) const;
+    // Takes the symbol at a slot out of the table without freeing it.
+    void RemoveSlot(int slot);
     bool SymbolExists(const std::string& name) const { return FindSymbolIndex(name) >= 0; }
     bool CaseSensitive() const;
 
@@ -179,6 +200,9 @@ public:
     int ParsePosition = 0;
     // Height of the subtree rooted here (1 for a leaf); kept by tree building.
     int TreeDepth = 1;
+    // Native stack that evaluating the subtree takes, in units of the
+    // lightest node (plain operators); kept by tree building.
+    int StackUnits = 1;
 
 protected:
     std::uint32_t kinds_ = 0;
@@ -207,7 +231,8 @@ public:
     // that of offering every symbol in table order, found by name lookup.
     virtual void RewireSymbols(TMSymbols* symbols);
     virtual void SetMathInterpreter(TMathInterpreter* interpreter);
-    // Every reference of the subtree, in the order Rewire visits them.
+    // Every reference of the subtree, in the order Rewire visits them. The
+    // declaration of a symbolic definition refers to nothing.
     virtual void CollectReferences(std::vector<TMReference*>& out);
 };
 
@@ -241,7 +266,6 @@ public:
     void Rewire(TMSymbol* symbol) override;
     void Unwire(TMSymbol* symbol) override;
     void SetMathInterpreter(TMathInterpreter* interpreter) override;
-    void CollectReferences(std::vector<TMReference*>& out) override;
 
     virtual std::string DumpOperator() const = 0;
     virtual int NumberOfOperands() const = 0;
@@ -399,6 +423,7 @@ class ZORVEX_API TMAssignSymbolic : public TMAssign {
 public:
     TMAssignSymbolic() { kinds_ |= ikAssignSymbolic; }
     ZORVEX_CLASS(TMAssignSymbolic)
+    std::string DumpOperator() const override { return ":="; }
     Variant GetValue() override { return Variant::Null(); }
     void PullOperands(TMItems& stack, TMSymbols* symbols) override;
 };
@@ -443,6 +468,7 @@ public:
     // Read without a copy, for hot paths.
     const Variant& ValueRef() const { return value_; }
     void Assign(Variant&& value) noexcept { value_ = std::move(value); }
+    Variant Take() noexcept { return std::move(value_); }
 
 protected:
     Variant value_;
@@ -451,8 +477,12 @@ protected:
 class ZORVEX_API TMVar : public TMCustomVar {
 public:
     TMVar() { valueHolder_ = variable_ = true; }
+    ~TMVar() override;
     ZORVEX_CLASS(TMVar)
     std::string Dump(TDumpFormat format) const override;
+    // Texts held by a table's variables count against its interpreter's
+    // memory budget.
+    void SetValue(const Variant& value) override;
 };
 
 class ZORVEX_API TMParam : public TMCustomVar {
@@ -500,7 +530,6 @@ public:
     void Rewire(TMSymbol* symbol) override;
     void Unwire(TMSymbol* symbol) override;
     void SetMathInterpreter(TMathInterpreter* interpreter) override;
-    void CollectReferences(std::vector<TMReference*>& out) override;
 
     TMSymbol* SymbolReference = nullptr;
     std::string ReferencedSymbolName;
@@ -537,7 +566,6 @@ public:
     void Rewire(TMSymbol* symbol) override;
     void Unwire(TMSymbol* symbol) override;
     void SetMathInterpreter(TMathInterpreter* interpreter) override;
-    void CollectReferences(std::vector<TMReference*>& out) override;
 
     TMExpression* Expression = nullptr;
 };
@@ -552,7 +580,6 @@ public:
     void Rewire(TMSymbol* symbol) override;
     void Unwire(TMSymbol* symbol) override;
     void SetMathInterpreter(TMathInterpreter* interpreter) override;
-    void CollectReferences(std::vector<TMReference*>& out) override;
     void PullParamExpressions(TMItems& stack, TMSymbols* symbols);
 
     TMParamExpressions ParamExpressions;

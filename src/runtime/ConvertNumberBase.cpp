@@ -139,7 +139,6 @@ long double StringToFloatBase(std::string_view text, TNumberBase base) {
     const std::string_view intText = std::string_view(s).substr(0, point);
     const std::string_view fracText = std::string_view(s).substr(point + 1);
     const std::int64_t intPart = StringToInt64Base(intText, base);
-    const std::int64_t n = StringToInt64Base(fracText, base);
     // The integer reader would accept a blank or a sign here, which would
     // shift or negate the fraction.
     if (!fracText.empty() &&
@@ -148,14 +147,24 @@ long double StringToFloatBase(std::string_view text, TNumberBase base) {
                      [](char c) { return static_cast<unsigned char>(c) <= 32; })))
         RaiseInvalidDigit();
 
-    long double f = 0;
-    if (n != 0) {
-        // n != 0 implies base >= 2, and the reader's overflow check keeps the
-        // number of places below 64.
-        long double scale = 1;
-        for (std::size_t i = 0; i < fracText.size(); ++i) scale *= base;
-        f = static_cast<long double>(n) / scale;
+    // Places past 63 bits are beyond the precision: they are checked but
+    // dropped.
+    std::int64_t n = 0;
+    long double scale = 1;
+    bool full = false;
+    for (char ch : fracText) {
+        const TDigit d = CharToDigit(ch);
+        if (d >= base)
+            throw Exception("StringToInt64Base() Digit '" + std::string(1, ch) +
+                            "' is larger then allowed by base " + IntToStr(base) + ".");
+        if (full || n > (kMaxInt64 - d) / base) {
+            full = true;
+            continue;
+        }
+        n = n * base + d;
+        scale *= base;
     }
+    long double f = n == 0 ? 0.0L : static_cast<long double>(n) / scale;
     const std::string trimmedInt = Trim(intText);
     if (!trimmedInt.empty() && trimmedInt.front() == '-') f = -f;
     return static_cast<long double>(intPart) + f;

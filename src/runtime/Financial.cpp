@@ -130,17 +130,23 @@ double PrincipalShare(double rate, double k, double n) {
     return rate * std::exp(k * log1) / std::expm1(nl);
 }
 
+// A rate of -1 wipes out whatever is owed within one period; payments at the
+// end of each period then only meet the future value. The limits are exact.
+bool TotalLoss(double rate, double due) { return rate == -1.0 && due == 0.0; }
+
 void CheckPeriodArguments(const char* routine, double rate, int period, int nPeriods,
-                          double presentValue, double futureValue) {
+                          double presentValue, double futureValue, double due) {
     RequireFinite({rate, presentValue, futureValue});
-    RequireRateAboveMinusOne(routine, rate);
+    if (!TotalLoss(rate, due)) RequireRateAboveMinusOne(routine, rate);
     RequirePeriodInRange(routine, period, nPeriods);
 }
 
 double Interest(const char* routine, double rate, int period, int nPeriods,
                 double presentValue, double futureValue, double due) {
-    CheckPeriodArguments(routine, rate, period, nPeriods, presentValue, futureValue);
+    CheckPeriodArguments(routine, rate, period, nPeriods, presentValue, futureValue, due);
     if (rate == 0.0) return 0.0;
+    // The interest of period k is the balance after period k - 1.
+    if (TotalLoss(rate, due)) return period == 1 ? presentValue : -futureValue;
     // With payments in advance the first one carries no interest, and payment
     // p pays the interest of period p - 1.
     if (due != 0.0 && period == 1) return 0.0;
@@ -291,6 +297,7 @@ double Payment(double rate, int nPeriods, double presentValue, double futureValu
                TPaymentTime paymentTime) {
     RequireFinite({rate, presentValue, futureValue});
     double due = Due(paymentTime);
+    if (TotalLoss(rate, due) && nPeriods >= 1) return Finite(-futureValue);
     RequireRateAboveMinusOne("Payment", rate);
     double scaled = ScaledPayment(rate, nPeriods, presentValue, futureValue);
     return Finite(scaled / (1.0 + rate * due));
@@ -306,7 +313,8 @@ double InterestPayment(double rate, int period, int nPeriods, double presentValu
 double PeriodPayment(double rate, int period, int nPeriods, double presentValue,
                      double futureValue, TPaymentTime paymentTime) {
     double due = Due(paymentTime);
-    CheckPeriodArguments("PeriodPayment", rate, period, nPeriods, presentValue, futureValue);
+    CheckPeriodArguments("PeriodPayment", rate, period, nPeriods, presentValue, futureValue, due);
+    if (TotalLoss(rate, due)) return Finite(period == 1 ? -futureValue - presentValue : 0.0);
     // The payment less its interest, in closed form: early principal parts
     // are small differences of large numbers.
     if (rate == 0.0 || (due != 0.0 && period == 1))

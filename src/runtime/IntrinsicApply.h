@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "Financial.h"
+#include "zorvex/SysUtils.h"
 #include "zorvex/MathIntrinsic.h"
 #include "zorvex/Variant.h"
 
@@ -33,7 +34,10 @@ inline TPaymentTime FromOperand<TPaymentTime>(const Variant& v) { return Payment
 // Results: reals are checked so that no built-in hands out inf or NaN.
 inline Variant ToResult(double r) { return Variant(CheckReal(r)); }
 inline Variant ToResult(std::int32_t r) { return Variant(r); }
-inline Variant ToResult(std::string r) { return Variant(std::move(r)); }
+inline Variant ToResult(std::string r) {
+    CheckTextLength(r.size());
+    return Variant(std::move(r));
+}
 inline Variant ToResult(Variant r) { return r; }
 
 template <auto F>

@@ -1,12 +1,9 @@
 #include "zorvex/MathInterpreter.h"
 
-#if defined(__GLIBC__)
-#include <pthread.h>
-#endif
-
 #include <algorithm>
 #include <memory>
 
+#include "ResourceLimits.h"
 #include "ItemUtil.h"
 #include "zorvex/Exception.h"
 #include "zorvex/SysUtils.h"
@@ -17,35 +14,6 @@ namespace {
 
 const char* const kUnit = "Source/MathInterpreter";
 std::string Str(int v) { return std::to_string(v); }
-
-struct StackBounds {
-    char* low = nullptr;
-    std::size_t reserve = 0;
-};
-
-// Lowest usable address of the calling thread's stack, and the room kept
-// free below the deepest level: enough for one body of the deepest tree the
-// builder accepts (sanitizers included) on ordinary stacks, a quarter of
-// small ones.
-const StackBounds& Stack() {
-    static thread_local StackBounds bounds = [] {
-        StackBounds b;
-#if defined(__GLIBC__)
-        pthread_attr_t attr;
-        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-            void* addr = nullptr;
-            std::size_t size = 0;
-            if (pthread_attr_getstack(&attr, &addr, &size) == 0) {
-                b.low = static_cast<char*>(addr);
-                b.reserve = std::min<std::size_t>(2u * 1024u * 1024u, size / 4);
-            }
-            pthread_attr_destroy(&attr);
-        }
-#endif
-        return b;
-    }();
-    return bounds;
-}
 
 bool IsA(const TMItem* item, TMItemKind kind) { return item != nullptr && item->Is(kind); }
 
@@ -103,13 +71,13 @@ TMValue* TMathInterpreter::BuildTree(const std::string& text) {
 }
 
 Variant TMathInterpreter::ExecuteExpression(const std::string& text) {
-    if (StackLow())
-        throw Exception("TMathInterpreter.ExecuteExpression() Not enough stack space left to execute an expression.");
     TEvaluationGuard::Run run(guard_);
     guard_.Check();
     std::unique_ptr<TMValue> root(BuildTree(text));
     if (!root) return Variant::Null();
     EvaluationScope scope(*this);
+    if (!StackFits(guard::EvalBytes(root->StackUnits)))
+        throw Exception("TMathInterpreter.ExecuteExpression() Not enough stack space left to execute an expression.");
     return root->GetValue();
 }
 
@@ -144,6 +112,24 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
                 return;
         }
     };
+    // Every comma-separated piece of a bracket must leave exactly one
+    // expression in the output; empty brackets are allowed.
+    struct OpenBracket {
+        int start;
+        bool comma;
+    };
+    std::vector<OpenBracket> brackets;
+    auto unbalanced = [](int position) {
+        throw Exception("TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " +
+                        Str(position) + ".");
+    };
+    auto closePiece = [&](int position, bool closing) {
+        if (brackets.empty()) return;
+        const OpenBracket& b = brackets.back();
+        const int n = output.Count() - b.start;
+        if (n == 1 || (n == 0 && closing && !b.comma)) return;
+        unbalanced(n > 0 ? output.At(b.start)->ParsePosition : position);
+    };
     try {
         bool previousWasCall = false;
         for (int i = 0; i < items.Count(); ++i) {
@@ -156,6 +142,7 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
                     output.Add(item.release());
                 else
                     stack.Add(item.release());
+                brackets.push_back({output.Count(), false});
             } else if (IsA(item.get(), ikVarRef) || IsA(item.get(), ikLiteral)) {
                 stack.Add(item.release());
             } else if (isCall) {
@@ -172,6 +159,8 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
                     if (IsA(top, ikLeftBracket) || IsA(top, ikFunctionCall)) break;
                     pull();
                 }
+                closePiece(position, false);
+                if (!brackets.empty()) brackets.back() = {output.Count(), true};
             } else if (IsA(item.get(), ikRightBracket)) {
                 const int position = item->ParsePosition;
                 item.reset();
@@ -181,10 +170,14 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
                                         ".");
                     TMItem* top = stack.Last();
                     if (IsA(top, ikLeftBracket)) {
+                        closePiece(position, true);
+                        brackets.pop_back();
                         delete stack.Pop();
                         break;
                     }
                     if (IsA(top, ikFunctionCall)) {
+                        closePiece(position, true);
+                        brackets.pop_back();
                         pull();
                         break;
                     }
@@ -206,6 +199,11 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
             if (IsA(top, ikLeftBracket))
                 throw Exception("TMathInterpreter.RPN() Unclosed left bracket on position: " +
                                 Str(top->ParsePosition) + ".");
+            if (IsA(top, ikFunctionCall)) {
+                // A call left open at the end is completed as if closed there.
+                closePiece(top->ParsePosition, true);
+                if (!brackets.empty()) brackets.pop_back();
+            }
             pull();
         }
         if (output.Empty()) return nullptr;
@@ -242,14 +240,14 @@ void TMathInterpreter::ProcessExpressionKeywords(TMItems& items) {
     for (int i = 1; i < items.Count(); ++i) {
         TMItem* item = items.At(i);
         if (auto* ref = dynamic_cast<TMVarRef*>(item)) {
-            const int index = symbols_.FindSymbolIndex(ref->ReferencedSymbolName);
-            if (index < 0)
+            const int slot = symbols_.FindSymbolSlot(ref->ReferencedSymbolName);
+            if (slot < 0)
                 throw Exception("TMathInterpreter.ProcessExpressionKeywords() Delete - parameter on index: " +
                                 Str(i - 1) + ", position: " + Str(ref->ParsePosition) +
-                                ", references non-existent symbol: \"" + ref->ReferencedSymbolName + "\".");
+                                ", references non-existent symbol: \"" + Excerpt(ref->ReferencedSymbolName) + "\".");
             CheckNotEvaluating("delete a symbol");
-            TMItem* symbol = symbols_.At(index);
-            symbols_.Delete(index);
+            TMItem* symbol = symbols_.At(slot);
+            symbols_.RemoveSlot(slot);
             // Its destructor unbinds the function bodies and the prepared trees.
             delete symbol;
         } else if (IsA(item, ikComma)) {
@@ -298,7 +296,11 @@ Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
     TEvaluationGuard::Run run(guard_);
     guard_.Check();
     EvaluationScope scope(*this);
-    return static_cast<TMValue*>(prepared_.At(handle))->GetValue();
+    auto* root = static_cast<TMValue*>(prepared_.At(handle));
+    if (!StackFits(guard::EvalBytes(root->StackUnits)))
+        throw Exception(
+            "TMathInterpreter.ExecutePreparedExpression() Not enough stack space left to execute an expression.");
+    return root->GetValue();
 }
 
 void TMathInterpreter::FreePreparedExpression(int handle) {
@@ -317,10 +319,11 @@ void TMathInterpreter::ClearPreparedExpressions() {
 
 int TMathInterpreter::GetVariableHandles(const std::string& name) {
     const int index = symbols_.FindSymbolIndex(name);
-    if (index < 0) throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + name + "\" is not defined.");
+    if (index < 0)
+        throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" is not defined.");
     TMItem* symbol = symbols_.At(index);
     if (dynamic_cast<TMVar*>(symbol) == nullptr)
-        throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + name + "\" has type: \"" +
+        throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" has type: \"" +
                         symbol->ClassName() + "\", but type \"TMVarRef\" is required.");
     return index;
 }
@@ -380,7 +383,7 @@ std::string TMathInterpreter::Dump(const std::string& separator, TDumpFormat for
 std::string TMathInterpreter::DumpSymbol(const std::string& name, TDumpFormat format) const {
     TMSymbol* symbol = symbols_.FindSymbol(name);
     if (symbol == nullptr)
-        throw Exception("TMathInterpreter.DumpSymbol() Symbol: \"" + name + "\" does not exist.");
+        throw Exception("TMathInterpreter.DumpSymbol() Symbol: \"" + Excerpt(name) + "\" does not exist.");
     return symbol->Dump(format);
 }
 
@@ -423,13 +426,6 @@ void TMathInterpreter::CheckNotEvaluating(const char* operation) const {
     if (evaluationDepth_ > 0)
         throw Exception(std::string("TMathInterpreter can't ") + operation +
                         " while an expression is being evaluated.");
-}
-
-bool TMathInterpreter::StackLow() const {
-    const StackBounds& stack = Stack();
-    if (stack.low == nullptr) return false;
-    char* here = static_cast<char*>(__builtin_frame_address(0));
-    return here < stack.low || static_cast<std::size_t>(here - stack.low) < stack.reserve;
 }
 
 }  // namespace zorvex

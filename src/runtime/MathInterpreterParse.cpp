@@ -1,6 +1,8 @@
 // The tokenizer: expression text to a flat list of positioned items.
 #include <memory>
 
+#include "ItemUtil.h"
+
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
 #include "zorvex/MathIntrinsic.h"
@@ -25,24 +27,6 @@ bool IsIdentChar(char c) {
 }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-TMItem* CreateKeyword(const std::string& word) {
-    const std::string w = LowerCase(word);
-    if (w.size() > 6) return nullptr;
-    if (w == "div") return new TMIntDiv();
-    if (w == "mod") return new TMMod();
-    if (w == "delete") return new TMDelete();
-    if (w == "rename") return new TMRename();
-    if (w == "not") return new TMNot();
-    if (w == "and") return new TMAnd();
-    if (w == "or") return new TMOr();
-    if (w == "xor") return new TMXor();
-    if (w == "shl") return new TMShl();
-    if (w == "shr") return new TMShr();
-    if (w == "true") return new TMLiteral(Variant(true));
-    if (w == "false") return new TMLiteral(Variant(false));
-    return nullptr;
-}
-
 void AppendOwned(TMItems& items, TMItem* raw, std::size_t position) {
     std::unique_ptr<TMItem> item(raw);
     item->ParsePosition = static_cast<int>(position);
@@ -50,7 +34,47 @@ void AppendOwned(TMItems& items, TMItem* raw, std::size_t position) {
     item.release();
 }
 
+struct Keyword {
+    const char* text;  // lower case
+    TMItem* (*create)();
+};
+
+template <class T>
+TMItem* Make() {
+    return new T();
+}
+
+const Keyword kKeywords[] = {
+    {"div", Make<TMIntDiv>},
+    {"mod", Make<TMMod>},
+    {"delete", Make<TMDelete>},
+    {"rename", Make<TMRename>},
+    {"not", Make<TMNot>},
+    {"and", Make<TMAnd>},
+    {"or", Make<TMOr>},
+    {"xor", Make<TMXor>},
+    {"shl", Make<TMShl>},
+    {"shr", Make<TMShr>},
+    {"true", [] { return static_cast<TMItem*>(new TMLiteral(Variant(true))); }},
+    {"false", [] { return static_cast<TMItem*>(new TMLiteral(Variant(false))); }},
+};
+
+const Keyword* FindKeyword(std::string_view word) {
+    if (word.size() > 6) return nullptr;
+    const std::string w = LowerCase(word);
+    for (const Keyword& k : kKeywords)
+        if (w == k.text) return &k;
+    return nullptr;
+}
+
 }  // namespace
+
+TMItem* CreateKeyword(std::string_view word) {
+    const Keyword* k = FindKeyword(word);
+    return k != nullptr ? k->create() : nullptr;
+}
+
+bool IsKeyword(std::string_view word) { return FindKeyword(word) != nullptr; }
 
 void TMathInterpreter::ParseExpression(const std::string& text, TMItems& items) {
     items.FreeAndClear();
@@ -200,8 +224,8 @@ void TMathInterpreter::ParseNumber(const std::string& text, std::size_t& p, TMIt
         }
         AppendOwned(items, new TMLiteral(std::move(value)), s + 1);
     } catch (const Exception&) {
-        throw Exception("TMathInterpreter.Parse() Bad number literal: \"" + literal + "\" on position: " + Str(p + 1) +
-                        ".");
+        throw Exception("TMathInterpreter.Parse() Bad number literal: \"" + Excerpt(literal) + "\" on position: " +
+                        Str(p + 1) + ".");
     }
 }
 
@@ -244,7 +268,11 @@ std::string TMathInterpreter::ParseString(const std::string& text, std::size_t& 
     const std::size_t start = p + 1;
     std::string result;
     switch (ScanString(text, p, escapeChar_, &result)) {
-        case StringEnd::Closed: return result;
+        case StringEnd::Closed:
+            if (result.size() > MaxTextLength)
+                throw Exception("ParseString() String starting at position: " + Str(start) +
+                                " is longer than the maximum length of " + Str(MaxTextLength) + " characters.");
+            return result;
         case StringEnd::Unclosed:
             throw Exception("ParseString() Unclosed string starting at position: " + Str(start) + ".");
         case StringEnd::StandAloneEscape:

@@ -1,4 +1,6 @@
 // Symbol persistence and execution of whole texts from streams and files.
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <istream>
@@ -6,6 +8,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "ItemUtil.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
 #include "zorvex/MathIntrinsic.h"
@@ -40,13 +43,33 @@ std::string EmptyVariableEntry(const std::string& entry) {
 // Built-in names and keywords are no variables; such entries run as written.
 bool IsPlainName(const std::string& name) {
     std::unique_ptr<TMIntrinsicFunctionCall> builtin(CreateIntrinsicFunctionCall(name));
-    if (builtin) return false;
-    static const char* const keywords[] = {"div", "mod", "delete", "rename", "not", "and",
-                                           "or",  "xor", "shl",    "shr",    "true", "false"};
-    const std::string lower = LowerCase(name);
-    for (const char* k : keywords)
-        if (lower == k) return false;
-    return true;
+    return !builtin && !IsKeyword(name);
+}
+
+bool IsIdentifierStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+bool IsIdentifierChar(char c) { return IsIdentifierStart(c) || (c >= '0' && c <= '9'); }
+
+// A name the tokenizer reads back as the same symbol.
+bool IsSavableName(const std::string& name) {
+    if (name.empty() || !IsIdentifierStart(name[0])) return false;
+    for (char c : name)
+        if (!IsIdentifierChar(c)) return false;
+    return IsPlainName(name);
+}
+
+[[noreturn]] void Unsavable(const std::string& name, const char* why) {
+    throw Exception("TMathInterpreter.DumpStreamable() Symbol: \"" + Excerpt(name) + "\" can not be saved: " + why);
+}
+
+// Where the file a save writes really lives, so that a link stays a link.
+std::filesystem::path SaveTarget(const std::string& fileName) {
+    std::error_code ec;
+    std::filesystem::path target(fileName);
+    if (std::filesystem::is_symlink(target, ec)) {
+        std::filesystem::path resolved = std::filesystem::weakly_canonical(target, ec);
+        if (!ec) return resolved;
+    }
+    return target;
 }
 
 // A directory opens as a stream on some systems and then reads as nothing.
@@ -69,9 +92,37 @@ std::string ReadAll(std::istream& stream) {
 
 }  // namespace
 
-std::string TMathInterpreter::DumpStreamable() const { return Dump(";\r\n", 0); }
+// Refuses, before anything is written, what would not load back as it is.
+std::string TMathInterpreter::DumpStreamable() const {
+    std::string text;
+    for (int i = 0; i < symbols_.Count(); ++i) {
+        auto* symbol = static_cast<TMSymbol*>(symbols_.At(i));
+        if (symbol == nullptr) continue;
+        if (!IsSavableName(symbol->Identifier())) Unsavable(symbol->Identifier(), "its name is no identifier.");
+        if (auto* function = ItemAs<TMFunction>(symbol, ikFunction)) {
+            for (int k = 0; k < function->Parameters().Count(); ++k) {
+                auto* param = static_cast<TMSymbol*>(function->Parameters().At(k));
+                if (param != nullptr && !IsSavableName(param->Identifier()))
+                    Unsavable(symbol->Identifier(), "a parameter's name is no identifier.");
+            }
+        }
+        std::string entry = symbol->Dump(0);
+        if (entry.find('\0') != std::string::npos)
+            Unsavable(symbol->Identifier(), "a text in it holds a zero character, which symbols text can not hold.");
+        if (entry.empty()) continue;
+        if (!text.empty()) text += ";\r\n";
+        text += entry;
+    }
+    return text;
+}
 
 void TMathInterpreter::LoadSymbolsText(const std::string& text) {
+    struct Loading {
+        explicit Loading(bool& f) : flag(f), saved(f) { flag = true; }
+        ~Loading() { flag = saved; }
+        bool& flag;
+        bool saved;
+    } loading(loadingSymbols_);
     for (const std::string& entry : SplitExpressions(text, escapeChar_)) {
         const std::string name = EmptyVariableEntry(entry);
         if (name.empty() || !IsPlainName(name)) {
@@ -110,12 +161,40 @@ void TMathInterpreter::LoadSymbolsFromFile(const std::string& fileName) {
     LoadSymbolsText(text);
 }
 
+// The symbols go to a new file beside the target, which then replaces it in
+// one step: a save that fails leaves the old file exactly as it was.
 void TMathInterpreter::SaveSymbolsToFile(const std::string& fileName) {
-    std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-    if (!file) throw EFileError("Cannot create file \"" + fileName + "\".");
-    SaveSymbolsToStream(file);
-    file.close();
-    if (!file) throw EFileError("Cannot write file \"" + fileName + "\".");
+    namespace fs = std::filesystem;
+    const fs::path target = SaveTarget(fileName);
+    std::error_code ec;
+    if (fs::is_directory(target, ec)) throw EFileError("Cannot create file \"" + fileName + "\".");
+    fs::path temp;
+    for (unsigned attempt = 0;; ++attempt) {
+        temp = target;
+        temp += ".tmp" + std::to_string(attempt);
+        // "x": only a file that did not exist is ours to write and remove.
+        if (std::FILE* f = std::fopen(temp.c_str(), "wbx")) {
+            std::fclose(f);
+            break;
+        }
+        if (errno != EEXIST || attempt > 100) throw EFileError("Cannot create file \"" + fileName + "\".");
+    }
+    try {
+        {
+            std::ofstream file(temp, std::ios::binary | std::ios::trunc);
+            if (!file) throw EFileError("Cannot create file \"" + fileName + "\".");
+            SaveSymbolsToStream(file);
+            file.close();
+            if (!file) throw EFileError("Cannot write file \"" + fileName + "\".");
+        }
+        const fs::file_status old = fs::status(target, ec);
+        if (!ec && fs::exists(old)) fs::permissions(temp, old.permissions(), ec);
+        fs::rename(temp, target, ec);
+        if (ec) throw EFileError("Cannot write file \"" + fileName + "\".");
+    } catch (...) {
+        fs::remove(temp, ec);
+        throw;
+    }
 }
 
 Variant TMathInterpreter::ExecuteFromFile(const std::string& fileName, TStrings* errors) {

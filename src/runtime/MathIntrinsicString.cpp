@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "IntrinsicApply.h"
 #include "IntrinsicEval.h"
@@ -41,11 +43,30 @@ std::string InsertText(std::string substring, std::string text, std::int32_t pos
     return text;
 }
 
+// First occurrence in linear time: a short pattern costs at most its length
+// per character with the library's search; a longer one uses Knuth-Morris-
+// Pratt, whose cost never depends on how the pattern repeats itself.
+std::size_t FindText(std::string_view text, std::string_view pattern) {
+    const std::size_t m = pattern.size();
+    if (m <= 16) return text.find(pattern);
+    std::vector<std::size_t> border(m, 0);
+    for (std::size_t i = 1, k = 0; i < m; ++i) {
+        while (k > 0 && pattern[i] != pattern[k]) k = border[k - 1];
+        if (pattern[i] == pattern[k]) ++k;
+        border[i] = k;
+    }
+    for (std::size_t i = 0, k = 0; i < text.size(); ++i) {
+        while (k > 0 && text[i] != pattern[k]) k = border[k - 1];
+        if (text[i] == pattern[k] && ++k == m) return i + 1 - m;
+    }
+    return std::string_view::npos;
+}
+
 // An empty substring is never found.
 std::int32_t PosText(std::string substring, std::string text) {
     if (substring.empty()) return 0;
-    const std::size_t at = text.find(substring);
-    return at == std::string::npos ? 0 : static_cast<std::int32_t>(at + 1);
+    const std::size_t at = FindText(text, substring);
+    return at == std::string_view::npos ? 0 : static_cast<std::int32_t>(at + 1);
 }
 
 std::int32_t LengthText(std::string text) {

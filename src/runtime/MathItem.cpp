@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "ResourceLimits.h"
 #include "ItemUtil.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
@@ -18,7 +19,20 @@ namespace zorvex {
 
 void TMItems::IndexError(int index) { ListIndexError(index); }
 
+TMItem* TMItems::Tombstone() {
+    static TMItem tombstone;
+    return &tombstone;
+}
+
+void TMItems::SettleSlow() const {
+    TMItem* const dead = Tombstone();
+    std::erase(items_, dead);
+    holes_ = 0;
+    const_cast<TMItems*>(this)->ListChanged();
+}
+
 void TMItems::Put(int index, TMItem* item) {
+    Settle();
     if (index < 0 || index >= Count()) ListIndexError(index);
     items_[static_cast<std::size_t>(index)] = item;
     ListChanged();
@@ -31,12 +45,14 @@ int TMItems::Add(TMItem* item) {
 }
 
 void TMItems::Delete(int index) {
+    Settle();
     if (index < 0 || index >= Count()) ListIndexError(index);
     items_.erase(items_.begin() + index);
     ListChanged();
 }
 
 void TMItems::Exchange(int i, int j) {
+    Settle();
     if (i < 0 || i >= Count()) ListIndexError(i);
     if (j < 0 || j >= Count()) ListIndexError(j);
     std::swap(items_[static_cast<std::size_t>(i)], items_[static_cast<std::size_t>(j)]);
@@ -45,18 +61,25 @@ void TMItems::Exchange(int i, int j) {
 
 void TMItems::Clear() {
     items_.clear();
+    holes_ = 0;
     ListChanged();
 }
 
-TMItem* TMItems::Last() const { return items_.empty() ? nullptr : items_.back(); }
+TMItem* TMItems::Last() const {
+    Settle();
+    return items_.empty() ? nullptr : items_.back();
+}
 
 int TMItems::IndexOf(const TMItem* item) const {
+    Settle();
     for (std::size_t i = 0; i < items_.size(); ++i)
         if (items_[i] == item) return static_cast<int>(i);
     return -1;
 }
 
 std::string TMItems::Dump(const std::string& separator, TDumpFormat format) const {
+    Settle();
+    guard::CheckDumpStack();
     std::string text;
     // An entry that dumps to nothing gets no separator either, so no
     // separator is ever doubled.
@@ -69,6 +92,7 @@ std::string TMItems::Dump(const std::string& separator, TDumpFormat format) cons
 }
 
 void TMItems::FreeAndClear() {
+    Settle();
     if (items_.empty()) return;
     ListChanged();  // lookups while the entries die must not trust an index
     for (std::size_t i = 0; i < items_.size(); ++i) {
@@ -91,6 +115,7 @@ TMItem* TMItems::Pop() {
 }
 
 void TMItems::Reverse() {
+    Settle();
     if (items_.size() < 2) return;
     std::reverse(items_.begin(), items_.end());
     ListChanged();
@@ -116,9 +141,10 @@ std::string TMSymbols::Key(const std::string& name) const { return CaseSensitive
 void TMSymbols::RebuildIndex() const {
     index_.clear();
     indexCaseSensitive_ = CaseSensitive();
+    TMItem* const dead = Tombstone();
     for (std::size_t i = 0; i < items_.size(); ++i) {
-        auto* symbol = static_cast<TMSymbol*>(items_[i]);
-        if (symbol != nullptr) index_.emplace(Key(symbol->Identifier()), static_cast<int>(i));
+        if (items_[i] == nullptr || items_[i] == dead) continue;
+        index_.emplace(Key(static_cast<TMSymbol*>(items_[i])->Identifier()), static_cast<int>(i));
     }
     indexValid_ = true;
 }
@@ -130,20 +156,26 @@ void TMSymbols::ItemAdded(int index) {
 }
 
 int TMSymbols::FindSymbolIndex(const std::string& name) const {
+    Settle();
+    return FindSymbolSlot(name);
+}
+
+int TMSymbols::FindSymbolSlot(const std::string& name) const {
+    TMItem* const dead = Tombstone();
     // Small lists (parameters) are cheaper to scan than to index.
     if (items_.size() <= 8) {
         for (std::size_t i = 0; i < items_.size(); ++i) {
-            auto* symbol = static_cast<TMSymbol*>(items_[i]);
-            if (symbol != nullptr && symbol->IsEqualIdentifier(name)) return static_cast<int>(i);
+            if (items_[i] == nullptr || items_[i] == dead) continue;
+            if (static_cast<TMSymbol*>(items_[i])->IsEqualIdentifier(name)) return static_cast<int>(i);
         }
         return -1;
     }
     if (!indexValid_ || indexCaseSensitive_ != CaseSensitive()) RebuildIndex();
     auto it = index_.find(Key(name));
     if (it == index_.end()) return -1;
-    const int index = it->second;
-    auto* symbol = index < Count() ? static_cast<TMSymbol*>(items_[static_cast<std::size_t>(index)]) : nullptr;
-    if (symbol != nullptr && symbol->IsEqualIdentifier(name)) return index;
+    const std::size_t index = static_cast<std::size_t>(it->second);
+    auto* symbol = index < items_.size() && items_[index] != dead ? static_cast<TMSymbol*>(items_[index]) : nullptr;
+    if (symbol != nullptr && symbol->IsEqualIdentifier(name)) return static_cast<int>(index);
     // Entries changed behind the index (e.g. through the base list).
     RebuildIndex();
     it = index_.find(Key(name));
@@ -151,8 +183,26 @@ int TMSymbols::FindSymbolIndex(const std::string& name) const {
 }
 
 TMSymbol* TMSymbols::FindSymbol(const std::string& name) const {
-    int index = FindSymbolIndex(name);
-    return index < 0 ? nullptr : static_cast<TMSymbol*>(items_[static_cast<std::size_t>(index)]);
+    int slot = FindSymbolSlot(name);
+    return slot < 0 ? nullptr : static_cast<TMSymbol*>(items_[static_cast<std::size_t>(slot)]);
+}
+
+int TMSymbols::SlotOf(const TMItem* item) const {
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        if (items_[i] == item) return static_cast<int>(i);
+    return -1;
+}
+
+void TMSymbols::RemoveSlot(int slot) {
+    if (slot < 0 || static_cast<std::size_t>(slot) >= items_.size() || items_[static_cast<std::size_t>(slot)] == Tombstone())
+        ListIndexError(slot);
+    auto* symbol = static_cast<TMSymbol*>(items_[static_cast<std::size_t>(slot)]);
+    if (indexValid_ && symbol != nullptr) {  // the slot holds no tombstone, checked above
+        auto it = index_.find(Key(symbol->Identifier()));
+        if (it != index_.end() && it->second == slot) index_.erase(it);
+    }
+    items_[static_cast<std::size_t>(slot)] = Tombstone();
+    ++holes_;
 }
 
 void TMSymbols::RegisterBody(TMFunction* function) {
@@ -226,16 +276,24 @@ void TMValue::SetValue(const Variant&) { throw Exception("TMValue.SetValue() Rea
 
 // ---------------------------------------------------------------- TMExpression
 
-void TMExpression::CollectReferences(std::vector<TMReference*>&) {}
+void TMExpression::CollectReferences(std::vector<TMReference*>& out) {
+    WalkTree(this, [&](TMItem* item) {
+        if (item->Is(ikReference)) out.push_back(static_cast<TMReference*>(item));
+    });
+}
 
 void TMExpression::SetMathInterpreter(TMathInterpreter*) {}
 
 void TMExpression::RewireSymbols(TMSymbols* symbols) { RewireFromTable(this, symbols, nullptr); }
 
 // Binding a tree to a table: the outcome of offering every symbol in table
-// order, each reference found by name instead of by a pass per symbol.
+// order, each reference found by name instead of by a pass per symbol. A
+// plain reference to a function that takes parameters is bound all the same
+// (it fails when read, and works again once the function takes none); the
+// first such reference is reported after the whole tree is bound, except
+// while symbols are loaded, where the table is taken as it was saved.
 void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow) {
-    ZORVEX_ASSERT(symbols != nullptr, "Source/MathItem");
+    if (symbols == nullptr) throw Exception("RewireSymbols() No symbol table to bind to.");
     std::vector<TMReference*> refs;
     tree->CollectReferences(refs);
     bool faithful = false;
@@ -245,45 +303,71 @@ void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* sha
                               (shadow == nullptr || ref->SymbolReference->List != shadow);
         if (boundElsewhere || ref->ReferencedSymbolName.empty()) faithful = true;
     }
+    const TMReference* misfit = nullptr;
     if (faithful) {
         // References already bound may follow renames; take the long way.
         for (int i = 0; i < symbols->Count(); ++i) {
-            auto* symbol = static_cast<TMSymbol*>(symbols->Get(i));
-            ZORVEX_ASSERT(symbol != nullptr, "Source/MathItem");
+            auto* symbol = static_cast<TMSymbol*>(symbols->At(i));
+            if (symbol == nullptr) continue;
             if (shadow != nullptr && shadow->ParamExists(symbol->Identifier())) continue;
-            tree->Rewire(symbol);
+            for (TMReference* ref : refs)
+                if (OfferSymbol(ref, symbol) && misfit == nullptr) misfit = ref;
         }
-        return;
-    }
-    struct Match {
-        TMReference* ref;
-        TMSymbol* symbol;
-        int index;
-    };
-    std::vector<Match> matches;
-    matches.reserve(refs.size());
-    int failIndex = -1;
-    std::size_t failAt = 0;
-    for (TMReference* ref : refs) {
-        int index = symbols->FindSymbolIndex(ref->ReferencedSymbolName);
-        if (index < 0) continue;
-        auto* symbol = static_cast<TMSymbol*>(symbols->Get(index));
-        if (shadow != nullptr && shadow->ParamExists(symbol->Identifier())) continue;
-        if (ref->Is(ikVarRef)) {
-            if (!IsVarRefTarget(symbol)) continue;
-            if (IsFunctionWithParameters(symbol) && (failIndex < 0 || index < failIndex)) {
-                failIndex = index;
-                failAt = matches.size();
+    } else {
+        int misfitSlot = -1;
+        for (TMReference* ref : refs) {
+            const int slot = symbols->FindSymbolSlot(ref->ReferencedSymbolName);
+            if (slot < 0) continue;
+            auto* symbol = static_cast<TMSymbol*>(symbols->At(slot));
+            if (shadow != nullptr && shadow->ParamExists(symbol->Identifier())) continue;
+            if (ref->Is(ikVarRef) && !IsVarRefTarget(symbol)) continue;
+            ref->SymbolReference = symbol;
+            if (ref->Is(ikVarRef) && IsFunctionWithParameters(symbol) && (misfit == nullptr || slot < misfitSlot)) {
+                misfit = ref;
+                misfitSlot = slot;
             }
         }
-        matches.push_back({ref, symbol, index});
     }
-    for (std::size_t i = 0; i < matches.size(); ++i) {
-        const Match& m = matches[i];
-        if (failIndex >= 0 && (m.index > failIndex || (m.index == failIndex && i >= failAt))) continue;
-        m.ref->SymbolReference = m.symbol;
+    const bool loading = symbols->Interpreter != nullptr && symbols->Interpreter->LoadingSymbols();
+    if (misfit != nullptr && !loading) RaiseMisfit(misfit, "Rewire");
+}
+
+// ---------------------------------------------------------------- freeing
+
+namespace {
+thread_local std::vector<TMItem*>* disposing = nullptr;
+}
+
+void DisposeItem(TMItem* item) {
+    if (item == nullptr) return;
+    if (disposing != nullptr) {
+        disposing->push_back(item);
+        return;
     }
-    if (failIndex >= 0) matches[failAt].ref->Rewire(matches[failAt].symbol);  // raises its message
+    std::vector<TMItem*> queue;
+    queue.push_back(item);
+    disposing = &queue;
+    while (!queue.empty()) {
+        TMItem* next = queue.back();
+        queue.pop_back();
+        delete next;
+    }
+    disposing = nullptr;
+}
+
+void DisposeItems(TMItems& items) {
+    for (int i = 0; i < items.Count(); ++i) {
+        TMItem* item = items.At(i);
+        items.Put(i, nullptr);
+        DisposeItem(item);
+    }
+    items.Clear();
+}
+
+std::string Excerpt(std::string_view text) {
+    constexpr std::size_t kMax = 60;
+    if (text.size() <= kMax) return std::string(text);
+    return std::string(text.substr(0, kMax)) + "...";
 }
 
 // ---------------------------------------------------------------- TMLiteral

@@ -1,5 +1,7 @@
+#include <exception>
 #include <memory>
 
+#include "ResourceLimits.h"
 #include "ItemUtil.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
@@ -17,7 +19,7 @@ std::string Str(int v) { return std::to_string(v); }
 
 void TMOperator::MissingOperand() { AssertionFailed(kUnit, "operand is null"); }
 
-TMOperator::~TMOperator() { Operands.FreeAndClear(); }
+TMOperator::~TMOperator() { DisposeItems(Operands); }
 
 std::string TMOperator::Dump(TDumpFormat format) const {
     if (!(format & dfDetailed))
@@ -25,26 +27,11 @@ std::string TMOperator::Dump(TDumpFormat format) const {
     return std::string(ClassName()) + "(" + DumpList(Operands, format) + ")";
 }
 
-void TMOperator::Rewire(TMSymbol* symbol) {
-    for (int i = 0; i < Operands.Count(); ++i)
-        if (auto* e = static_cast<TMExpression*>(Operands.At(i))) e->Rewire(symbol);
-}
+void TMOperator::Rewire(TMSymbol* symbol) { RewireTree(this, symbol); }
 
-void TMOperator::Unwire(TMSymbol* symbol) {
-    for (int i = 0; i < Operands.Count(); ++i)
-        if (auto* e = static_cast<TMExpression*>(Operands.At(i))) e->Unwire(symbol);
-}
+void TMOperator::Unwire(TMSymbol* symbol) { UnwireTree(this, symbol); }
 
-void TMOperator::SetMathInterpreter(TMathInterpreter* interpreter) {
-    ZORVEX_ASSERT(interpreter != nullptr, kUnit);
-    for (int i = 0; i < Operands.Count(); ++i)
-        if (auto* e = static_cast<TMExpression*>(Operands.At(i))) e->SetMathInterpreter(interpreter);
-}
-
-void TMOperator::CollectReferences(std::vector<TMReference*>& out) {
-    for (int i = 0; i < Operands.Count(); ++i)
-        if (auto* e = static_cast<TMExpression*>(Operands.At(i))) e->CollectReferences(out);
-}
+void TMOperator::SetMathInterpreter(TMathInterpreter* interpreter) { SetTreeInterpreter(this, interpreter); }
 
 void TMOperator::CheckOperatorCount() const {
     ZORVEX_ASSERT(NumberOfOperands() == Operands.Count(), kUnit);
@@ -63,10 +50,17 @@ void TMOperator::SetOperands(TMExpressions* operands) {
 }
 
 void TMOperator::UpdateDepth() {
-    int depth = 0;
+    int depth = 0, units = 0;
     for (int i = 0; i < Operands.Count(); ++i)
-        if (TMItem* item = Operands.At(i)) depth = std::max(depth, item->TreeDepth);
+        if (TMItem* item = Operands.At(i)) {
+            depth = std::max(depth, item->TreeDepth);
+            units = std::max(units, item->StackUnits);
+        }
     TreeDepth = depth + 1;
+    // Built-ins, assignments and "not" take several times the frame of the
+    // arithmetic, comparison and logic operators.
+    const bool light = !Is(ikIntrinsic) && Priority() != opAssign && (NumberOfOperands() == 2 || Is(ikUnaryMinus));
+    StackUnits = units + (light ? 1 : guard::kHeavyUnits);
     if (TreeDepth > MaxTreeDepth)
         throw Exception("TMathInterpreter.RPN() Expression is nested too deeply (more than " + Str(MaxTreeDepth) +
                         " levels), position: " + Str(ParsePosition) + ".");
@@ -102,6 +96,7 @@ std::string TMOperator::DumpOperand(int index, TDumpFormat format) const {
     if (index >= Operands.Count())
         throw Exception("TMBinaryOperator.DumpOperand() OperandIndex (" + Str(index) +
                         ") exceeds index of last operand (" + Str(Operands.Count() - 1) + ").");
+    guard::CheckDumpStack();
     TMItem* operand = Operands.At(index);
     if (operand == nullptr) return "Null";
     bool parenthesise = false;
@@ -118,7 +113,13 @@ std::string TMOperator::DumpOperand(int index, TDumpFormat format) const {
 
 std::string TMUnaryOperator::Dump(TDumpFormat format) const {
     if (format & dfDetailed) return TMOperator::Dump(format);
-    return DumpOperator() + DumpOperand(0, format);
+    std::string operand = DumpOperand(0, format);
+    // A minus written straight before a number joins it into a literal
+    // ("--2" reads back as 2, "-0" as 0, and "not (-2)" drops its brackets),
+    // so a minus over a number keeps its own.
+    const bool joins = !operand.empty() && (operand[0] == '-' || (operand[0] >= '0' && operand[0] <= '9'));
+    if (joins && Is(ikUnaryMinus)) return "-(" + operand + ")";
+    return DumpOperator() + operand;
 }
 
 std::string TMBinaryOperator::Dump(TDumpFormat format) const {
@@ -182,9 +183,8 @@ Variant TMPower::GetValue() {
 
 // ---------------------------------------------------------------- assignments
 
-std::string TMAssign::DumpOperator() const {
-    throw Exception("TMAssign.DumpOperator() This method should not be called.");
-}
+// Plain dumps of function bodies that assign must read back as written.
+std::string TMAssign::DumpOperator() const { return "="; }
 
 void TMAssignValue::PullOperands(TMItems& stack, TMSymbols* symbols) {
     ZORVEX_ASSERT(symbols != nullptr, kUnit);
@@ -248,6 +248,15 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
     if (dynamic_cast<TMAssignSymbolic*>(body.get()) != nullptr)
         throw Exception("TMAssignSymbolic.PullOperands() Right operand of the symbolic assignment on position: " +
                         Str(ParsePosition) + " can not be a symbolic assignment.");
+    // A definition inside a body has no text that reads back to the same
+    // function (it would define again when loaded), so no body holds one.
+    int nested = 0;
+    WalkTree(body.get(), [&](TMItem* item) {
+        if (nested == 0 && item->Is(ikAssignSymbolic)) nested = item->ParsePosition;
+    });
+    if (nested != 0)
+        throw Exception("TMAssignSymbolic.PullOperands() Right operand of the symbolic assignment on position: " +
+                        Str(ParsePosition) + " can not hold a symbolic assignment (position: " + Str(nested) + ").");
     auto* leftExpression = static_cast<TMExpression*>(Operands.At(0));
     auto* left = dynamic_cast<TMSymbolRef*>(leftExpression);
     if (left == nullptr)
@@ -292,8 +301,6 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
         symbols->Put(index, created.get());
         function = created.release();
     }
-    function->SetExpression(body.release());
-
     if (dynamic_cast<TMVarRef*>(left) != nullptr) {
         auto call = std::make_unique<TMFunctionCall>();
         call->ParsePosition = left->ParsePosition;
@@ -304,21 +311,42 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
     }
     auto* call = static_cast<TMFunctionCall*>(left);
     TMParams& params = function->Parameters();
-    for (int i = 0; i < call->ParamExpressions.Count(); ++i) {
-        auto* wrapper = static_cast<TMParamExpression*>(call->ParamExpressions.At(i));
-        auto* ref = dynamic_cast<TMVarRef*>(wrapper->Expression);
-        if (ref == nullptr)
-            throw Exception("TMAssignSymbolic.PullOperands() Invalid declaration of parameter on index: " + Str(i) +
-                            ", position: " + Str(wrapper->ParsePosition) + ", for function: \"" +
-                            function->Identifier() + "\" (position: " + Str(function->ParsePosition) + ").");
-        auto param = std::make_unique<TMParam>();
-        param->ParsePosition = ref->ParsePosition;
-        param->List = &params;
-        param->SetIdentifier(ref->ReferencedSymbolName);
-        params.Add(param.release());
+    // The function keeps what was declared before an error; its body is
+    // bound and handed the interpreter all the same, so that calling it
+    // gives the language's errors, or its value once its references fit.
+    // Parameters are declared before the body is set, and the body then
+    // binds to all of them in one pass rather than one pass per parameter.
+    std::exception_ptr error;
+    try {
+        for (int i = 0; i < call->ParamExpressions.Count(); ++i) {
+            auto* wrapper = static_cast<TMParamExpression*>(call->ParamExpressions.At(i));
+            auto* ref = ItemAs<TMVarRef>(wrapper->Expression, ikVarRef);
+            if (ref == nullptr)
+                throw Exception("TMAssignSymbolic.PullOperands() Invalid declaration of parameter on index: " + Str(i) +
+                                ", position: " + Str(wrapper->ParsePosition) + ", for function: \"" +
+                                Excerpt(function->Identifier()) + "\" (position: " + Str(function->ParsePosition) +
+                                ").");
+            auto param = std::make_unique<TMParam>();
+            param->ParsePosition = ref->ParsePosition;
+            param->List = &params;
+            param->SetIdentifier(ref->ReferencedSymbolName);
+            params.Add(param.release());
+        }
+    } catch (const Exception&) {
+        error = std::current_exception();
     }
-    RewireFromTable(function->Expression(), symbols, &params);
+    function->SetExpression(body.release());
+    RewireFromTable(function->Expression(), &params, nullptr);
+    try {
+        RewireFromTable(function->Expression(), symbols, &params);
+    } catch (const Exception&) {
+        if (!error) error = std::current_exception();
+    }
     if (interp != nullptr) function->Expression()->SetMathInterpreter(interp);
+    // The body is no longer part of this tree.
+    TreeDepth = Operands.At(0)->TreeDepth + 1;
+    StackUnits = Operands.At(0)->StackUnits + guard::kHeavyUnits;
+    if (error) std::rethrow_exception(error);
 }
 
 }  // namespace zorvex

@@ -1,9 +1,13 @@
 #include <algorithm>
+#include <climits>
+#include <exception>
 #include <memory>
 
+#include "ResourceLimits.h"
 #include "ItemUtil.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
+#include "zorvex/MathIntrinsic.h"
 #include "zorvex/MathItem.h"
 #include "zorvex/SysUtils.h"
 
@@ -15,10 +19,10 @@ std::string Str(int v) { return std::to_string(v); }
 
 // Position of a function in its list, for visiting bodies in table order.
 int TableOrder(const TMSymbols* list, TMFunction* function) {
-    int index = list->FindSymbolIndex(function->Identifier());
-    if (index >= 0 && list->At(index) == function) return index;
-    index = list->IndexOf(function);
-    return index < 0 ? list->Count() : index;
+    int slot = list->FindSymbolSlot(function->Identifier());
+    if (slot >= 0 && list->At(slot) == function) return slot;
+    slot = list->SlotOf(function);
+    return slot < 0 ? INT32_MAX : slot;
 }
 
 std::vector<TMFunction*> BodiesInTableOrder(const TMSymbols* list, const std::string& a, const std::string& b) {
@@ -36,6 +40,51 @@ std::vector<TMFunction*> BodiesInTableOrder(const TMSymbols* list, const std::st
     return bodies;
 }
 }  // namespace
+
+bool OfferSymbol(TMReference* ref, TMSymbol* symbol) {
+    if (ref->Is(ikVarRef)) {
+        if (!IsVarRefTarget(symbol)) return false;
+        const bool misfit = IsFunctionWithParameters(symbol) && symbol->IsEqualIdentifier(ref->ReferencedSymbolName);
+        ref->TMReference::Rewire(symbol);
+        return misfit;
+    }
+    ref->TMReference::Rewire(symbol);
+    return false;
+}
+
+void RaiseMisfit(const TMReference* ref, const char* operation) {
+    throw Exception("TMVarRef." + std::string(operation) + "() Reference: \"" + Excerpt(ref->ReferencedSymbolName) +
+                    "\" (position: " + Str(ref->ParsePosition) + ") must point to parameterless function.");
+}
+
+void RewireTree(TMExpression* tree, TMSymbol* symbol) {
+    if (symbol == nullptr) throw Exception("Rewire() No symbol to offer.");
+    const TMReference* misfit = nullptr;
+    WalkTree(tree, [&](TMItem* item) {
+        if (item->Is(ikReference) && OfferSymbol(static_cast<TMReference*>(item), symbol) && misfit == nullptr)
+            misfit = static_cast<TMReference*>(item);
+    });
+    TMSymbols* list = symbol->List;
+    const bool loading = list != nullptr && list->Interpreter != nullptr && list->Interpreter->LoadingSymbols();
+    if (misfit != nullptr && !loading) RaiseMisfit(misfit, "Rewire");
+}
+
+void UnwireTree(TMExpression* tree, TMSymbol* symbol) {
+    if (symbol == nullptr) return;
+    WalkTree(tree, [&](TMItem* item) {
+        if (item->Is(ikReference)) static_cast<TMReference*>(item)->TMReference::Unwire(symbol);
+    });
+}
+
+void SetTreeInterpreter(TMExpression* tree, TMathInterpreter* interpreter) {
+    if (interpreter == nullptr) throw Exception("SetMathInterpreter() No interpreter given.");
+    WalkTree(tree, [&](TMItem* item) {
+        if (item->Is(ikReference))
+            static_cast<TMReference*>(item)->Interpreter = interpreter;
+        else if (item->Is(ikIntrinsic))
+            static_cast<TMIntrinsicFunctionCall*>(item)->Interpreter = interpreter;
+    });
+}
 
 bool IsVarRefTarget(const TMSymbol* symbol) { return symbol->IsValueHolder() || symbol->Is(ikFunction); }
 
@@ -76,15 +125,14 @@ void TMSymbol::SetIdentifier(const std::string& name) {
     }
     TMSymbol* other = List->FindSymbol(trimmed);
     if (other != nullptr && other != this)
-        throw Exception("TMSymbol.SetIdentifier() Symbol: \"" + trimmed + "\" (position: " + Str(ParsePosition) +
+        throw Exception("TMSymbol.SetIdentifier() Symbol: \"" + Excerpt(trimmed) + "\" (position: " + Str(ParsePosition) +
                         ") already exists.");
     const std::string old = identifier_;
     identifier_ = name;
     if (!old.empty()) List->InvalidateIndex();  // a rename changes the key
     if (dynamic_cast<TMParam*>(this) != nullptr) {
         auto* params = static_cast<TMParams*>(List);
-        ZORVEX_ASSERT(params->Func->Expression() != nullptr, kUnit);
-        params->Func->Expression()->Rewire(this);
+        if (params->Func->Expression() != nullptr) RewireTree(params->Func->Expression(), this);
         return;
     }
     ZORVEX_ASSERT(dynamic_cast<TMVar*>(this) || dynamic_cast<TMFunction*>(this), kUnit);
@@ -93,13 +141,20 @@ void TMSymbol::SetIdentifier(const std::string& name) {
 
 void TMSymbol::OfferToBodies(const std::string& trimmed, const std::string& oldIdentifier) {
     std::vector<TMFunction*> bodies = BodiesInTableOrder(List, identifier_, oldIdentifier);
+    // Every body learns of the name; the first misfit is reported afterwards.
+    std::exception_ptr error;
     for (TMFunction* f : bodies) {
         if (f->Expression() == nullptr || f->Parameters().ParamExists(trimmed)) continue;
-        f->Expression()->Rewire(this);
+        try {
+            RewireTree(f->Expression(), this);
+        } catch (const Exception&) {
+            if (!error) error = std::current_exception();
+        }
     }
     // A rename carried by the references changes the names the bodies mention.
     if (UpdateReferences && !oldIdentifier.empty())
         for (TMFunction* f : bodies) List->RegisterBody(f);
+    if (error) std::rethrow_exception(error);
 }
 
 // Tells the bodies that may refer to a dying symbol, and the interpreter's
@@ -110,14 +165,14 @@ static void NotifySymbolGone(TMSymbol* symbol, bool isParam) {
     if (isParam) {
         auto* params = dynamic_cast<TMParams*>(list);
         if (params != nullptr && params->Func != nullptr && params->Func->Expression() != nullptr)
-            params->Func->Expression()->Unwire(symbol);
+            UnwireTree(params->Func->Expression(), symbol);
         return;
     }
     // Unwiring raises nothing, so the order of the bodies does not matter.
     std::vector<TMFunction*> bodies = list->BodiesMentioning(symbol->Identifier());
     for (TMFunction* f : list->BodiesMentioning("")) bodies.push_back(f);
     for (TMFunction* f : bodies)
-        if (f != symbol && f->Expression() != nullptr) f->Expression()->Unwire(symbol);
+        if (f != symbol && f->Expression() != nullptr) UnwireTree(f->Expression(), symbol);
     if (list->Interpreter != nullptr && list == &list->Interpreter->Symbols())
         list->Interpreter->SymbolRemoved(symbol);
 }
@@ -125,6 +180,22 @@ static void NotifySymbolGone(TMSymbol* symbol, bool isParam) {
 // ---------------------------------------------------------------- variables
 
 TMCustomVar::~TMCustomVar() { NotifySymbolGone(this, dynamic_cast<TMParams*>(List) != nullptr); }
+
+TMVar::~TMVar() {
+    if (List != nullptr && List->Interpreter != nullptr) List->Interpreter->ReleaseMemory(guard::HeldBytes(value_));
+}
+
+void TMVar::SetValue(const Variant& value) {
+    TMathInterpreter* interp = List != nullptr ? List->Interpreter : nullptr;
+    if (interp != nullptr && (value.IsString() || value.IsArray() || value_.IsString() || value_.IsArray())) {
+        const std::size_t before = guard::HeldBytes(value_), after = guard::HeldBytes(value);
+        if (after > before)
+            interp->ChargeMemory(after - before);
+        else
+            interp->ReleaseMemory(before - after);
+    }
+    value_ = value;
+}
 
 std::string TMVar::Dump(TDumpFormat format) const {
     std::string s = TMSymbol::Dump(format);
@@ -140,15 +211,18 @@ TMFunction::TMFunction() {
     parameters_.Func = this;
 }
 
+// The body goes with the parameters, so they need not unbind it one by one
+// (which would walk the body once per parameter): it is detached first.
 TMFunction::~TMFunction() {
+    TMExpression* body = expression_;
+    expression_ = nullptr;
     parameters_.FreeAndClear();
     if (List != nullptr) {
         List->UnregisterBody(this);
         NotifySymbolGone(this, false);
         // Our own body may refer to us (recursion); it dies right below.
     }
-    delete expression_;
-    expression_ = nullptr;
+    DisposeItem(body);
 }
 
 void TMFunction::SetExpression(TMExpression* body) {
@@ -157,10 +231,11 @@ void TMFunction::SetExpression(TMExpression* body) {
 }
 
 void TMFunction::ClearDefinition() {
+    TMExpression* body = expression_;
+    expression_ = nullptr;
     parameters_.FreeAndClear();
     if (List != nullptr) List->UnregisterBody(this);
-    delete expression_;
-    expression_ = nullptr;
+    DisposeItem(body);
 }
 
 std::string TMFunction::Dump(TDumpFormat format) const {
@@ -172,16 +247,17 @@ std::string TMFunction::Dump(TDumpFormat format) const {
 
 Variant TMFunction::GetValue() {
     ZORVEX_ASSERT(List != nullptr && List->Interpreter != nullptr, kUnit);
-    ZORVEX_ASSERT(expression_ != nullptr, kUnit);
+    if (expression_ == nullptr)
+        throw Exception("TMFunction.GetValue() Function: \"" + Excerpt(identifier_) + "\" has no body.");
     TMathInterpreter* interp = List->Interpreter;
     const bool outermost = interp->FunctionNestingLevel == 0;
-    const std::string suffix = outermost ? " Most outer function: \"" + identifier_ + "\"." : std::string();
+    const std::string suffix = outermost ? " Most outer function: \"" + Excerpt(identifier_) + "\"." : std::string();
     if (interp->FunctionNestingLevel >= interp->MaxFunctionNesting())
-        throw Exception("TMFunction.GetValue() Function nesting level too deep (function: \"" + identifier_ +
+        throw Exception("TMFunction.GetValue() Function nesting level too deep (function: \"" + Excerpt(identifier_) +
                         "\", position: " + Str(ParsePosition) + ")." + suffix);
-    if (interp->StackLow())
+    if (!interp->StackFits(guard::EvalBytes(expression_->StackUnits + 2 * guard::kHeavyUnits)))
         throw Exception("TMFunction.GetValue() Not enough stack space for function nesting level " +
-                        std::to_string(interp->FunctionNestingLevel + 1) + " (function: \"" + identifier_ +
+                        std::to_string(interp->FunctionNestingLevel + 1) + " (function: \"" + Excerpt(identifier_) +
                         "\", position: " + Str(ParsePosition) + ")." + suffix);
     interp->Guard().Check();
     ++interp->FunctionNestingLevel;
@@ -195,7 +271,7 @@ Variant TMFunction::GetValue() {
     } catch (Exception& e) {
         --interp->FunctionNestingLevel;
         if (interp->FunctionNestingLevel == 0)
-            e.SetMessage(e.Message() + " Most outer function: \"" + identifier_ + "\".");
+            e.SetMessage(e.Message() + " Most outer function: \"" + Excerpt(identifier_) + "\".");
         throw;
     } catch (...) {
         --interp->FunctionNestingLevel;
@@ -226,7 +302,7 @@ void TMReference::SetValue(const Variant& value) {
     ZORVEX_ASSERT(Interpreter != nullptr, kUnit);
     Interpreter->DoUnknownSymbol(ReferencedSymbolName, Variant::Null(), answer);
     if (!answer.IsEmpty())
-        throw Exception("TMReference.SetValue() Referenced symbol: \"" + ReferencedSymbolName +
+        throw Exception("TMReference.SetValue() Referenced symbol: \"" + Excerpt(ReferencedSymbolName) +
                         "\" is not defied, position: " + Str(ParsePosition) + ".");
 }
 
@@ -253,31 +329,26 @@ void TMReference::SetMathInterpreter(TMathInterpreter* interpreter) {
     Interpreter = interpreter;
 }
 
-void TMReference::CollectReferences(std::vector<TMReference*>& out) { out.push_back(this); }
-
-void TMVarRef::Rewire(TMSymbol* symbol) {
-    ZORVEX_ASSERT(symbol != nullptr, kUnit);
-    if (!IsVarRefTarget(symbol)) return;
-    if (IsFunctionWithParameters(symbol) && symbol->IsEqualIdentifier(ReferencedSymbolName))
-        throw Exception("TMVarRef.Rewire() Reference: \"" + ReferencedSymbolName + "\" (position: " +
-                        Str(ParsePosition) + ") must point to parameterless function.");
-    TMReference::Rewire(symbol);
-}
+void TMVarRef::Rewire(TMSymbol* symbol) { RewireTree(this, symbol); }
 
 Variant TMVarRef::GetValueSlow() {
-    if (SymbolReference != nullptr) return SymbolReference->GetValue();
+    if (SymbolReference != nullptr) {
+        // Bound while it took no parameters, or saved that way.
+        if (IsFunctionWithParameters(SymbolReference)) RaiseMisfit(this, "GetValue");
+        return SymbolReference->GetValue();
+    }
     Variant result;
     ZORVEX_ASSERT(Interpreter != nullptr, kUnit);
     Interpreter->DoUnknownSymbol(ReferencedSymbolName, Variant::Null(), result);
     if (result.IsEmpty())
-        throw Exception("TMVarRef.GetValue() Referenced symbol: \"" + ReferencedSymbolName +
+        throw Exception("TMVarRef.GetValue() Referenced symbol: \"" + Excerpt(ReferencedSymbolName) +
                         "\" is not defied, position: " + Str(ParsePosition) + ".");
     return result;
 }
 
 // ---------------------------------------------------------------- parameter expressions
 
-TMParamExpression::~TMParamExpression() { delete Expression; }
+TMParamExpression::~TMParamExpression() { DisposeItem(Expression); }
 
 std::string TMParamExpression::Dump(TDumpFormat format) const {
     std::string inner = Expression ? Expression->Dump(format) : std::string("Null");
@@ -290,63 +361,29 @@ Variant TMParamExpression::GetValue() {
     return Expression->GetValue();
 }
 
-void TMParamExpression::Rewire(TMSymbol* symbol) {
-    ZORVEX_ASSERT(symbol != nullptr, kUnit);
-    if (Expression) Expression->Rewire(symbol);
-}
+void TMParamExpression::Rewire(TMSymbol* symbol) { RewireTree(this, symbol); }
 
-void TMParamExpression::Unwire(TMSymbol* symbol) {
-    ZORVEX_ASSERT(symbol != nullptr, kUnit);
-    if (Expression) Expression->Unwire(symbol);
-}
+void TMParamExpression::Unwire(TMSymbol* symbol) { UnwireTree(this, symbol); }
 
-void TMParamExpression::SetMathInterpreter(TMathInterpreter* interpreter) {
-    ZORVEX_ASSERT(interpreter != nullptr, kUnit);
-    if (Expression) Expression->SetMathInterpreter(interpreter);
-}
-
-void TMParamExpression::CollectReferences(std::vector<TMReference*>& out) {
-    if (Expression) Expression->CollectReferences(out);
-}
+void TMParamExpression::SetMathInterpreter(TMathInterpreter* interpreter) { SetTreeInterpreter(this, interpreter); }
 
 // ---------------------------------------------------------------- calls
 
-TMFunctionCall::~TMFunctionCall() { ParamExpressions.FreeAndClear(); }
+TMFunctionCall::~TMFunctionCall() { DisposeItems(ParamExpressions); }
 
 std::string TMFunctionCall::Dump(TDumpFormat format) const {
     return TMReference::Dump(format) + "(" + DumpList(ParamExpressions, format) + ")";
 }
 
-void TMFunctionCall::Rewire(TMSymbol* symbol) {
-    ZORVEX_ASSERT(symbol != nullptr, kUnit);
-    TMReference::Rewire(symbol);
-    for (int i = 0; i < ParamExpressions.Count(); ++i)
-        static_cast<TMParamExpression*>(ParamExpressions.At(i))->Rewire(symbol);
-}
+void TMFunctionCall::Rewire(TMSymbol* symbol) { RewireTree(this, symbol); }
 
-void TMFunctionCall::Unwire(TMSymbol* symbol) {
-    ZORVEX_ASSERT(symbol != nullptr, kUnit);
-    TMReference::Unwire(symbol);
-    for (int i = 0; i < ParamExpressions.Count(); ++i)
-        static_cast<TMParamExpression*>(ParamExpressions.At(i))->Unwire(symbol);
-}
+void TMFunctionCall::Unwire(TMSymbol* symbol) { UnwireTree(this, symbol); }
 
-void TMFunctionCall::SetMathInterpreter(TMathInterpreter* interpreter) {
-    ZORVEX_ASSERT(interpreter != nullptr, kUnit);
-    TMReference::SetMathInterpreter(interpreter);
-    for (int i = 0; i < ParamExpressions.Count(); ++i)
-        static_cast<TMParamExpression*>(ParamExpressions.At(i))->SetMathInterpreter(interpreter);
-}
-
-void TMFunctionCall::CollectReferences(std::vector<TMReference*>& out) {
-    out.push_back(this);
-    for (int i = 0; i < ParamExpressions.Count(); ++i)
-        static_cast<TMParamExpression*>(ParamExpressions.At(i))->CollectReferences(out);
-}
+void TMFunctionCall::SetMathInterpreter(TMathInterpreter* interpreter) { SetTreeInterpreter(this, interpreter); }
 
 void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols*) {
     ParamExpressions.FreeAndClear();
-    int depth = 0;
+    int depth = 0, units = 0;
     for (;;) {
         ZORVEX_ASSERT(!stack.Empty(), kUnit);
         TMItem* top = stack.Pop();
@@ -355,7 +392,9 @@ void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols*) {
             wrapper->ParsePosition = e->ParsePosition;
             wrapper->Expression = e;
             wrapper->TreeDepth = e->TreeDepth + 1;
+            wrapper->StackUnits = e->StackUnits + guard::kHeavyUnits;
             depth = std::max(depth, wrapper->TreeDepth);
+            units = std::max(units, wrapper->StackUnits);
             ParamExpressions.Add(wrapper.release());
             continue;
         }
@@ -369,10 +408,11 @@ void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols*) {
         delete top;
         throw Exception("TMFunctionCall.PullParamExpressions() Invalid parameter expression on index: " + Str(index) +
                         " (position: " + position + ", type: \"" + className + "\") for function call: \"" +
-                        ReferencedSymbolName + "\" (position :" + Str(ParsePosition) + ").");
+                        Excerpt(ReferencedSymbolName) + "\" (position :" + Str(ParsePosition) + ").");
     }
     ParamExpressions.Reverse();
     TreeDepth = depth + 1;
+    StackUnits = units + guard::kHeavyUnits;
     if (TreeDepth > MaxTreeDepth)
         throw Exception("TMathInterpreter.RPN() Expression is nested too deeply (more than " + Str(MaxTreeDepth) +
                         " levels), position: " + Str(ParsePosition) + ".");
@@ -381,15 +421,14 @@ void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols*) {
 Variant TMFunctionCall::GetValue() {
     const int n = ParamExpressions.Count();
     if (SymbolReference != nullptr) {
-        ZORVEX_ASSERT(!Trim(ReferencedSymbolName).empty(), kUnit);
+        // The binding holds even where the letter case rule changed since.
         auto* function = ItemAs<TMFunction>(SymbolReference, ikFunction);
         if (function == nullptr) throw EInvalidCast("Invalid class typecast");
-        ZORVEX_ASSERT(function->IsEqualIdentifier(ReferencedSymbolName), kUnit);
         TMParams& params = function->Parameters();
         const int m = params.Count();
         if (n != m)
             throw Exception("TMFunctionCall.GetValue() Incorrect number of parameter expressions: " + Str(n) +
-                            ", in function call \"" + ReferencedSymbolName + "\", position: " + Str(ParsePosition) +
+                            ", in function call \"" + Excerpt(ReferencedSymbolName) + "\", position: " + Str(ParsePosition) +
                             ". Expected: " + Str(m) + " parameter(s).");
         if (n == 0) return function->GetValue();
         // Saved values stay on the stack for the usual small parameter counts.
@@ -402,17 +441,30 @@ Variant TMFunctionCall::GetValue() {
             saved = heapSaved.get();
         }
         int bound = 0;
+        // The frame's values count against the memory budget while it lives.
+        TMathInterpreter* interp = function->List != nullptr ? function->List->Interpreter : nullptr;
+        std::size_t charged = 0;
         auto restore = [&] {
             for (int i = 0; i < bound; ++i)
                 static_cast<TMParam*>(params.At(i))->Assign(std::move(saved[i]));
+            if (charged != 0) interp->ReleaseMemory(charged);
         };
         try {
+            std::size_t frame = static_cast<std::size_t>(n) * sizeof(Variant);
             for (int i = 0; i < n; ++i) {
                 auto* param = static_cast<TMParam*>(params.At(i));
-                saved[i] = param->ValueRef();
+                // The argument still sees the parameter's old value; a call
+                // inside it restores that value before it returns, so the old
+                // value can be moved aside afterwards instead of copied.
                 Variant v = static_cast<TMParamExpression*>(ParamExpressions.At(i))->GetValue();
+                if (!v.IsNumber()) frame += guard::HeldBytes(v);
+                saved[i] = param->Take();
                 param->Assign(std::move(v));
                 bound = i + 1;
+            }
+            if (interp != nullptr) {
+                interp->ChargeMemory(frame);
+                charged = frame;
             }
             Variant result = function->GetValue();
             restore();
@@ -429,7 +481,7 @@ Variant TMFunctionCall::GetValue() {
     ZORVEX_ASSERT(Interpreter != nullptr, kUnit);
     Interpreter->DoUnknownSymbol(ReferencedSymbolName, args, result);
     if (result.IsEmpty())
-        throw Exception("TMFunctionCall.GetValue() Undefined function reference: \"" + ReferencedSymbolName +
+        throw Exception("TMFunctionCall.GetValue() Undefined function reference: \"" + Excerpt(ReferencedSymbolName) +
                         "\", position: " + Str(ParsePosition) + ".");
     return result;
 }

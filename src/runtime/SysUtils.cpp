@@ -3,6 +3,7 @@
 
 #include <charconv>
 
+#include "ItemUtil.h"
 #include "zorvex/Exception.h"
 #include "zorvex/Variant.h"
 
@@ -76,13 +77,13 @@ std::int32_t StrToInt(std::string_view s) {
         // number written with a point or exponent stays Real and is refused.
         return v.AsInteger();
     }
-    throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
+    throw EConvertError("'" + Excerpt(s) + "' is not a valid integer value");
 }
 
 double StrToFloat(std::string_view s) {
     Variant v;
     if (ParseNumberText(s, v)) return v.IsInteger() ? static_cast<double>(v.AsInteger()) : v.AsReal();
-    throw EConvertError("'" + std::string(s) + "' is not a valid floating point value");
+    throw EConvertError("'" + Excerpt(s) + "' is not a valid floating point value");
 }
 
 std::string FloatToStr(double v) { return FormatRealDisplay(v); }
