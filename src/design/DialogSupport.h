@@ -1,6 +1,7 @@
 // What the three dialogs share.
 #pragma once
 
+#include <QDialog>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QPalette>
@@ -16,6 +17,12 @@ namespace zorvex::dialogs {
 // A dump as a memo shows it: one line per entry, not a blank between.
 inline QString MemoText(const QString& dump) { return QString(dump).replace(QLatin1String("\r\n"), QLatin1String("\n")); }
 inline QString MemoText(const std::string& dump) { return MemoText(FromLatin1(dump)); }
+
+// The dialogs' frame: a system menu and a maximize button.
+inline void SetDialogFrame(QDialog& dialog) {
+    dialog.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+}
 
 inline bool IsEscape(const QEvent* event) {
     return event->type() == QEvent::KeyPress && static_cast<const QKeyEvent*>(event)->key() == Qt::Key_Escape;

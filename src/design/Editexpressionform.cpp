@@ -22,8 +22,7 @@ TfrmEditExpression::TfrmEditExpression(QWidget* parent) : QDialog(parent) {
     btnOK = ui.btnOK;
     btnCancel = ui.btnCancel;
 
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    dialogs::SetDialogFrame(*this);
     connect(btnVariable, &QPushButton::clicked, this, &TfrmEditExpression::btnVariableClick);
     connect(btnFunction, &QPushButton::clicked, this, &TfrmEditExpression::btnFunctionClick);
     connect(btnDeleteSymbol, &QPushButton::clicked, this, &TfrmEditExpression::btnDeleteSymbolClick);

@@ -57,8 +57,7 @@ TfrmMathDump::TfrmMathDump(TMathInterpreter* owner, QWidget* parent) : QDialog(p
     pnlCancel = ui.pnlCancel;
     btnClose = ui.btnClose;
 
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    dialogs::SetDialogFrame(*this);
     dialogs::KeepSelectionVisible(*memDump);
     connect(memFindSymbol, &QLineEdit::textChanged, this, &TfrmMathDump::memFindSymbolChange);
     connect(chkCaseSensitive, &QCheckBox::toggled, this, &TfrmMathDump::memFindSymbolChange);

@@ -77,8 +77,7 @@ TfrmMathEditor::TfrmMathEditor(QWidget* parent) : QDialog(parent), watch_(std::m
     OpenDialog1 = CreateSymbolsFileDialog(this, QFileDialog::AcceptOpen);
     SaveDialog1 = CreateSymbolsFileDialog(this, QFileDialog::AcceptSave);
 
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    dialogs::SetDialogFrame(*this);
     dialogs::KeepSelectionVisible(*memDump);
     // Key preview: the form sees every key of its own controls first.
     for (QWidget* child : findChildren<QWidget*>())

@@ -28,109 +28,58 @@ namespace {
 // Each entry's domXml lists every property its class keeps in a .ui file,
 // so that all of them are written from the first save on.
 const TMathWidgetEntry::Info kEntries[] = {
-    {"zorvex::TMathInterpreterWidget", "TMathInterpreter",
+    {"zorvex::TMathInterpreterWidget", "TMathInterpreter", "mathInterpreter",
      "TMathInterpreter: evaluates expressions and holds their symbols",
      "An expression interpreter. The controls bound to it run their text on it; its symbols are kept in the "
      "form. Hidden at run time. Double-click it to try expressions and edit its symbols.",
-     R"(<ui language="c++" displayname="TMathInterpreter">
- <widget class="zorvex::TMathInterpreterWidget" name="mathInterpreter">
-  <property name="CaseSensitiveSymbols"><bool>false</bool></property>
+     R"(<property name="CaseSensitiveSymbols"><bool>false</bool></property>
   <property name="DumpFormat"><set>zorvex::TMathInterpreterWidget::dfQualified</set></property>
   <property name="EscapeChar"><char><unicode>0</unicode></char></property>
   <property name="MaxFunctionNesting"><UInt>1000</UInt></property>
-  <property name="Symbols"><cstring></cstring></property>
- </widget>
- <customwidgets>
-  <customwidget>
-   <class>zorvex::TMathInterpreterWidget</class>
-   <propertyspecifications>
-    <stringpropertyspecification name="Expression" notr="true" type="multiline"/>
+  <property name="Symbols"><cstring></cstring></property>)",
+     R"(<stringpropertyspecification name="Expression" notr="true" type="multiline"/>
     <stringpropertyspecification name="ExpressionResult" notr="true" type="singleline"/>
-    <stringpropertyspecification name="DumpText" notr="true" type="singleline"/>
-   </propertyspecifications>
-  </customwidget>
- </customwidgets>
-</ui>)"},
-    {"zorvex::TMathEdit", "TMathEdit", "TMathEdit: a line edit that evaluates its text on Return",
+    <stringpropertyspecification name="DumpText" notr="true" type="singleline"/>)"},
+    {"zorvex::TMathEdit", "TMathEdit", "mathEdit", "TMathEdit: a line edit that evaluates its text on Return",
      "A line edit bound to an interpreter (MathInterpreter): Return runs its text and shows the result.",
-     R"(<ui language="c++" displayname="TMathEdit">
- <widget class="zorvex::TMathEdit" name="mathEdit">
-  <property name="MathEditOptions"><set>zorvex::meoSelfUpdate|zorvex::meoExecuteOnReturn</set></property>
+     R"(<property name="MathEditOptions"><set>zorvex::meoSelfUpdate|zorvex::meoExecuteOnReturn</set></property>
   <property name="MathErrorOptions"><set>zorvex::meoRaiseExceptions</set></property>
   <property name="MathInterpreter"><string notr="true"></string></property>
-  <property name="AutoSelect"><bool>true</bool></property>
- </widget>
- <customwidgets>
-  <customwidget>
-   <class>zorvex::TMathEdit</class>
-   <propertyspecifications>
-    <stringpropertyspecification name="MathInterpreter" notr="true" type="objectname"/>
-   </propertyspecifications>
-  </customwidget>
- </customwidgets>
-</ui>)"},
-    {"zorvex::TMathComboBox", "TMathComboBox",
+  <property name="AutoSelect"><bool>true</bool></property>)",
+     nullptr},
+    {"zorvex::TMathComboBox", "TMathComboBox", "mathComboBox",
      "TMathComboBox: a combo box that evaluates its text on Return and keeps a history",
      "An editable combo box bound to an interpreter (MathInterpreter): Return runs its text; the expressions "
      "run in it become its items.",
-     R"(<ui language="c++" displayname="TMathComboBox">
- <widget class="zorvex::TMathComboBox" name="mathComboBox">
-  <property name="MathEditOptions"><set>zorvex::meoSelfUpdate|zorvex::meoExecuteOnReturn</set></property>
+     R"(<property name="MathEditOptions"><set>zorvex::meoSelfUpdate|zorvex::meoExecuteOnReturn</set></property>
   <property name="MathErrorOptions"><set>zorvex::meoRaiseExceptions</set></property>
   <property name="MathHistoryOption"><enum>zorvex::mhoDeleteDuplicates</enum></property>
-  <property name="MathInterpreter"><string notr="true"></string></property>
- </widget>
- <customwidgets>
-  <customwidget>
-   <class>zorvex::TMathComboBox</class>
-   <propertyspecifications>
-    <stringpropertyspecification name="MathInterpreter" notr="true" type="objectname"/>
-   </propertyspecifications>
-  </customwidget>
- </customwidgets>
-</ui>)"},
-    {"zorvex::TMathMemo", "TMathMemo", "TMathMemo: a console that evaluates the caret's line on Return",
+  <property name="MathInterpreter"><string notr="true"></string></property>)",
+     nullptr},
+    {"zorvex::TMathMemo", "TMathMemo", "mathMemo", "TMathMemo: a console that evaluates the caret's line on Return",
      "A plain-text console bound to an interpreter (MathInterpreter): Return runs the caret's line and writes "
      "the result at the bottom.",
-     R"(<ui language="c++" displayname="TMathMemo">
- <widget class="zorvex::TMathMemo" name="mathMemo">
-  <property name="MathErrorOptions"><set>zorvex::meoRaiseExceptions</set></property>
+     R"(<property name="MathErrorOptions"><set>zorvex::meoRaiseExceptions</set></property>
   <property name="MathInterpreter"><string notr="true"></string></property>
-  <property name="MaxLength"><number>65536</number></property>
- </widget>
- <customwidgets>
-  <customwidget>
-   <class>zorvex::TMathMemo</class>
-   <propertyspecifications>
-    <stringpropertyspecification name="MathInterpreter" notr="true" type="objectname"/>
-   </propertyspecifications>
-  </customwidget>
- </customwidgets>
-</ui>)"},
-    {"zorvex::TMathRichEdit", "TMathRichEdit",
+  <property name="MaxLength"><number>65536</number></property>)",
+     nullptr},
+    {"zorvex::TMathRichEdit", "TMathRichEdit", "mathRichEdit",
      "TMathRichEdit: a console with results and errors in fonts of their own",
      "A rich-text console bound to an interpreter (MathInterpreter): Return runs the caret's line; results and "
      "error messages show in their own fonts and colours.",
-     R"(<ui language="c++" displayname="TMathRichEdit">
- <widget class="zorvex::TMathRichEdit" name="mathRichEdit">
-  <property name="MathErrorFont"><font><bold>true</bold></font></property>
+     R"(<property name="MathErrorFont"><font><bold>true</bold></font></property>
   <property name="MathErrorColor"><color><red>255</red><green>0</green><blue>0</blue></color></property>
   <property name="MathErrorOptions"><set>zorvex::meoWriteExceptionMessage</set></property>
   <property name="MathInterpreter"><string notr="true"></string></property>
   <property name="MathResultFont"><font><bold>true</bold></font></property>
   <property name="MathResultColor"><color><red>0</red><green>0</green><blue>255</blue></color></property>
-  <property name="MathRichEditOptions"><set>zorvex::mroUseResultFont|zorvex::mroUseErrorFont</set></property>
- </widget>
- <customwidgets>
-  <customwidget>
-   <class>zorvex::TMathRichEdit</class>
-   <propertyspecifications>
-    <stringpropertyspecification name="MathInterpreter" notr="true" type="objectname"/>
-   </propertyspecifications>
-  </customwidget>
- </customwidgets>
-</ui>)"},
+  <property name="MathRichEditOptions"><set>zorvex::mroUseResultFont|zorvex::mroUseErrorFont</set></property>)",
+     nullptr},
 };
+
+// A control names its interpreter by object name.
+constexpr const char* kControlSpecifications =
+    R"(<stringpropertyspecification name="MathInterpreter" notr="true" type="objectname"/>)";
 
 void SetDesigning(QWidget* widget) {
     if (auto* interpreter = qobject_cast<TMathInterpreterWidget*>(widget))
@@ -191,6 +140,25 @@ QWidget* DialogParent(QWidget& component) {
 // ---------------------------------------------------------------- entries
 
 QIcon TMathWidgetEntry::icon() const { return MathWidgetIcon(name()); }
+
+QString TMathWidgetEntry::domXml() const {
+    return QStringLiteral(R"(<ui language="c++" displayname="%1">
+ <widget class="%2" name="%3">
+  %4
+ </widget>
+ <customwidgets>
+  <customwidget>
+   <class>%2</class>
+   <propertyspecifications>
+    %5
+   </propertyspecifications>
+  </customwidget>
+ </customwidgets>
+</ui>)")
+        .arg(QLatin1String(info_.displayName), QLatin1String(info_.className), QLatin1String(info_.objectName),
+             QLatin1String(info_.properties),
+             QLatin1String(info_.specifications ? info_.specifications : kControlSpecifications));
+}
 
 void TMathWidgetEntry::initialize(QDesignerFormEditorInterface* core) {
     if (core_ != nullptr || core == nullptr) return;

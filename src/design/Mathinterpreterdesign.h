@@ -18,9 +18,11 @@ public:
     struct Info {
         const char* className;
         const char* displayName;
+        const char* objectName;  // of a widget when dropped
         const char* toolTip;
         const char* whatsThis;
-        const char* domXml;
+        const char* properties;      // as a .ui file writes them, with their initial values
+        const char* specifications;  // of its string properties; null for a control's
     };
     explicit TMathWidgetEntry(const Info& info) : info_(info) {}
 
@@ -34,7 +36,7 @@ public:
     QWidget* createWidget(QWidget* parent) override;
     bool isInitialized() const override { return core_ != nullptr; }
     void initialize(QDesignerFormEditorInterface* core) override;
-    QString domXml() const override { return QString::fromLatin1(info_.domXml); }
+    QString domXml() const override;
 
 private:
     Info info_;

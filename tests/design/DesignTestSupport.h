@@ -1,6 +1,7 @@
 // Helpers for the tests of the dialogs, the plug-in and the workbench.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -41,15 +42,22 @@ void Answer(std::function<void(D&)> answer) {
     timer->start(5);
 }
 
-// As a user picks a file: its folder, then its name typed.
+// As a user picks a file: its folder, then its name typed. A dialog used
+// before may still have its last file selected in its list, which the
+// typing would not clear before the folder is read.
 inline void Pick(QFileDialog& dialog, const QString& path) {
     dialog.setDirectory(QFileInfo(path).absolutePath());
+    for (auto* view : dialog.findChildren<QAbstractItemView*>()) view->clearSelection();
     if (auto* name = dialog.findChild<QLineEdit*>("fileNameEdit")) name->setText(QFileInfo(path).fileName());
     QMetaObject::invokeMethod(&dialog, "accept");
 }
 
-inline void ChooseFile(const QString& path) {
-    Answer<QFileDialog>([path](QFileDialog& dialog) { Pick(dialog, path); });
+// Picks a file in the next file dialog; `then` runs once the dialog took it.
+inline void ChooseFile(const QString& path, std::function<void()> then = {}) {
+    Answer<QFileDialog>([path, then](QFileDialog& dialog) {
+        Pick(dialog, path);
+        if (then) then();
+    });
 }
 
 inline void CancelDialog() {
@@ -73,11 +81,9 @@ struct Files {
         file.write(bytes);
         return Path(name);
     }
-    // A name that cannot be written, not even by root: a link into a folder that is not there.
-    QString Unwritable() const {
-        const QString path = Path("unwritable.txt");
-        QFile::link(dir.filePath("no-such-folder/file.txt"), path);
-        return path;
+    // Makes a picked name unwritable, even for root: a folder takes its place.
+    std::function<void()> Block(const QString& path) const {
+        return [path] { QDir().mkpath(path); };
     }
     QByteArray Read(const QString& name) const {
         QFile file(Path(name));

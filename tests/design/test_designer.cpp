@@ -35,7 +35,8 @@ constexpr const char* kEmptyForm = R"(<ui version="4.0"><class>Form</class>
 <height>200</height></rect></property></widget></ui>)";
 
 // One Designer for the whole run, as Designer has one core: the plug-in's
-// entries take the core they are first given.
+// entries take the core they are first given. Its action editor stays out:
+// it leaks a menu of its own, and nothing here uses actions.
 class Core : public ::testing::Environment {
 public:
     static QDesignerFormEditorInterface* Get() {
@@ -47,7 +48,6 @@ public:
             core_->setWidgetBox(QDesignerComponents::createWidgetBox(core_, main_));
             core_->setPropertyEditor(QDesignerComponents::createPropertyEditor(core_, main_));
             core_->setObjectInspector(QDesignerComponents::createObjectInspector(core_, main_));
-            core_->setActionEditor(QDesignerComponents::createActionEditor(core_, main_));
             new QDesignerIntegration(core_, main_);
         }
         return core_;

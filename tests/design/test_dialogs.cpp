@@ -324,8 +324,8 @@ TEST(MathEditorDialog, SymbolFilesFromThePropertiesPage) {
     EXPECT_EQ(editor.Symbols(), "g=11 f(a):=a*g h=5");
     {
         ReportedErrors errors;
-        const QString unwritable = files.Unwritable();
-        ChooseFile(unwritable);
+        const QString unwritable = files.Path("blocked.txt");
+        ChooseFile(unwritable, files.Block(unwritable));
         d.btnSaveSymbolsToFile->click();
         ASSERT_EQ(errors.messages.size(), 1u);
         EXPECT_EQ(errors.messages[0], "Cannot create file \"" + unwritable.toStdString() + "\".");

@@ -172,10 +172,7 @@ TEST(DesignerVerbs, LoadSymbolsLoadsOrKeepsTheTableWhole) {
     ChooseFile(files.Write("bad.txt", kFailsMidway));
     verbs.Run("Load symbols...");
     const QString gone = files.Write("gone.txt", "y=2");
-    Answer<QFileDialog>([gone](QFileDialog& dialog) {
-        Pick(dialog, gone);
-        QFile::remove(gone);
-    });
+    ChooseFile(gone, [gone] { QFile::remove(gone); });
     verbs.Run("Load symbols...");
     EXPECT_EQ(verbs.Symbols(), "x=1 f(a):=a+x");
     ASSERT_EQ(errors.messages.size(), 2u);
@@ -190,8 +187,8 @@ TEST(DesignerVerbs, SaveSymbolsWritesTheFileWithItsDefaultSuffix) {
     verbs.Run("Save symbols...");
     EXPECT_EQ(files.Read("symbols.txt"), "x=5;\r\ns='a'");
     ReportedErrors errors;
-    const QString unwritable = files.Unwritable();
-    ChooseFile(unwritable);
+    const QString unwritable = files.Path("blocked.txt");
+    ChooseFile(unwritable, files.Block(unwritable));
     verbs.Run("Save symbols...");
     EXPECT_EQ(errors.messages, std::vector<std::string>{"Cannot create file \"" + unwritable.toStdString() + "\"."});
 }
