@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QPointer>
 
 #include "zorvex/MathControls.h"
 #include "zorvex/Matheditorform.h"
@@ -15,11 +14,7 @@ namespace {
 
 // The file the symbols go to; empty when the user cancels.
 QString SaveTarget(QWidget* parent, const QStringList& loaded) {
-    if (loaded.size() == 1) return loaded.front();
-    QPointer<QFileDialog> dialog = CreateSymbolsFileDialog(parent, QFileDialog::AcceptSave);
-    const QString chosen = dialog->exec() == QDialog::Accepted && dialog ? dialog->selectedFiles().value(0) : QString();
-    delete dialog;
-    return chosen;
+    return loaded.size() == 1 ? loaded.front() : PickSymbolsFile(parent, QFileDialog::AcceptSave);
 }
 
 // Whether the editor may go, asked when its symbols differ from those loaded.

@@ -96,6 +96,9 @@ private:
 // A file dialog for symbols files: "*.txt" and all files, default suffix txt.
 ZORVEX_DIALOGS_API QFileDialog* CreateSymbolsFileDialog(QWidget* parent, QFileDialog::AcceptMode mode);
 
+// Runs such a dialog once: the file the user picks, or an empty name.
+ZORVEX_DIALOGS_API QString PickSymbolsFile(QWidget* parent, QFileDialog::AcceptMode mode);
+
 // The file name as the runtime's file operations take it.
 ZORVEX_DIALOGS_API std::string RuntimeFileName(const QString& fileName);
 

@@ -2,6 +2,7 @@
 #include "zorvex/Matheditorform.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -269,6 +270,15 @@ QFileDialog* CreateSymbolsFileDialog(QWidget* parent, QFileDialog::AcceptMode mo
     dialog->setOption(QFileDialog::HideNameFilterDetails);
     dialog->setDefaultSuffix(QStringLiteral("txt"));
     return dialog;
+}
+
+QString PickSymbolsFile(QWidget* parent, QFileDialog::AcceptMode mode) {
+    // The parent may take the dialog along while it runs.
+    QPointer<QFileDialog> dialog = CreateSymbolsFileDialog(parent, mode);
+    const bool chosen = dialog->exec() == QDialog::Accepted && dialog;
+    const QString fileName = chosen ? dialog->selectedFiles().value(0) : QString();
+    delete dialog;
+    return fileName;
 }
 
 std::string RuntimeFileName(const QString& fileName) { return QFile::encodeName(fileName).toStdString(); }

@@ -254,22 +254,16 @@ void TMathInterpreterComponentEditor::MathEditor() {
 }
 
 void TMathInterpreterComponentEditor::LoadSymbols() {
-    QPointer<QFileDialog> dialog = CreateSymbolsFileDialog(DialogParent(*component_), QFileDialog::AcceptOpen);
-    const bool chosen = dialog->exec() == QDialog::Accepted && dialog;
-    const QString fileName = chosen ? dialog->selectedFiles().value(0) : QString();
-    delete dialog;
-    if (!chosen || !component_) return;
+    const QString fileName = PickSymbolsFile(DialogParent(*component_), QFileDialog::AcceptOpen);
+    if (fileName.isEmpty() || !component_) return;
     const Persisted before = Snapshot(*component_);
     LoadSymbolsFromFileKeeping(component_->Interpreter(), fileName);
     RecordChange(*component_, QStringLiteral("Load symbols"), before, Snapshot(*component_));
 }
 
 void TMathInterpreterComponentEditor::SaveSymbols() {
-    QPointer<QFileDialog> dialog = CreateSymbolsFileDialog(DialogParent(*component_), QFileDialog::AcceptSave);
-    const bool chosen = dialog->exec() == QDialog::Accepted && dialog;
-    const QString fileName = chosen ? dialog->selectedFiles().value(0) : QString();
-    delete dialog;
-    if (!chosen || !component_) return;
+    const QString fileName = PickSymbolsFile(DialogParent(*component_), QFileDialog::AcceptSave);
+    if (fileName.isEmpty() || !component_) return;
     component_->Interpreter().SaveSymbolsToFile(RuntimeFileName(fileName));
 }
 
