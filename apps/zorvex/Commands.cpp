@@ -229,7 +229,7 @@ void Console::Functions() {
                 std::cout << row << '\n';
                 row = " ";
             }
-            row += ' ' + n;
+            row.append(1, ' ').append(n);
         }
         std::cout << row << '\n';
     }
