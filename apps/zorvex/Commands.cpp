@@ -227,7 +227,7 @@ void Console::Functions() {
         for (const std::string& n : names) {
             if (row.size() + 1 + n.size() >= width && row.size() > 1) {
                 std::cout << row << '\n';
-                row = " ";
+                row.assign(1, ' ');
             }
             row.append(1, ' ').append(n);
         }
