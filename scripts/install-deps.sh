@@ -5,10 +5,11 @@ set -euo pipefail
 
 PACKAGES="build-essential cmake g++ libgtest-dev libgmock-dev libbenchmark-dev libedit-dev libmuparser-dev pkg-config"
 # Qt 6 for the edit controls: Widgets, Test and UiTools with what their CMake
-# files look for (OpenGL, Vulkan headers), Designer, and the tools to run
-# and photograph the example under a virtual X server.
+# files look for (OpenGL, Vulkan headers); Designer with its libraries for
+# the plug-in and the in-process Designer test; and the tools to run and
+# photograph the example and Designer under a virtual X server.
 PACKAGES="$PACKAGES qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-tools-dev qt6-tools-dev-tools
-  libqt6uitools6 libqt6designer6 designer-qt6 qt6-qpa-plugins libgl-dev libglx-dev libopengl-dev libvulkan-dev
+  libqt6uitools6 libqt6designer6 libqt6designercomponents6 designer-qt6 qt6-qpa-plugins libgl-dev libglx-dev libopengl-dev libvulkan-dev
   fonts-dejavu-core xvfb xauth imagemagick xdotool"
 # clang and its runtime libraries build the libFuzzer targets.
 PACKAGES="$PACKAGES clang libclang-rt-14-dev"

@@ -227,9 +227,9 @@ void Console::Functions() {
         for (const std::string& n : names) {
             if (row.size() + 1 + n.size() >= width && row.size() > 1) {
                 std::cout << row << '\n';
-                row = " ";
+                row.assign(1, ' ');
             }
-            row += ' ' + n;
+            row.append(1, ' ').append(n);
         }
         std::cout << row << '\n';
     }

@@ -31,6 +31,7 @@
 #endif
 
 class QKeyEvent;
+class QTimer;
 class QMimeData;
 class QTextDocument;
 
@@ -352,7 +353,10 @@ public:
     void setSymbols(const QByteArray& text);
 
     // As the core's: they throw, except while designing, when the error goes
-    // to the exception handler.
+    // to the exception handler. A form designer sets Expression as the user
+    // types it, so there its error reaches the handler once the typing
+    // pauses, and only if the expression then still fails; ExpressionResult
+    // reads it at once.
     void setExpression(const QString& text);
     void setDumpText(const QString& text);
     void setExpressionResult(const QString& text);
@@ -368,10 +372,13 @@ protected:
 
 private:
     void Report(const std::exception& error);
+    void ReportWhenTypingPauses(const std::string& message);
     template <typename F>
     void RaiseUnlessDesigning(F&& f);
 
     std::unique_ptr<TMathInterpreter> interpreter_;
+    QTimer* expressionError_ = nullptr;
+    std::string pendingError_;
 };
 
 // ---------------------------------------------------------------- catalogue

@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QStringDecoder>
 #include <QStyleOption>
+#include <QTimer>
 
 #include "zorvex/MathControls.h"
 
@@ -19,13 +20,15 @@ public:
 };
 
 constexpr int kIconSize = 24;
+// How long typing must pause before an expression's error is shown.
+constexpr int kTypingPauseMs = 700;
 constexpr int kBoxSize = kIconSize + 4;
 
 }  // namespace
 
 TMathInterpreterWidget::TMathInterpreterWidget(QWidget* parent)
     : QWidget(parent), interpreter_(std::make_unique<OwnedInterpreter>(this)) {
-    interpreter_->ShowException = [this](const Exception& error) { Report(error); };
+    interpreter_->ShowException = [this](const Exception& error) { ReportWhenTypingPauses(error.Message()); };
     connect(this, &QObject::objectNameChanged, this,
             [this](const QString& name) { interpreter_->SetName(name.toLatin1().toStdString()); });
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -150,5 +153,17 @@ void TMathInterpreterWidget::paintEvent(QPaintEvent*) {
 }
 
 void TMathInterpreterWidget::Report(const std::exception& error) { ShowMathException(this, error); }
+
+void TMathInterpreterWidget::ReportWhenTypingPauses(const std::string& message) {
+    pendingError_ = message;
+    if (expressionError_ == nullptr) {
+        expressionError_ = new QTimer(this);
+        expressionError_->setSingleShot(true);
+        connect(expressionError_, &QTimer::timeout, this, [this] {
+            if (interpreter_->ExpressionResult() == pendingError_) Report(Exception(pendingError_));
+        });
+    }
+    expressionError_->start(kTypingPauseMs);
+}
 
 }  // namespace zorvex

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "zorvex/MathControls.h"
+#include "zorvex/Matheditorform.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -13,7 +14,9 @@ int main(int argc, char** argv) {
     edit->setText("1+2");
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
     QApplication::sendEvent(edit, &press);
-    if (edit->text() == "3" && !zorvex::MathWidgetIcon("TMathEdit").isNull()) return 0;
+    zorvex::TfrmMathEditor editor;
+    if (edit->text() == "3" && !zorvex::MathWidgetIcon("TMathEdit").isNull() && editor.windowTitle() == "Zorvex")
+        return 0;
     std::fprintf(stderr, "1+2 gave '%s'\n", edit->text().toLocal8Bit().constData());
     return 1;
 }

@@ -1,7 +1,8 @@
 # Installs a build tree into a scratch prefix, then configures, builds and
 # runs the consumer project against it, and runs the installed console.
 # Inputs: BUILD_DIR, SOURCE_DIR, WORK_DIR, GENERATOR, CXX_COMPILER, CXX_FLAGS,
-# WITH_WIDGETS;
+# WITH_WIDGETS, PLUGIN_DIR (where the Designer plug-in installs, relative to
+# the prefix or absolute; empty without it);
 # the environment of the widget tests (offscreen Qt) comes from CTest.
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
@@ -22,6 +23,17 @@ run(${CMAKE_COMMAND} --build "${WORK_DIR}/build")
 run("${WORK_DIR}/build/zorvex_consumer")
 if(WITH_WIDGETS)
   run("${WORK_DIR}/build/zorvex_widgets_consumer")
+  run("${prefix}/bin/zorvex-workbench" --version)
+endif()
+if(PLUGIN_DIR)
+  if(NOT IS_ABSOLUTE "${PLUGIN_DIR}")
+    set(PLUGIN_DIR "${prefix}/${PLUGIN_DIR}")
+  endif()
+  run("${WORK_DIR}/build/zorvex_plugin_check" "${PLUGIN_DIR}/libzorvex_design.so")
+  set(expected "Zorvex/zorvex::TMathInterpreterWidget Zorvex/zorvex::TMathEdit Zorvex/zorvex::TMathComboBox Zorvex/zorvex::TMathMemo Zorvex/zorvex::TMathRichEdit\n")
+  if(NOT run_output STREQUAL expected)
+    message(FATAL_ERROR "the installed plug-in gave '${run_output}'")
+  endif()
 endif()
 run("${prefix}/bin/zorvex" -e "1+2")
 if(NOT run_output STREQUAL "3\n")

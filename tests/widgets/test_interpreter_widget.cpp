@@ -76,6 +76,7 @@ TEST(InterpreterWidget, ExpressionAndDisplayPropertiesRaiseOutsideTheDesignerAnd
             const std::string thrown = testing::ErrorOf([&] { (widget.*c.set)(c.value); });
             const std::vector<std::string> none, one{c.message};
             EXPECT_EQ(thrown, designing ? "<no exception>" : c.message);
+            if (designing && c.resultIsMessage) (void)QTest::qWaitFor([&] { return !reported.messages.empty(); }, 5000);
             EXPECT_EQ(reported.messages, designing ? one : none);
             EXPECT_EQ(widget.ExpressionResult().toStdString(), designing && c.resultIsMessage ? c.message : "");
         }
@@ -93,6 +94,22 @@ TEST(InterpreterWidget, AnEscapeCharBeyondLatin1IsRefused) {
     widget.setEscapeChar(QChar(0x20AC));
     EXPECT_EQ(reported.messages.size(), 1u);
     EXPECT_EQ(widget.EscapeChar(), QChar(0xB0));
+}
+
+// Designer sets Expression at each keystroke: only where typing stops, with
+// an expression that still fails, is the error shown.
+TEST(InterpreterWidget, WhileDesigningAnExpressionErrorWaitsForTheTypingToPause) {
+    TMathInterpreterWidget widget;
+    widget.SetDesigning(true);
+    ReportedErrors reported;
+    for (const char* typed : {"n", "ne", "net", "net(", "1", "1+", "1+2"}) widget.setExpression(typed);
+    EXPECT_EQ(widget.ExpressionResult(), "3");
+    QTest::qWait(1000);
+    EXPECT_TRUE(reported.messages.empty());
+    widget.setExpression("1+");
+    EXPECT_EQ(widget.ExpressionResult(), "TMOperator.PullOperands() 2 operand(s) expected, but only 1 found. Position: 2.");
+    EXPECT_TRUE(reported.messages.empty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return reported.messages.size() == 1; }, 5000));
 }
 
 TEST(InterpreterWidget, HiddenAtRunTimeAndAnIconBoxWhileDesigning) {

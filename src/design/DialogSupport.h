@@ -1,0 +1,54 @@
+// What the three dialogs share.
+#pragma once
+
+#include <QDialog>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QPalette>
+#include <QPlainTextEdit>
+
+#include <exception>
+#include <stdexcept>
+
+#include "zorvex/MathControls.h"
+
+namespace zorvex::dialogs {
+
+// A dump as a memo shows it: one line per entry, not a blank between.
+inline QString MemoText(const QString& dump) { return QString(dump).replace(QLatin1String("\r\n"), QLatin1String("\n")); }
+inline QString MemoText(const std::string& dump) { return MemoText(FromLatin1(dump)); }
+
+// The dialogs' frame: a system menu and a maximize button.
+inline void SetDialogFrame(QDialog& dialog) {
+    dialog.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+}
+
+inline bool IsEscape(const QEvent* event) {
+    return event->type() == QEvent::KeyPress && static_cast<const QKeyEvent*>(event)->key() == Qt::Key_Escape;
+}
+
+inline bool IsClick(const QEvent* event) { return event->type() == QEvent::MouseButtonPress; }
+
+// A found line stays marked while the focus is in the search field.
+inline void KeepSelectionVisible(QPlainTextEdit& memo) {
+    QPalette palette = memo.palette();
+    for (const auto role : {QPalette::Highlight, QPalette::HighlightedText})
+        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+    memo.setPalette(palette);
+}
+
+// Runs a handler of a button or field: whatever it throws goes to the
+// application's exception handler, never into Qt's event loop.
+template <typename F>
+void Reporting(QWidget* sender, F&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        ShowMathException(sender, error);
+    } catch (...) {
+        ShowMathException(sender, std::runtime_error("Unknown exception."));
+    }
+}
+
+}  // namespace zorvex::dialogs

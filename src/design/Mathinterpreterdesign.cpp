@@ -1,0 +1,295 @@
+// The Qt Designer plug-in. Every change a verb makes to an interpreter goes
+// through the form window's cursor, so that the form turns modified, undo
+// and redo work and the saved .ui file carries the new values.
+#include "Mathinterpreterdesign.h"
+
+#include <QAction>
+#include <QDesignerFormEditorInterface>
+#include <QDesignerFormWindowCursorInterface>
+#include <QDesignerFormWindowInterface>
+#include <QDesignerPropertyEditorInterface>
+#include <QExtensionManager>
+#include <QPlainTextEdit>
+#include <QTimer>
+
+#include <array>
+
+#include "DialogSupport.h"
+#include "zorvex/Editexpressionform.h"
+#include "zorvex/Mathdumpform.h"
+#include "zorvex/Matheditorform.h"
+
+namespace zorvex {
+
+namespace {
+
+// ---------------------------------------------------------------- the group
+
+// Each entry's domXml lists every property its class keeps in a .ui file,
+// so that all of them are written from the first save on.
+const TMathWidgetEntry::Info kEntries[] = {
+    {"zorvex::TMathInterpreterWidget", "TMathInterpreter", "mathInterpreter",
+     "TMathInterpreter: evaluates expressions and holds their symbols",
+     "An expression interpreter. The controls bound to it run their text on it; its symbols are kept in the "
+     "form. Hidden at run time. Double-click it to try expressions and edit its symbols.",
+     R"(<property name="CaseSensitiveSymbols"><bool>false</bool></property>
+  <property name="DumpFormat"><set>zorvex::TMathInterpreterWidget::dfQualified</set></property>
+  <property name="EscapeChar"><char><unicode>0</unicode></char></property>
+  <property name="MaxFunctionNesting"><UInt>1000</UInt></property>
+  <property name="Symbols"><cstring></cstring></property>)",
+     R"(<stringpropertyspecification name="Expression" notr="true" type="multiline"/>
+    <stringpropertyspecification name="ExpressionResult" notr="true" type="singleline"/>
+    <stringpropertyspecification name="DumpText" notr="true" type="singleline"/>)"},
+    {"zorvex::TMathEdit", "TMathEdit", "mathEdit", "TMathEdit: a line edit that evaluates its text on Return",
+     "A line edit bound to an interpreter (MathInterpreter): Return runs its text and shows the result.",
+     R"(<property name="MathEditOptions"><set>zorvex::meoSelfUpdate|zorvex::meoExecuteOnReturn</set></property>
+  <property name="MathErrorOptions"><set>zorvex::meoRaiseExceptions</set></property>
+  <property name="MathInterpreter"><string notr="true"></string></property>
+  <property name="AutoSelect"><bool>true</bool></property>)",
+     nullptr},
+    {"zorvex::TMathComboBox", "TMathComboBox", "mathComboBox",
+     "TMathComboBox: a combo box that evaluates its text on Return and keeps a history",
+     "An editable combo box bound to an interpreter (MathInterpreter): Return runs its text; the expressions "
+     "run in it become its items.",
+     R"(<property name="MathEditOptions"><set>zorvex::meoSelfUpdate|zorvex::meoExecuteOnReturn</set></property>
+  <property name="MathErrorOptions"><set>zorvex::meoRaiseExceptions</set></property>
+  <property name="MathHistoryOption"><enum>zorvex::mhoDeleteDuplicates</enum></property>
+  <property name="MathInterpreter"><string notr="true"></string></property>)",
+     nullptr},
+    {"zorvex::TMathMemo", "TMathMemo", "mathMemo", "TMathMemo: a console that evaluates the caret's line on Return",
+     "A plain-text console bound to an interpreter (MathInterpreter): Return runs the caret's line and writes "
+     "the result at the bottom.",
+     R"(<property name="MathErrorOptions"><set>zorvex::meoRaiseExceptions</set></property>
+  <property name="MathInterpreter"><string notr="true"></string></property>
+  <property name="MaxLength"><number>65536</number></property>)",
+     nullptr},
+    {"zorvex::TMathRichEdit", "TMathRichEdit", "mathRichEdit",
+     "TMathRichEdit: a console with results and errors in fonts of their own",
+     "A rich-text console bound to an interpreter (MathInterpreter): Return runs the caret's line; results and "
+     "error messages show in their own fonts and colours.",
+     R"(<property name="MathErrorFont"><font><bold>true</bold></font></property>
+  <property name="MathErrorColor"><color><red>255</red><green>0</green><blue>0</blue></color></property>
+  <property name="MathErrorOptions"><set>zorvex::meoWriteExceptionMessage</set></property>
+  <property name="MathInterpreter"><string notr="true"></string></property>
+  <property name="MathResultFont"><font><bold>true</bold></font></property>
+  <property name="MathResultColor"><color><red>0</red><green>0</green><blue>255</blue></color></property>
+  <property name="MathRichEditOptions"><set>zorvex::mroUseResultFont|zorvex::mroUseErrorFont</set></property>)",
+     nullptr},
+};
+
+// A control names its interpreter by object name.
+constexpr const char* kControlSpecifications =
+    R"(<stringpropertyspecification name="MathInterpreter" notr="true" type="objectname"/>)";
+
+void SetDesigning(QWidget* widget) {
+    if (auto* interpreter = qobject_cast<TMathInterpreterWidget*>(widget))
+        interpreter->SetDesigning(true);
+    else if (auto* control = dynamic_cast<TMathControl*>(widget))
+        control->SetDesigning(true);
+}
+
+// ---------------------------------------------------------------- changes
+
+// The interpreter's properties that a .ui file keeps, in the order a form
+// sets them: the symbols last, read under the settings before them.
+constexpr std::array<const char*, 5> kPersisted = {"CaseSensitiveSymbols", "DumpFormat", "EscapeChar",
+                                                   "MaxFunctionNesting", "Symbols"};
+using Persisted = std::array<QVariant, kPersisted.size()>;
+
+Persisted Snapshot(const QObject& component) {
+    Persisted values;
+    for (std::size_t i = 0; i < kPersisted.size(); ++i) values[i] = component.property(kPersisted[i]);
+    return values;
+}
+
+void Restore(QObject& component, const Persisted& values) {
+    for (std::size_t i = 0; i < kPersisted.size(); ++i) component.setProperty(kPersisted[i], values[i]);
+}
+
+// Records what a verb changed on an interpreter of a form as one step of the
+// form's undo: the widget goes back to `before`, then every change is made
+// again through the form window's cursor.
+void RecordChange(TMathInterpreterWidget& component, const QString& what, const Persisted& before,
+                  const Persisted& after) {
+    QDesignerFormWindowInterface* form = QDesignerFormWindowInterface::findFormWindow(&component);
+    if (form == nullptr || before == after) return;
+    Restore(component, before);
+    QDesignerFormWindowCursorInterface* cursor = form->cursor();
+    constexpr std::size_t symbols = kPersisted.size() - 1;
+    // Case sensitivity and the escape character change how the symbols read,
+    // and switching case sensitivity off clears them: around such a change
+    // the table is empty, so that undo and redo both load the symbols under
+    // their own settings.
+    const bool rereads = before[0] != after[0] || before[2] != after[2];
+    form->beginCommand(what);
+    if (rereads) cursor->setWidgetProperty(&component, QString::fromLatin1(kPersisted[symbols]), QByteArray());
+    for (std::size_t i = 0; i < symbols; ++i)
+        if (before[i] != after[i]) cursor->setWidgetProperty(&component, QString::fromLatin1(kPersisted[i]), after[i]);
+    if (rereads || before[symbols] != after[symbols])
+        cursor->setWidgetProperty(&component, QString::fromLatin1(kPersisted[symbols]), after[symbols]);
+    form->endCommand();
+}
+
+QWidget* DialogParent(QWidget& component) {
+    if (QDesignerFormWindowInterface* form = QDesignerFormWindowInterface::findFormWindow(&component)) return form;
+    return component.window();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- entries
+
+QIcon TMathWidgetEntry::icon() const { return MathWidgetIcon(name()); }
+
+QString TMathWidgetEntry::domXml() const {
+    return QStringLiteral(R"(<ui language="c++" displayname="%1">
+ <widget class="%2" name="%3">
+  %4
+ </widget>
+ <customwidgets>
+  <customwidget>
+   <class>%2</class>
+   <propertyspecifications>
+    %5
+   </propertyspecifications>
+  </customwidget>
+ </customwidgets>
+</ui>)")
+        .arg(QLatin1String(info_.displayName), QLatin1String(info_.className), QLatin1String(info_.objectName),
+             QLatin1String(info_.properties),
+             QLatin1String(info_.specifications ? info_.specifications : kControlSpecifications));
+}
+
+void TMathWidgetEntry::initialize(QDesignerFormEditorInterface* core) {
+    if (core_ != nullptr || core == nullptr) return;
+    core_ = core;
+    if (name() == QLatin1String(kEntries[0].className) && core->extensionManager() != nullptr) {
+        QExtensionManager* manager = core->extensionManager();
+        manager->registerExtensions(new TMathInterpreterEditorFactory(core, manager),
+                                    Q_TYPEID(QDesignerTaskMenuExtension));
+    }
+}
+
+QWidget* TMathWidgetEntry::createWidget(QWidget* parent) {
+    QWidget* widget = CreateMathWidget(name(), parent);
+    if (widget == nullptr || core_ == nullptr) return widget;
+    // Designer also creates widgets for the widget box's drag image and for
+    // previews: only those on a form window are being designed. A form being
+    // loaded parents its widgets there later.
+    if (parent != nullptr && QDesignerFormWindowInterface::findFormWindow(parent) != nullptr) {
+        SetDesigning(widget);
+    } else {
+        QTimer::singleShot(0, widget, [widget] {
+            if (QDesignerFormWindowInterface::findFormWindow(widget) != nullptr) SetDesigning(widget);
+        });
+    }
+    return widget;
+}
+
+TMathWidgetsPlugin::TMathWidgetsPlugin(QObject* parent) : QObject(parent) {
+    for (const TMathWidgetEntry::Info& info : kEntries) entries_.append(new TMathWidgetEntry(info));
+}
+
+TMathWidgetsPlugin::~TMathWidgetsPlugin() { qDeleteAll(entries_); }
+
+QObject* TMathInterpreterEditorFactory::createExtension(QObject* object, const QString& iid, QObject* parent) const {
+    if (iid != Q_TYPEID(QDesignerTaskMenuExtension)) return nullptr;
+    if (auto* interpreter = qobject_cast<TMathInterpreterWidget*>(object))
+        return new TMathInterpreterComponentEditor(interpreter, core_, parent);
+    return nullptr;
+}
+
+// ---------------------------------------------------------------- verbs
+
+TMathInterpreterComponentEditor::TMathInterpreterComponentEditor(TMathInterpreterWidget* component,
+                                                                 QDesignerFormEditorInterface* core,
+                                                                 QObject* parent)
+    : QObject(parent), component_(component), core_(core) {
+    for (int index = 0; index < GetVerbCount(); ++index) {
+        auto* verb = new QAction(GetVerb(index), this);
+        connect(verb, &QAction::triggered, this, [this, index] { ExecuteVerb(index); });
+        actions_.append(verb);
+    }
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    actions_.append(separator);
+    auto* expression = new QAction(QStringLiteral("Edit Expression..."), this);
+    connect(expression, &QAction::triggered, this,
+            [this] { dialogs::Reporting(component_, [this] { TMathExpressionProperty::Edit(component_, core_); }); });
+    actions_.append(expression);
+    auto* dump = new QAction(QStringLiteral("View dump..."), this);
+    connect(dump, &QAction::triggered, this,
+            [this] { dialogs::Reporting(component_, [this] { TMathDumpProperty::Edit(component_); }); });
+    actions_.append(dump);
+}
+
+QString TMathInterpreterComponentEditor::GetVerb(int index) {
+    switch (index) {
+        case 0: return QStringLiteral("Math editor...");
+        case 1: return QStringLiteral("Load symbols...");
+        case 2: return QStringLiteral("Save symbols...");
+        default: return {};
+    }
+}
+
+void TMathInterpreterComponentEditor::ExecuteVerb(int index) {
+    if (!component_) return;
+    dialogs::Reporting(component_, [&] {
+        switch (index) {
+            case 0: MathEditor(); break;
+            case 1: LoadSymbols(); break;
+            case 2: SaveSymbols(); break;
+            default: break;
+        }
+    });
+}
+
+void TMathInterpreterComponentEditor::MathEditor() {
+    const Persisted before = Snapshot(*component_);
+    QPointer<TfrmMathEditor> editor = new TfrmMathEditor(DialogParent(*component_));
+    editor->MI = &component_->Interpreter();
+    editor->exec();
+    delete editor;
+    if (component_) RecordChange(*component_, QStringLiteral("Math editor"), before, Snapshot(*component_));
+}
+
+void TMathInterpreterComponentEditor::LoadSymbols() {
+    const QString fileName = PickSymbolsFile(DialogParent(*component_), QFileDialog::AcceptOpen);
+    if (fileName.isEmpty() || !component_) return;
+    const Persisted before = Snapshot(*component_);
+    LoadSymbolsFromFileKeeping(component_->Interpreter(), fileName);
+    RecordChange(*component_, QStringLiteral("Load symbols"), before, Snapshot(*component_));
+}
+
+void TMathInterpreterComponentEditor::SaveSymbols() {
+    const QString fileName = PickSymbolsFile(DialogParent(*component_), QFileDialog::AcceptSave);
+    if (fileName.isEmpty() || !component_) return;
+    component_->Interpreter().SaveSymbolsToFile(RuntimeFileName(fileName));
+}
+
+void TMathExpressionProperty::Edit(TMathInterpreterWidget* component, QDesignerFormEditorInterface* core) {
+    if (component == nullptr) return;
+    QPointer<TMathInterpreterWidget> alive = component;
+    QPointer<TfrmEditExpression> dialog = new TfrmEditExpression(DialogParent(*component));
+    dialog->memExpression->setPlainText(component->Expression());
+    const bool confirmed = dialog->exec() == QDialog::Accepted && dialog;
+    const QString text = confirmed ? dialog->memExpression->toPlainText() : QString();
+    delete dialog;
+    if (!confirmed || !alive) return;
+    // Setting it runs it; what it does to the symbols is a change of the form.
+    const Persisted before = Snapshot(*component);
+    dialogs::Reporting(component, [&] { component->setExpression(text); });
+    RecordChange(*component, QStringLiteral("Edit Expression"), before, Snapshot(*component));
+    if (core != nullptr && core->propertyEditor() != nullptr && core->propertyEditor()->object() == component)
+        core->propertyEditor()->setObject(component);
+}
+
+void TMathDumpProperty::Edit(TMathInterpreterWidget* component) {
+    if (component == nullptr) return;
+    QPointer<TfrmMathDump> dialog = new TfrmMathDump(nullptr, DialogParent(*component));
+    dialog->memDump->setPlainText(dialogs::MemoText(component->DumpText()));
+    dialog->exec();
+    delete dialog;
+}
+
+}  // namespace zorvex
