@@ -28,7 +28,7 @@ std::uint32_t Seed() {
 
 int Cases() {
     if (const char* env = std::getenv("ZORVEX_PROPERTY_CASES")) return std::max(1, std::atoi(env));
-    return 4000;
+    return 10000;
 }
 
 // The value or the error, as a text that tells kinds apart.
