@@ -754,6 +754,43 @@ TEST_F(Tree, FlatChainsOfAnyLengthEvaluateAndDump) {
     ExpectUsable();
 }
 
+// A chain evaluated link by link follows each operator's value rules exactly
+// as the same links nested in brackets do: kinds, Integer overflow, Null,
+// texts, Booleans, and the errors with their positions.
+TEST_F(Tree, ChainLinksFollowTheOperatorRulesOfTheNestedForm) {
+    for (const char* set : {"i = 2147483647", "r = 0.5", "n = 0", "s = 'ab'", "t = True"}) Eval(set);
+    interp.SetVariables("n", Variant::Null());
+    const std::vector<std::vector<std::string>> chains = {
+        {"i", "+1", "-1"},        {"i", "-1", "+1"},          {"1", "+r", "+2"},       {"2", "*i", " div 2"},
+        {"7", " div 2", "*3"},    {"7", " mod 0", "*3"},      {"1", "/0", "+1"},       {"n", "+1", "+2"},
+        {"1", "+n", "*2"},        {"s", "+'c'", "+1"},        {"s", "+1", "+'c'"},     {"'1'", "+2", "+3"},
+        {"t", " and t", " or 0"}, {"t", " and 5", " xor 3"},  {"t", " or s", " or t"}, {"1", " shl 31", " shr 1"},
+        {"r", "-r", "-1/(r-r)"},  {"x", "+1", "+2"},          {"1", "+f(1)", "+2"},    {"-i", "-2", "+1"},
+    };
+    const auto outcome = [&](const std::string& text) {
+        std::string shown;
+        const std::string error = ErrorOf([&] {
+            const Variant v = Eval(text);
+            shown = zorvex::testing::Show(v) + " #" + std::to_string(v.VarType());
+        });
+        return error == "<no exception>" ? shown : error;
+    };
+    for (const auto& links : chains) {
+        // Each added bracket stands where the flat text has a blank, so that
+        // positions agree.
+        std::string flat = links[0], nested = links[0], plain = links[0];
+        for (std::size_t k = 1; k < links.size(); ++k) {
+            flat = " " + flat + links[k] + " ";
+            nested = "(" + nested + links[k] + ")";
+            plain += links[k];
+        }
+        SCOPED_TRACE(plain);
+        EXPECT_EQ(outcome(flat), outcome(nested));
+        EXPECT_EQ(Build(plain)->Dump(0), plain);
+    }
+    ExpectUsable();
+}
+
 // Links in brackets of their own nest: a million of them give the nesting
 // error, as a million nested minus signs or calls do.
 TEST_F(Tree, MillionNestedBracketsGiveTheNestingError) {
