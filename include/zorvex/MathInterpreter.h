@@ -241,7 +241,7 @@ private:
     // The compiled form of a prepared tree, and what it was taken from.
     // Aligned so that finding a slot takes a shift.
     struct alignas(32) Compiled {
-        std::uint32_t epoch = 0;
+        std::uint64_t epoch = 0;  // 64 bits: never comes round again
         VarKind kind = VarKind::Empty;
         // The root of the compiled form and its function, null without one.
         double (*eval)(const prepared::Node*) = nullptr;

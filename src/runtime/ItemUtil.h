@@ -39,8 +39,8 @@ Variant ApplyBinary(TMOpCode code, const Variant& l, const Variant& r);
 // Changes whenever a tree that has a compiled form may have changed: a
 // literal's value, the operands of a compiled operator, the list of prepared
 // trees. A compiled form taken at another count is made afresh.
-extern std::atomic<std::uint32_t> treeEpoch;
-inline std::uint32_t TreeEpoch() { return treeEpoch.load(std::memory_order_relaxed); }
+extern std::atomic<std::uint64_t> treeEpoch;
+inline std::uint64_t TreeEpoch() { return treeEpoch.load(std::memory_order_relaxed); }
 inline void TreeChanged() { treeEpoch.fetch_add(1, std::memory_order_relaxed); }
 
 void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow);

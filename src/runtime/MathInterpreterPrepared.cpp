@@ -34,7 +34,7 @@ prepared::Program* TMathInterpreter::CompiledFor(int handle) {
     if (index >= compiled_.size()) compiled_.resize(index + 1);
     Compiled& c = compiled_[index];
     TMItem* root = prepared_.At(handle);
-    const std::uint32_t epoch = TreeEpoch();
+    const std::uint64_t epoch = TreeEpoch();
     if (c.root != root || c.epoch != epoch) {
         c = Compiled{};
         c.root = root;

@@ -448,7 +448,7 @@ std::string Excerpt(std::string_view text) {
 
 // ---------------------------------------------------------------- TMLiteral
 
-std::atomic<std::uint32_t> treeEpoch{0};
+std::atomic<std::uint64_t> treeEpoch{0};
 
 void TMLiteral::SetValue(const Variant& value) {
     Value = value;
