@@ -164,29 +164,40 @@ double NowNs() {
     return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// Calibrates a batch to about `targetNs`, then returns the median ns per
-// evaluation over 3 runs of 7 repetitions.
-double Median(const Runner& run, double targetNs, volatile double& sink) {
+// The batch size that takes about `targetNs`.
+long Calibrate(const Runner& run, double targetNs, volatile double& sink) {
     long n = 1;
     for (;;) {
         double t0 = NowNs();
         sink = sink + run(n);
         double dt = NowNs() - t0;
-        if (dt > targetNs / 4 || n > (1L << 40)) {
-            n = std::max<long>(1, static_cast<long>(n * targetNs / std::max(dt, 1.0)));
-            break;
-        }
+        if (dt > targetNs / 4 || n > (1L << 40)) return std::max<long>(1, static_cast<long>(n * targetNs / std::max(dt, 1.0)));
         n *= 4;
     }
-    std::vector<double> samples;
-    for (int r = 0; r < 3; ++r)
-        for (int k = 0; k < 7; ++k) {
-            double t0 = NowNs();
-            sink = sink + run(n);
-            samples.push_back((NowNs() - t0) / static_cast<double>(n));
-        }
+}
+
+double MedianOf(std::vector<double> samples) {
     std::nth_element(samples.begin(), samples.begin() + samples.size() / 2, samples.end());
     return samples[samples.size() / 2];
+}
+
+// The median ns per evaluation of each runner over 3 runs of 7 repetitions.
+// The engines take turns within each repetition, so that a slower or faster
+// spell of a shared machine falls on all of them alike. -1 for an empty one.
+std::vector<double> Medians(const std::vector<const Runner*>& runners, double targetNs, volatile double& sink) {
+    std::vector<long> batch;
+    for (const Runner* run : runners) batch.push_back(*run ? Calibrate(*run, targetNs, sink) : 0);
+    std::vector<std::vector<double>> samples(runners.size());
+    for (int r = 0; r < 3 * 7; ++r)
+        for (std::size_t e = 0; e < runners.size(); ++e) {
+            if (!*runners[e]) continue;
+            double t0 = NowNs();
+            sink = sink + (*runners[e])(batch[e]);
+            samples[e].push_back((NowNs() - t0) / static_cast<double>(batch[e]));
+        }
+    std::vector<double> medians;
+    for (auto& s : samples) medians.push_back(s.empty() ? -1 : MedianOf(std::move(s)));
+    return medians;
 }
 
 std::vector<Row> BuildRows(const std::string& only) {
@@ -345,9 +356,8 @@ int main(int argc, char** argv) {
     volatile double sink = 0;
     for (const Row& row : BuildRows(only)) {
         const double target = row.group == "symbols" || row.group == "script" ? 2e7 : 5e6;
-        double z = Median(row.zorvex, target, sink);
-        double m = row.muparser ? Median(row.muparser, target, sink) : -1;
-        double nat = row.native ? Median(row.native, target, sink) : -1;
+        const std::vector<double> t = Medians({&row.zorvex, &row.muparser, &row.native}, target, sink);
+        const double z = t[0], m = t[1], nat = t[2];
         std::string label = row.label.size() > 30 ? row.label.substr(0, 27) + "..." : row.label;
         std::printf("%-9s %-9s %-30s %11s %11s %11s %8s %8s", row.group.c_str(), row.name.c_str(), label.c_str(),
                     Time(z).c_str(), Time(m).c_str(), Time(nat).c_str(), Ratio(z, m).c_str(),
