@@ -250,7 +250,7 @@ private:
         const TMItem* root = nullptr;
     };
     prepared::Program* CompiledFor(int handle);
-    Variant ExecutePreparedTree(int handle);
+    Variant ExecutePreparedTree(int handle, bool compiledMissed);
 
     TDumpFormat dumpFormat_ = dfQualified;
     std::string expression_;

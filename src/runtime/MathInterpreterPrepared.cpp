@@ -69,17 +69,19 @@ Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
                 guard_.Idled();
                 return c.program->Result(outcome, value);
             }
+            return ExecutePreparedTree(handle, true);
         }
     }
-    return ExecutePreparedTree(handle);
+    return ExecutePreparedTree(handle, false);
 }
 
-Variant TMathInterpreter::ExecutePreparedTree(int handle) {
+// After a miss of the compiled form it is not run again.
+Variant TMathInterpreter::ExecutePreparedTree(int handle, bool compiledMissed) {
     if (!IsValidPreparedExpression(handle))
         throw Exception("TMathInterpreter.ExecutePreparedExpression() Invalid prepared expression handle.");
     TEvaluationGuard::Run run(guard_);
     guard_.Check();
-    if (const prepared::Program* program = CompiledFor(handle)) {
+    if (const prepared::Program* program = compiledMissed ? nullptr : CompiledFor(handle)) {
         double value;
         const prepared::Program::Outcome outcome = program->Run(value);
         if (outcome != prepared::Program::Outcome::Miss) return program->Result(outcome, value);
