@@ -68,6 +68,9 @@ using TMathExceptionHandler = std::function<void(QWidget* sender, const std::exc
 ZORVEX_WIDGETS_API TMathExceptionHandler SetMathExceptionHandler(TMathExceptionHandler handler);
 // Passes an error to the installed handler. Never throws.
 ZORVEX_WIDGETS_API void ShowMathException(QWidget* sender, const std::exception& error);
+// Runs an action started by the user (a key, a button, a menu entry): what it
+// throws goes to the handler, never into Qt's event loop.
+ZORVEX_WIDGETS_API void ReportExceptions(QWidget* sender, const std::function<void()>& action);
 
 // Text crosses to the runtime as Latin-1, one byte a character. A character
 // beyond Latin-1 raises a zorvex::Exception naming it and its position.

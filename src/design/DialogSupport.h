@@ -38,17 +38,4 @@ inline void KeepSelectionVisible(QPlainTextEdit& memo) {
     memo.setPalette(palette);
 }
 
-// Runs a handler of a button or field: whatever it throws goes to the
-// application's exception handler, never into Qt's event loop.
-template <typename F>
-void Reporting(QWidget* sender, F&& handler) {
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        ShowMathException(sender, error);
-    } catch (...) {
-        ShowMathException(sender, std::runtime_error("Unknown exception."));
-    }
-}
-
 }  // namespace zorvex::dialogs

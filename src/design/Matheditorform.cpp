@@ -92,7 +92,7 @@ TfrmMathEditor::TfrmMathEditor(QWidget* parent) : QDialog(parent), watch_(std::m
             return;
         }
         page_ = index;
-        dialogs::Reporting(this, [&] { PCChange(index); });
+        ReportExceptions(this, [&] { PCChange(index); });
     });
     connect(memLocateSymbol, &QLineEdit::textChanged, this, [this] { Guarded(&TfrmMathEditor::memLocateSymbolChange); });
     connect(btnDeleteSymbol, &QPushButton::clicked, this, [this] { Guarded(&TfrmMathEditor::btnDeleteSymbolClick); });
@@ -117,7 +117,7 @@ int TfrmMathEditor::exec() {
 
 void TfrmMathEditor::Guarded(void (TfrmMathEditor::*handler)()) {
     if (MI == nullptr) return;
-    dialogs::Reporting(this, [&] { (this->*handler)(); });
+    ReportExceptions(this, [&] { (this->*handler)(); });
 }
 
 void TfrmMathEditor::Lost() {
@@ -127,7 +127,7 @@ void TfrmMathEditor::Lost() {
 
 void TfrmMathEditor::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    dialogs::Reporting(this, [this] { FormShow(); });
+    ReportExceptions(this, [this] { FormShow(); });
 }
 
 void TfrmMathEditor::FormShow() {
@@ -167,7 +167,7 @@ void TfrmMathEditor::PCChange(int index) {
 bool TfrmMathEditor::PCChanging() {
     if (MI == nullptr || page_ != PC->indexOf(tsProperties)) return true;
     bool stored = false;
-    dialogs::Reporting(this, [&] { stored = StoreProperties(); });
+    ReportExceptions(this, [&] { stored = StoreProperties(); });
     return stored;
 }
 

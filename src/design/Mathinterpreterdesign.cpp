@@ -215,11 +215,11 @@ TMathInterpreterComponentEditor::TMathInterpreterComponentEditor(TMathInterprete
     actions_.append(separator);
     auto* expression = new QAction(QStringLiteral("Edit Expression..."), this);
     connect(expression, &QAction::triggered, this,
-            [this] { dialogs::Reporting(component_, [this] { TMathExpressionProperty::Edit(component_, core_); }); });
+            [this] { ReportExceptions(component_, [this] { TMathExpressionProperty::Edit(component_, core_); }); });
     actions_.append(expression);
     auto* dump = new QAction(QStringLiteral("View dump..."), this);
     connect(dump, &QAction::triggered, this,
-            [this] { dialogs::Reporting(component_, [this] { TMathDumpProperty::Edit(component_); }); });
+            [this] { ReportExceptions(component_, [this] { TMathDumpProperty::Edit(component_); }); });
     actions_.append(dump);
 }
 
@@ -234,7 +234,7 @@ QString TMathInterpreterComponentEditor::GetVerb(int index) {
 
 void TMathInterpreterComponentEditor::ExecuteVerb(int index) {
     if (!component_) return;
-    dialogs::Reporting(component_, [&] {
+    ReportExceptions(component_, [&] {
         switch (index) {
             case 0: MathEditor(); break;
             case 1: LoadSymbols(); break;
@@ -278,7 +278,7 @@ void TMathExpressionProperty::Edit(TMathInterpreterWidget* component, QDesignerF
     if (!confirmed || !alive) return;
     // Setting it runs it; what it does to the symbols is a change of the form.
     const Persisted before = Snapshot(*component);
-    dialogs::Reporting(component, [&] { component->setExpression(text); });
+    ReportExceptions(component, [&] { component->setExpression(text); });
     RecordChange(*component, QStringLiteral("Edit Expression"), before, Snapshot(*component));
     if (core != nullptr && core->propertyEditor() != nullptr && core->propertyEditor()->object() == component)
         core->propertyEditor()->setObject(component);

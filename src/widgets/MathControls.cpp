@@ -54,6 +54,16 @@ void ShowMathException(QWidget* sender, const std::exception& error) {
     }
 }
 
+void ReportExceptions(QWidget* sender, const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        ShowMathException(sender, error);
+    } catch (...) {
+        ShowMathException(sender, std::runtime_error("Unknown exception."));
+    }
+}
+
 std::string ToLatin1(const QString& text) {
     std::string bytes(static_cast<std::size_t>(text.size()), '\0');
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -175,15 +185,7 @@ bool TMathControl::ApplyErrorRule(const std::function<void()>& run,
     }
 }
 
-void TMathControl::RunFromEvent(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        ShowMathException(self_, error);
-    } catch (...) {
-        ShowMathException(self_, std::runtime_error("Unknown exception."));
-    }
-}
+void TMathControl::RunFromEvent(const std::function<void()>& action) { ReportExceptions(self_, action); }
 
 bool TMathControl::IsReturnKey(const QKeyEvent* event) {
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
