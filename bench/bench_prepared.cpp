@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "PreparedEngines.h"
 #include "zorvex/MathInterpreter.h"
 
 namespace {
@@ -24,40 +25,8 @@ const char* const kMuExpressions[] = {
     "a^2 + b^2 - 2*a*b*cos(c)",
 };
 
-struct Zorvex {
-    zorvex::TMathInterpreter interp;
-    int handle, ha, hb, hc;
-    explicit Zorvex(const char* text) {
-        interp.Execute("a = 1.5; b = 2.5; c = 3.5");
-        ha = interp.GetVariableHandles("a");
-        hb = interp.GetVariableHandles("b");
-        hc = interp.GetVariableHandles("c");
-        handle = interp.PrepareExpression(text);
-    }
-    double Run(double a, double b, double c) {
-        interp.SetVariablesByHandle(ha, a);
-        interp.SetVariablesByHandle(hb, b);
-        interp.SetVariablesByHandle(hc, c);
-        return zorvex::VarToReal(interp.ExecutePreparedExpression(handle));
-    }
-};
-
-struct MuParser {
-    mu::Parser parser;
-    double a = 1.5, b = 2.5, c = 3.5;
-    explicit MuParser(const char* text) {
-        parser.DefineVar("a", &a);
-        parser.DefineVar("b", &b);
-        parser.DefineVar("c", &c);
-        parser.SetExpr(text);
-    }
-    double Run(double x, double y, double z) {
-        a = x;
-        b = y;
-        c = z;
-        return parser.Eval();
-    }
-};
+using Zorvex = bench::ZorvexPrepared;
+using MuParser = bench::MuPrepared;
 
 template <class Engine>
 void BM_Prepared(benchmark::State& state, Engine& engine) {
