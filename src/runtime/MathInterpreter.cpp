@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "ResourceLimits.h"
@@ -111,8 +112,8 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
     // The interpreter's working lists keep their capacity from one text to
     // the next; a nested call makes its own. Both are plain lists, used
     // through their entries.
-    Scratch local;
-    Scratch& work = scratchBusy_ ? local : scratch_;
+    std::optional<Scratch> local;
+    Scratch& work = scratchBusy_ ? local.emplace() : scratch_;
     struct Busy {
         explicit Busy(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
         ~Busy() { flag_ = was_; }
