@@ -2,6 +2,7 @@
 // expressions, symbol persistence and the published properties.
 #pragma once
 
+#include <cmath>
 #include <concepts>
 #include <cstdint>
 #include <functional>
@@ -84,7 +85,24 @@ public:
 
     // ---- prepared expressions and variable handles
     int PrepareExpression(const std::string& text);
-    Variant ExecutePreparedExpression(int handle);
+    // A compiled form of the current tree count that gives a finite Real
+    // answers here, inline; everything else is the library's.
+    Variant ExecutePreparedExpression(int handle) {
+        const auto index = static_cast<std::size_t>(handle);
+        if (index < compiled_.size()) [[likely]] {
+            const Compiled& c = compiled_[index];
+            if (c.kind == VarKind::Real && c.epoch == treeEpoch.load(std::memory_order_relaxed) && guard_.Idle())
+                [[likely]] {
+                const double value = c.eval(c.node);
+                if (std::isfinite(value)) [[likely]] {
+                    guard_.Idled();
+                    return Variant(value);
+                }
+                return ExecutePreparedTree(handle, true);
+            }
+        }
+        return ExecutePreparedCompiled(handle);
+    }
     void FreePreparedExpression(int handle);
     void ClearPreparedExpressions();
     bool IsValidPreparedExpression(int handle) const {
@@ -242,6 +260,7 @@ private:
     // Aligned so that finding a slot takes a shift.
     struct alignas(32) Compiled {
         std::uint64_t epoch = 0;  // 64 bits: never comes round again
+        // Of the result; Empty without a compiled form.
         VarKind kind = VarKind::Empty;
         // The root of the compiled form and its function, null without one.
         double (*eval)(const prepared::Node*) = nullptr;
@@ -250,6 +269,7 @@ private:
         const TMItem* root = nullptr;
     };
     prepared::Program* CompiledFor(int handle);
+    Variant ExecutePreparedCompiled(int handle);
     Variant ExecutePreparedTree(int handle, bool compiledMissed);
 
     TDumpFormat dumpFormat_ = dfQualified;

@@ -3,6 +3,7 @@
 // that hold them.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -14,6 +15,11 @@
 #include "zorvex/Variant.h"
 
 namespace zorvex {
+
+// Moves on whenever a tree that may have a compiled form changes; a compiled
+// form taken at another count is not run. Internal, declared here for the
+// interpreter's inline fast path.
+ZORVEX_API extern std::atomic<std::uint64_t> treeEpoch;
 
 class TMathInterpreter;
 class TMItem;

@@ -36,10 +36,9 @@ struct ItemAccess {
 // exactly as its GetValue computes it.
 Variant ApplyBinary(TMOpCode code, const Variant& l, const Variant& r);
 
-// Changes whenever a tree that has a compiled form may have changed: a
-// literal's value, the operands of a compiled operator, the list of prepared
-// trees. A compiled form taken at another count is made afresh.
-extern std::atomic<std::uint64_t> treeEpoch;
+// treeEpoch changes whenever a tree that has a compiled form may have
+// changed: a literal's value, the operands of a compiled operator, the list
+// of prepared trees. A compiled form taken at another count is made afresh.
 inline std::uint64_t TreeEpoch() { return treeEpoch.load(std::memory_order_relaxed); }
 inline void TreeChanged() { treeEpoch.fetch_add(1, std::memory_order_relaxed); }
 

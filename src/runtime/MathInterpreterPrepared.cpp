@@ -49,27 +49,23 @@ prepared::Program* TMathInterpreter::CompiledFor(int handle) {
     return c.program.get();
 }
 
-Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
+// Whatever the inline fast path leaves: a stale or missing compiled form, a
+// Boolean or constant one, pending requests or budgets, a bad handle.
+Variant TMathInterpreter::ExecutePreparedCompiled(int handle) {
     // A compiled form of the current epoch stands for a valid handle: any
     // change of the slot since would have moved the epoch on. It calls
     // nothing outside and checks nothing, so with no request or budget
     // pending it runs without the entry point's checks.
     using Outcome = prepared::Program::Outcome;
     const auto index = static_cast<std::size_t>(handle);
-    if (index < compiled_.size()) [[likely]] {
+    if (index < compiled_.size()) {
         const Compiled& c = compiled_[index];
-        if (c.eval != nullptr && c.epoch == TreeEpoch() && guard_.Idle()) [[likely]] {
+        if (c.eval != nullptr && c.epoch == TreeEpoch() && guard_.Idle()) {
             const double value = c.eval(c.node);
             const Outcome outcome = prepared::Program::Judge(c.kind, value);
-            if (outcome == Outcome::Real) [[likely]] {
-                guard_.Idled();
-                return Variant(value);
-            }
-            if (outcome != Outcome::Miss) {
-                guard_.Idled();
-                return c.program->Result(outcome, value);
-            }
-            return ExecutePreparedTree(handle, true);
+            if (outcome == Outcome::Miss) return ExecutePreparedTree(handle, true);
+            guard_.Idled();
+            return c.program->Result(outcome, value);
         }
     }
     return ExecutePreparedTree(handle, false);
