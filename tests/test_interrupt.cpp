@@ -132,4 +132,25 @@ TEST_F(Interruption, TimeBudgetStopsLongWorkAndSparesShortWork) {
     ExpectIntact(mi, prepared);
 }
 
+TEST_F(Interruption, ProgressHandlerRunsDuringLongWorkAndMayStopIt) {
+    // A GUI keeps its window alive from the handler and stops on a key.
+    int calls = 0;
+    mi.SetOnProgress(
+        [&](TMathInterpreter& sender) {
+            EXPECT_EQ(&sender, &mi);
+            // Re-entering the interpreter from the handler is refused, not run.
+            EXPECT_NE(ErrorOf([&] { sender.ExecuteExpression("delete x"); }), "");
+            if (++calls == 3) sender.Interrupt();
+        },
+        5);
+    EXPECT_VALUE(mi.ExecuteExpression("fib(5)"), Variant(5));
+    EXPECT_EQ(CauseOf([&] { mi.ExecuteExpression(kSlow); }), EInterrupted::Request);
+    EXPECT_EQ(calls, 3);
+    // A handler that throws stops the evaluation with its error.
+    mi.SetOnProgress([](TMathInterpreter&) { throw Exception("stop"); }, 1);
+    EXPECT_EQ(ErrorOf([&] { mi.ExecuteExpression(kSlow); }), "stop Most outer function: \"fib\".");
+    mi.SetOnProgress(nullptr);
+    ExpectIntact(mi, prepared);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 #include "zorvex/Export.h"
 
@@ -28,6 +29,13 @@ public:
     void SetStepLimit(std::uint64_t steps);
     // Checks passed by the running (or last) evaluation while a budget is set.
     std::uint64_t Steps() const { return steps_; }
+
+    // Called about every `intervalMs` while an entry point runs, at the
+    // checks where the clock is read; it may Interrupt() or throw. Null
+    // removes it. A handler that re-enters an evaluation is not called again
+    // until it returns.
+    void SetProgress(std::function<void()> handler, std::uint32_t intervalMs);
+    bool HasProgress() const { return static_cast<bool>(progress_); }
 
     // Called where evaluation can run long: user-function calls, long
     // built-ins, between expressions. Costs one relaxed load and a test.
@@ -68,6 +76,8 @@ private:
 
     void Begin();
     void CheckSlow();
+    void UpdateLimited() { limited_ = timeLimitMs_ != 0 || stepLimit_ != 0 || progress_; }
+    void Progress(std::chrono::steady_clock::time_point now);
 
     std::atomic<bool> interrupt_{false};
     bool limited_ = false;
@@ -75,6 +85,10 @@ private:
     std::uint64_t stepLimit_ = 0;
     std::uint64_t steps_ = 0;
     std::chrono::steady_clock::time_point deadline_{};
+    std::function<void()> progress_;
+    std::chrono::milliseconds progressInterval_{50};
+    std::chrono::steady_clock::time_point nextProgress_{};
+    bool inProgress_ = false;
     int depth_ = 0;
 };
 

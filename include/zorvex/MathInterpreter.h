@@ -193,6 +193,16 @@ public:
     void SetEvaluationTimeLimit(std::uint32_t milliseconds) { guard_.SetTimeLimit(milliseconds); }
     std::uint64_t EvaluationStepLimit() const { return guard_.StepLimit(); }
     void SetEvaluationStepLimit(std::uint64_t steps) { guard_.SetStepLimit(steps); }
+    // Called on the evaluating thread about every `intervalMs` while a long
+    // evaluation runs, so that a GUI can keep its window alive and offer a
+    // way to stop (the handler may call Interrupt() or throw). An empty
+    // handler removes it.
+    void SetOnProgress(std::function<void(TMathInterpreter&)> handler, std::uint32_t intervalMs = 50) {
+        if (handler)
+            guard_.SetProgress([this, h = std::move(handler)] { h(*this); }, intervalMs);
+        else
+            guard_.SetProgress(nullptr, intervalMs);
+    }
     TEvaluationGuard& Guard() { return guard_; }
 
     // ---- symbols
