@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian packages from a release build for /usr with Debian's
-# compiler flags (hardening included), and lists them with their contents.
+# compiler flags and all of its hardening, and shows each package's control
+# fields and files, and what lintian says of them.
 # ZORVEX_PACKAGE_DIR picks the build directory (default: build-pkg); the
 # packages land in its folder deb/.
 set -euo pipefail
@@ -11,6 +12,7 @@ BUILD_DIR=${ZORVEX_PACKAGE_DIR:-build-pkg}
 
 bash scripts/install-deps.sh
 
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 export CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 export LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \

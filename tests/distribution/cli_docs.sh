@@ -87,13 +87,22 @@ if [ -n "$completion" ]; then
     mkdir -p "$scratch/dir" && cd "$scratch" || exit 1
     : >notes.zx
     : >./-dash.zx
+    # After an option with a value: file names for a FILE, never for others.
+    while read -r heading; do
+        value=${heading##* }
+        [[ $value == -* ]] && continue
+        option=${heading% *}
+        option=${option##* }
+        if [ "$value" = FILE ]; then
+            expect "notes.zx" "$option" no
+        else
+            offers "$option" "" | grep -qx notes.zx && fail "completing '$name $option ': offers files for $value"
+        fi
+    done <<<"$help"
     expect "--dump --dump-format" --du
     expect "detailed detailed,qualified qualified" --dump-format ""
     expect "detailed,qualified" --dump-format detailed,
     expect "qualified" --dump-format=q
-    expect "" -e ""
-    expect "" --max-nesting ""
-    expect "notes.zx" --load no
     expect "notes.zx" --save=no
     expect "notes.zx" --typed no
     expect "dir" d

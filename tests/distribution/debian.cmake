@@ -7,14 +7,7 @@
 # PACKAGES (the package names expected), WITH_WIDGETS, PLUGIN_DIR (where the
 # plug-in installs, relative to the prefix or absolute; empty without it).
 # Offscreen Qt and the scratch XDG folders come from CTest's environment.
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT rc EQUAL 0)
-    string(REPLACE ";" " " shown "${ARGN}")
-    message(FATAL_ERROR "failed (${rc}): ${shown}\n${out}")
-  endif()
-  set(run_output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../package/RunCommand.cmake)
 
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(root "${WORK_DIR}/root")

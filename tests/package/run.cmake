@@ -4,14 +4,7 @@
 # WITH_WIDGETS, PLUGIN_DIR (where the Designer plug-in installs, relative to
 # the prefix or absolute; empty without it);
 # the environment of the widget tests (offscreen Qt) comes from CTest.
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT rc EQUAL 0)
-    string(REPLACE ";" " " shown "${ARGN}")
-    message(FATAL_ERROR "failed (${rc}): ${shown}\n${out}")
-  endif()
-  set(run_output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/RunCommand.cmake)
 
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(prefix "${WORK_DIR}/prefix")
