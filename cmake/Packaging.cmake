@@ -177,6 +177,8 @@ set(CPACK_COMPONENT_DIALOGS_DEV_GROUP qt_dev)
 set(CPACK_COMPONENT_RUNTIME_DEV_DEPENDS runtime)
 set(CPACK_COMPONENT_QT_DEV_DEPENDS widgets dialogs runtime_dev)
 set(CPACK_DEBIAN_QT_DEV_PACKAGE_DEPENDS "qt6-base-dev")
+# The documentation comes with the console.
+set(CPACK_DEBIAN_WORKBENCH_PACKAGE_SUGGESTS ${package_console})
 
 # The loader's cache is refreshed by dpkg's trigger when a library arrives.
 foreach(library RUNTIME WIDGETS DIALOGS)
