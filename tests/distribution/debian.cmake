@@ -101,10 +101,7 @@ if(PLUGIN_DIR)
   if(NOT IS_ABSOLUTE "${PLUGIN_DIR}")
     set(PLUGIN_DIR "/usr/${PLUGIN_DIR}")
   endif()
-  run("${WORK_DIR}/consumer/zorvex_plugin_check" "${root}${PLUGIN_DIR}/libzorvex_design.so")
-  if(NOT run_output MATCHES "^Zorvex/zorvex::TMathInterpreterWidget Zorvex/zorvex::TMathEdit ")
-    message(FATAL_ERROR "the packaged plug-in gave '${run_output}'")
-  endif()
+  check_plugin("${WORK_DIR}/consumer/zorvex_plugin_check" "${root}${PLUGIN_DIR}/libzorvex_design.so")
 endif()
 
 # Lintian: errors fail, the rest is shown.

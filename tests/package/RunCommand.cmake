@@ -8,3 +8,13 @@ function(run)
   endif()
   set(run_output "${out}" PARENT_SCOPE)
 endfunction()
+
+# check_plugin(CHECKER PLUGIN): CHECKER (main_plugin.cpp) loads the Designer
+# plug-in file PLUGIN as Designer does and must list every entry.
+function(check_plugin checker plugin)
+  run("${checker}" "${plugin}")
+  set(expected "Zorvex/zorvex::TMathInterpreterWidget Zorvex/zorvex::TMathEdit Zorvex/zorvex::TMathComboBox Zorvex/zorvex::TMathMemo Zorvex/zorvex::TMathRichEdit\n")
+  if(NOT run_output STREQUAL expected)
+    message(FATAL_ERROR "the plug-in ${plugin} gave '${run_output}'")
+  endif()
+endfunction()
