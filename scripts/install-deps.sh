@@ -11,6 +11,9 @@ PACKAGES="build-essential cmake g++ libgtest-dev libgmock-dev libbenchmark-dev l
 PACKAGES="$PACKAGES qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-tools-dev qt6-tools-dev-tools
   libqt6uitools6 libqt6designer6 libqt6designercomponents6 designer-qt6 qt6-qpa-plugins libgl-dev libglx-dev libopengl-dev libvulkan-dev
   fonts-dejavu-core xvfb xauth imagemagick xdotool"
+# Debian packages: CPack's dependency scan (dpkg-shlibdeps, file), lintian,
+# and bash-completion, which the completion's test loads.
+PACKAGES="$PACKAGES dpkg-dev file lintian bash-completion"
 # clang and its runtime libraries build the libFuzzer targets.
 PACKAGES="$PACKAGES clang libclang-rt-14-dev"
 

@@ -4,14 +4,7 @@
 # WITH_WIDGETS, PLUGIN_DIR (where the Designer plug-in installs, relative to
 # the prefix or absolute; empty without it);
 # the environment of the widget tests (offscreen Qt) comes from CTest.
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT rc EQUAL 0)
-    string(REPLACE ";" " " shown "${ARGN}")
-    message(FATAL_ERROR "failed (${rc}): ${shown}\n${out}")
-  endif()
-  set(run_output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/RunCommand.cmake)
 
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(prefix "${WORK_DIR}/prefix")
@@ -29,11 +22,7 @@ if(PLUGIN_DIR)
   if(NOT IS_ABSOLUTE "${PLUGIN_DIR}")
     set(PLUGIN_DIR "${prefix}/${PLUGIN_DIR}")
   endif()
-  run("${WORK_DIR}/build/zorvex_plugin_check" "${PLUGIN_DIR}/libzorvex_design.so")
-  set(expected "Zorvex/zorvex::TMathInterpreterWidget Zorvex/zorvex::TMathEdit Zorvex/zorvex::TMathComboBox Zorvex/zorvex::TMathMemo Zorvex/zorvex::TMathRichEdit\n")
-  if(NOT run_output STREQUAL expected)
-    message(FATAL_ERROR "the installed plug-in gave '${run_output}'")
-  endif()
+  check_plugin("${WORK_DIR}/build/zorvex_plugin_check" "${PLUGIN_DIR}/libzorvex_design.so")
 endif()
 run("${prefix}/bin/zorvex" -e "1+2")
 if(NOT run_output STREQUAL "3\n")
