@@ -70,7 +70,7 @@ bool IsSavableName(const std::string& name) {
 // Why the symbols text can not hold a value, or null.
 const char* UnsavableValue(const Variant& value) {
     if (value.IsArray()) return "it holds an array, which symbols text can not hold.";
-    if (value.IsReal() && !IsFiniteValue(value))
+    if (value.IsReal() && !std::isfinite(value.AsReal()))
         return std::isnan(value.AsReal()) ? "it holds NaN, which symbols text can not hold."
                                           : "it holds an infinity, which symbols text can not hold.";
     if (value.IsString() && value.AsString().find('\0') != std::string::npos)
@@ -112,8 +112,9 @@ const char* KindOfFile(mode_t mode) {
 }
 
 // A new file of a name no other has, beside `target`: temporary files that
-// saves killed midway left behind never stand in the way.
-std::string CreateBeside(const std::filesystem::path& target, const std::string& fileName) {
+// saves killed midway left behind never stand in the way. It takes the mode
+// (and, where allowed, the owner) of the file it is to replace.
+std::string CreateBeside(const std::filesystem::path& target, const std::string& fileName, const struct stat* old) {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device random;
     std::uniform_int_distribution<int> letter(0, static_cast<int>(sizeof kLetters) - 2);
@@ -125,6 +126,10 @@ std::string CreateBeside(const std::filesystem::path& target, const std::string&
         const std::string name = (target.parent_path() / (base + suffix)).string();
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
+            if (old != nullptr) {
+                [[maybe_unused]] const int owned = ::fchown(fd, old->st_uid, old->st_gid);
+                ::fchmod(fd, old->st_mode & 07777);
+            }
             ::close(fd);
             return name;
         }
@@ -135,11 +140,16 @@ std::string CreateBeside(const std::filesystem::path& target, const std::string&
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-// Reads in chunks until the end, a zero byte (where the text ends) or more
-// than the limit, which `tooLong` reports.
-template <class F>
-void ReadChunks(std::istream& stream, std::string& text, F&& tooLong) {
+// The stream's text, up to its first zero byte, without a leading UTF-8 byte
+// order mark. Reading stops at the zero byte, or with an error once the text
+// passes the length limit: an endless stream neither hangs nor fills memory.
+std::string ReadAll(std::istream& stream, const char* operation) {
     constexpr std::size_t kChunk = 64 * 1024;
+    auto tooLong = [operation] {
+        throw Exception(std::string(operation) + "() Text is longer than the maximum length of " +
+                        std::to_string(MaxTextLength) + " characters; nothing of it was run.");
+    };
+    std::string text;
     while (stream) {
         const std::size_t size = text.size();
         // Grows as usual, but once near the limit straight to all it may take.
@@ -152,29 +162,16 @@ void ReadChunks(std::istream& stream, std::string& text, F&& tooLong) {
             stream.read(text.data() + size, static_cast<std::streamsize>(kChunk));
         } catch (...) {
             // A stream set to throw: its end is no error, its failure is ours.
-            if (stream.bad()) throw EStreamError("Stream read error");
-            if (!stream.fail()) throw;
+            if (!stream.fail() || stream.bad()) throw EStreamError("Stream read error");
         }
         text.resize(size + static_cast<std::size_t>(stream.gcount()));
         const std::size_t zero = text.find('\0', size);
         if (zero != std::string::npos) {
             text.resize(zero);
-            return;
+            break;
         }
         if (text.size() > MaxTextLength + kBom.size()) tooLong();
     }
-}
-
-// The stream's text, up to its first zero byte, without a leading UTF-8 byte
-// order mark. Reading stops at the zero byte, or with an error once the text
-// passes the length limit: an endless stream neither hangs nor fills memory.
-std::string ReadAll(std::istream& stream, const char* operation) {
-    auto tooLong = [operation] {
-        throw Exception(std::string(operation) + "() Text is longer than the maximum length of " +
-                        std::to_string(MaxTextLength) + " characters; nothing of it was run.");
-    };
-    std::string text;
-    ReadChunks(stream, text, tooLong);
     if (stream.bad()) throw EStreamError("Stream read error");
     if (std::string_view(text).starts_with(kBom)) text.erase(0, kBom.size());
     if (text.size() > MaxTextLength) tooLong();
@@ -190,23 +187,20 @@ std::string TMathInterpreter::DumpStreamable() const {
         auto* symbol = static_cast<TMSymbol*>(symbols_.At(i));
         if (symbol == nullptr) continue;
         if (!IsSavableName(symbol->Identifier())) Unsavable(symbol->Identifier(), "its name is no identifier.");
-        if (auto* function = ItemAs<TMFunction>(symbol, ikFunction)) {
+        const char* why = nullptr;
+        if (symbol->IsVariable()) {
+            why = UnsavableValue(static_cast<TMVar*>(symbol)->ValueRef());
+        } else if (auto* function = ItemAs<TMFunction>(symbol, ikFunction)) {
             for (int k = 0; k < function->Parameters().Count(); ++k) {
                 auto* param = static_cast<TMSymbol*>(function->Parameters().At(k));
                 if (param != nullptr && !IsSavableName(param->Identifier()))
                     Unsavable(symbol->Identifier(), "a parameter's name is no identifier.");
             }
-        }
-        if (symbol->IsVariable()) {
-            if (const char* why = UnsavableValue(static_cast<TMVar*>(symbol)->ValueRef()))
-                Unsavable(symbol->Identifier(), why);
-        } else if (auto* function = ItemAs<TMFunction>(symbol, ikFunction)) {
-            const char* why = nullptr;
             WalkTree(function->Expression(), [&](TMItem* item) {
                 if (why == nullptr && item->Is(ikLiteral)) why = UnsavableValue(static_cast<TMLiteral*>(item)->Value);
             });
-            if (why != nullptr) Unsavable(symbol->Identifier(), why);
         }
+        if (why != nullptr) Unsavable(symbol->Identifier(), why);
         std::string entry = symbol->Dump(0);
         if (entry.empty()) continue;
         if (!text.empty()) text += ";\r\n";
@@ -276,7 +270,9 @@ void TMathInterpreter::SaveSymbolsToFile(const std::string& fileName) {
         if (!S_ISREG(old.st_mode))
             FileFailure("Cannot create file", fileName,
                         std::string("it is ") + KindOfFile(old.st_mode) + ", and a save replaces only a regular file");
-        if (!Writable(target.string())) FileFailure("Cannot create file", fileName, "it is read-only");
+        if (!Writable(target.string()))
+            FileFailure("Cannot create file", fileName,
+                        errno == EACCES || errno == EPERM ? "it is read-only" : std::strerror(errno));
     } else if (errno != ENOENT) {
         FileFailure("Cannot create file", fileName, std::strerror(errno));
     }
@@ -286,18 +282,9 @@ void TMathInterpreter::SaveSymbolsToFile(const std::string& fileName) {
                         "its folder is read-only, and a save writes the new file there to replace the old one");
         FileFailure("Cannot create file", fileName, std::strerror(errno));
     }
-    const std::string temp = CreateBeside(target, fileName);
+    const std::string temp = CreateBeside(target, fileName, exists ? &old : nullptr);
     std::error_code ec;
     try {
-        if (exists) {
-            // The new file takes the old one's owner (where allowed) and mode.
-            const int fd = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC);
-            if (fd >= 0) {
-                [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
-                ::fchmod(fd, old.st_mode & 07777);
-                ::close(fd);
-            }
-        }
         {
             std::ofstream file(temp, std::ios::binary | std::ios::trunc);
             if (!file) FileFailure("Cannot create file", fileName);
