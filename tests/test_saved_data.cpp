@@ -434,7 +434,8 @@ TEST_F(SavedFiles, WritePermissionIsRespected) {
 }
 
 // Temporary files that killed saves left behind never block a save, and a
-// save leaves none of its own.
+// save leaves none of its own; through a link the file it points to is
+// replaced.
 TEST_F(SavedFiles, StaleTemporaryFilesDoNotBlockASave) {
     const fs::path file = dir / "s.sym";
     for (int i = 0; i < 150; ++i) Write(dir / ("s.sym.tmp" + std::to_string(i)), "stale");
@@ -444,7 +445,13 @@ TEST_F(SavedFiles, StaleTemporaryFilesDoNotBlockASave) {
         mi.SaveSymbolsToFile(file.string());
         EXPECT_EQ(Slurp(file), "x=" + std::to_string(round));
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 151);
+    const fs::path link = dir / "link.sym";
+    fs::create_symlink(file, link);
+    mi.ExecuteExpression("x = 9");
+    mi.SaveSymbolsToFile(link.string());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(Slurp(file), "x=9");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 152);
 }
 
 // File names are quoted in messages as every quoted text is: cut to 60
