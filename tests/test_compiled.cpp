@@ -98,8 +98,9 @@ public:
             case 5: return Variant(Pick(2) ? 46341 : -7);
             case 6: return Variant(0.0 * (Pick(2) ? 1 : -1));
             case 7: return Variant(Pick(2) ? 1e308 : -1e308);
-            case 8: return Variant(std::numeric_limits<double>::quiet_NaN());
-            case 9: return Variant(Pick(2) ? std::numeric_limits<double>::infinity() : 5e-324);
+            // NaN and infinities are refused as values; the smallest ones stand in.
+            case 8: return Variant(Pick(2) ? -5e-324 : 2.2250738585072014e-308);
+            case 9: return Variant(5e-324);
             default: return Variant(std::uniform_real_distribution<double>(-4, 4)(rng_));
         }
     }

@@ -174,6 +174,35 @@ TEST(Financial, LongTermsStayAccurate) {
     EXPECT_FALSE(std::signbit(InterestPayment(0, 5, 12, 10000, 0, ptEndOfPeriod)));
 }
 
+// Near rate 0 every routine meets its value at 0, the limit there: no term
+// cancels to nothing (NumberOfPeriods(1e-20, -1, 1000, 0, 0) once gave 0).
+TEST(Financial, RatesNearZeroMeetTheValueAtZero) {
+    struct Routine {
+        const char* name;
+        double (*at)(double rate, TPaymentTime t);
+    };
+    const Routine routines[] = {
+        {"FutureValue", [](double r, TPaymentTime t) { return FutureValue(r, 120, -10, 1000, t); }},
+        {"PresentValue", [](double r, TPaymentTime t) { return PresentValue(r, 120, -10, 100, t); }},
+        {"Payment", [](double r, TPaymentTime t) { return Payment(r, 120, 1000, 50, t); }},
+        {"PeriodPayment", [](double r, TPaymentTime t) { return PeriodPayment(r, 3, 120, 1000, 50, t); }},
+        {"InterestPayment", [](double r, TPaymentTime t) { return InterestPayment(r, 3, 120, 1000, 50, t); }},
+        {"NumberOfPeriods", [](double r, TPaymentTime t) { return NumberOfPeriods(r, -1, 1000, 0, t); }},
+        {"NumberOfPeriods", [](double r, TPaymentTime t) { return NumberOfPeriods(r, -10, 1000, 200, t); }},
+    };
+    for (const Routine& routine : routines) {
+        for (TPaymentTime t : {ptEndOfPeriod, ptStartOfPeriod}) {
+            const double atZero = routine.at(0, t);
+            for (double rate : {1e-20, -1e-20, 1e-17, -1e-17, 1e-14}) {
+                SCOPED_TRACE(testing::Message() << routine.name << " at " << rate << ", time " << t);
+                // The slope in the rate is at most about 1e5 times the value here.
+                EXPECT_NEAR(routine.at(rate, t), atZero, 1e5 * std::fabs(rate) * (std::fabs(atZero) + 1) + 1e-12);
+            }
+        }
+    }
+    ExpectRelative(NumberOfPeriods(1e-20, -1, 1000, 0, ptEndOfPeriod), 1000, 1e-14);
+}
+
 TEST(Financial, PaymentTime) {
     EXPECT_EQ(PaymentTimeFromCode(0), ptEndOfPeriod);
     EXPECT_EQ(PaymentTimeFromCode(1), ptStartOfPeriod);

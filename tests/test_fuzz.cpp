@@ -96,6 +96,8 @@ TEST(Fuzz, RandomTextsRaiseOwnErrorsAndLeaveTheInterpreterUsable) {
             }
         }
         if (i % 251 == 0) mi.SetCaseSensitiveSymbols(!mi.CaseSensitiveSymbols());
+        // Saves write the strings of earlier texts for the escape character of the day.
+        if (i % 173 == 0) mi.SetEscapeChar("\0\\'\""[(i / 173) % 4]);
         if (i % 500 == 0) mi.ClearPreparedExpressions();
         ExpectUsable(mi, text);
         if (::testing::Test::HasFatalFailure()) return;
@@ -135,7 +137,11 @@ public:
         std::vector<std::string> parameters;  // of a definition
     };
 
+    // Each program picks an escape character (none a third of the time) and
+    // writes its strings for it.
     std::vector<Statement> Program() {
+        static const char escapes[] = {'\\', '\'', '"', ';', '#', 'a', ' ', ',', '(', '\x01', '\r', '\xff'};
+        escape_ = Chance(33) ? '\0' : escapes[Pick(0, static_cast<int>(std::size(escapes)) - 1)];
         std::vector<Statement> program;
         for (int n = Pick(3, 10); n > 0; --n) {
             malformed_ = false;
@@ -146,6 +152,8 @@ public:
         }
         return program;
     }
+
+    char Escape() const { return escape_; }
 
 private:
     int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng_); }
@@ -177,8 +185,26 @@ private:
     std::string Text() {
         std::string bytes;
         for (int n = Pick(0, 6); n > 0; --n) bytes += static_cast<char>(Pick(0, 255));
-        // Mostly well quoted; sometimes as it comes, quotes and all.
-        return Chance(85) ? QuotedStr(bytes) : "'" + bytes + "'";
+        if (escape_ != '\0' && Chance(30)) bytes += escape_;  // ends in it
+        // Mostly well quoted; sometimes as it comes, quotes and all (but no
+        // escape character, which could take the rest of the statement in).
+        if (!Chance(85)) {
+            if (escape_ != '\0') std::erase(bytes, escape_);
+            return "'" + bytes + "'";
+        }
+        if (escape_ == '\0') return QuotedStr(bytes);
+        // Quotes doubled or escaped, the escape character escaped, and now
+        // and then an ordinary character escaped too.
+        std::string text = "'";
+        for (char c : bytes) {
+            if (c == '\'')
+                text += escape_ == '\'' || Chance(50) ? "''" : std::string{escape_, c};
+            else if (c == escape_ || Chance(10))
+                text += std::string{escape_, c};
+            else
+                text += c;
+        }
+        return text + "'";
     }
 
     std::string Arguments(int depth) {
@@ -224,6 +250,7 @@ private:
     }
 
     std::mt19937 rng_;
+    char escape_ = '\0';
     bool malformed_ = false;
     std::string name_;
     std::vector<std::string> parameters_;
@@ -261,7 +288,9 @@ TEST(Fuzz, RandomProgramsSaveAndLoadBackIntoAFreshInterpreter) {
         mi.SetMaxFunctionNesting(50);
         if (i % 7 == 0) mi.SetCaseSensitiveSymbols(true);
         std::string program;
-        for (const auto& statement : generator.Program()) {
+        const auto statements = generator.Program();
+        mi.SetEscapeChar(generator.Escape());
+        for (const auto& statement : statements) {
             program += statement.text + ";";
             TStrings errors;
             try {
@@ -293,6 +322,7 @@ TEST(Fuzz, RandomProgramsSaveAndLoadBackIntoAFreshInterpreter) {
         }
         TMathInterpreter fresh;
         fresh.SetCaseSensitiveSymbols(mi.CaseSensitiveSymbols());
+        fresh.SetEscapeChar(mi.EscapeChar());
         std::istringstream in(out.str());
         try {
             fresh.LoadSymbolsFromStream(in);
@@ -300,8 +330,9 @@ TEST(Fuzz, RandomProgramsSaveAndLoadBackIntoAFreshInterpreter) {
             ADD_FAILURE() << "saved table does not load: " << e.what() << "\n" << out.str() << "\nfrom: " << program;
             continue;
         }
-        EXPECT_EQ(fresh.DumpStreamable(), out.str()) << program;
-        EXPECT_EQ(fresh.Dump(";", dfQualified), mi.Dump(";", dfQualified)) << program;
+        const std::string escape = "escape character " + std::to_string(static_cast<unsigned char>(mi.EscapeChar()));
+        EXPECT_EQ(fresh.DumpStreamable(), out.str()) << escape << "\n" << program;
+        EXPECT_EQ(fresh.Dump(";", dfQualified), mi.Dump(";", dfQualified)) << escape << "\n" << program;
         ++saved;
         if (::testing::Test::HasFailure()) return;
     }

@@ -205,7 +205,7 @@ TEST(Literal, QuotedVarRealsInExactForm) {
     EXPECT_EQ(TMItem::QuotedVar(Variant(1e20)), "1e+20");
     EXPECT_EQ(TMItem::QuotedVar(Variant(1.5e-7)), "1.5e-07");
     EXPECT_EQ(TMItem::QuotedVar(Variant(9007199254740992.0)), "9007199254740992.0");
-    EXPECT_EQ(TMItem::QuotedVar(Variant(-0.0)), "0");
+    EXPECT_EQ(TMItem::QuotedVar(Variant(-0.0)), "-0.0");
 }
 
 TEST(Literal, ValueIsWritableAndCopied) {

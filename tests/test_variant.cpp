@@ -723,7 +723,7 @@ TEST(VariantRealText, ExactForm) {
     EXPECT_EQ(FormatRealExact(9007199254740991.0), "9007199254740991.0");
     EXPECT_EQ(FormatRealExact(-9007199254740992.0), "-9007199254740992.0");
     EXPECT_EQ(FormatRealExact(1e16), "1e+16");
-    EXPECT_EQ(FormatRealExact(-0.0), "0");
+    EXPECT_EQ(FormatRealExact(-0.0), "-0.0");
     EXPECT_EQ(FormatRealExact(0.0), "0");
     EXPECT_EQ(FormatRealExact(0.5), "0.5");
     EXPECT_EQ(FormatRealExact(-2.5), "-2.5");

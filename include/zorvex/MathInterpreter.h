@@ -122,13 +122,15 @@ public:
     // Integer without a Variant in between; any other argument (a bool, a
     // text) takes the overload above.
     // The store itself is inline: a few instructions when the handle names a
-    // variable that holds no text; everything else, errors included, is the
-    // library's.
+    // variable that holds no text and the value is finite; everything else,
+    // errors included (NaN and infinities are refused), is the library's.
     template <class T>
         requires std::same_as<T, double> || std::same_as<T, std::int32_t>
     void SetVariablesByHandle(int handle, T value) {
         TMItem* item = symbols_.Peek(handle);
-        if (item != nullptr && static_cast<TMSymbol*>(item)->IsVariable()) [[likely]] {
+        bool finite = true;
+        if constexpr (std::same_as<T, double>) finite = std::isfinite(value);
+        if (item != nullptr && finite && static_cast<TMSymbol*>(item)->IsVariable()) [[likely]] {
             auto* var = static_cast<TMVar*>(item);
             if (!var->ValueRef().IsString() && !var->ValueRef().IsArray()) [[likely]] {
                 var->Assign(Variant(value));

@@ -206,9 +206,14 @@ ZORVEX_API Variant VarShr(const Variant& a, const Variant& b);
 ZORVEX_API Variant VarNeg(const Variant& a);
 ZORVEX_API Variant VarNot(const Variant& a);
 ZORVEX_API double Power(double base, double exponent);  // checked real power
-inline int VarCmp(const Variant& a, const Variant& b) {  // -1, 0 or 1
+// -1, 0 or 1; a NaN operand raises "Invalid floating point operation": it is
+// no value of the language and equals nothing.
+inline int VarCmp(const Variant& a, const Variant& b) {
     if (a.IsInteger() && b.IsInteger()) return (a.AsInteger() > b.AsInteger()) - (a.AsInteger() < b.AsInteger());
-    if (a.IsReal() && b.IsReal()) return (a.AsReal() > b.AsReal()) - (a.AsReal() < b.AsReal());
+    if (a.IsReal() && b.IsReal()) {
+        const int r = (a.AsReal() > b.AsReal()) - (a.AsReal() < b.AsReal());
+        if (r != 0 || a.AsReal() == b.AsReal()) return r;
+    }
     return VarCmpFull(a, b);
 }
 

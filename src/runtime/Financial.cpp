@@ -356,7 +356,11 @@ double NumberOfPeriods(double rate, double payment, double presentValue, double 
     double ratio = numerator / denominator;
     if (!(ratio > 0.0))
         InvalidArgument("NumberOfPeriods", "the future value is never reached");
-    return Finite(std::log(ratio) / std::log1p(rate));
+    // log(ratio) through log1p of ratio - 1, written without the difference:
+    // near rate 0 the ratio rounds to 1 and all its digits would be lost.
+    double excess = -(rate * presentValue + rate * futureValue) / denominator;
+    double logRatio = std::isfinite(excess) && excess > -1.0 ? std::log1p(excess) : std::log(ratio);
+    return Finite(logRatio / std::log1p(rate));
 }
 
 double DoubleDecliningBalance(double cost, double salvage, int life, int period) {

@@ -59,6 +59,8 @@ bool OfferSymbol(TMReference* ref, TMSymbol* symbol);
 void RewireTree(TMExpression* tree, TMSymbol* symbol);
 void UnwireTree(TMExpression* tree, TMSymbol* symbol);
 void SetTreeInterpreter(TMExpression* tree, TMathInterpreter* interpreter);
+// What SetMathInterpreter gives one node, without its subtree.
+void AttachInterpreter(TMItem* item, TMathInterpreter* interpreter);
 
 // A vector whose first N entries live inside it: the walks over a short
 // expression take no heap.
@@ -127,6 +129,16 @@ void DisposeItems(TMItems& items);
 
 // A text quoted in a message, cut to a readable length.
 std::string Excerpt(std::string_view text);
+
+// NaN and the infinities are no values of the language: no operation makes
+// one, and the symbols text cannot write one. A value a host hands in is
+// checked with this before it is stored or used; `name` says for what.
+[[noreturn]] void RefuseNonFinite(const Variant& value, const char* operation, std::string_view name);
+bool IsFiniteValue(const Variant& value);  // arrays: every element
+inline void CheckFinite(const Variant& value, const char* operation, std::string_view name) {
+    if ((value.IsReal() || value.IsArray()) && !IsFiniteValue(value)) [[unlikely]]
+        RefuseNonFinite(value, operation, name);
+}
 
 // Keywords of the language in any letter case: the item a word makes, or
 // null. The tokenizer and the symbol loader share this one table.

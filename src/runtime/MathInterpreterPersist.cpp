@@ -1,12 +1,18 @@
 // Symbol persistence and execution of whole texts from streams and files.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <istream>
 #include <memory>
 #include <ostream>
-#include <sstream>
+#include <random>
 
 #include "ItemUtil.h"
 #include "zorvex/Exception.h"
@@ -61,6 +67,17 @@ bool IsSavableName(const std::string& name) {
     throw Exception("TMathInterpreter.DumpStreamable() Symbol: \"" + Excerpt(name) + "\" can not be saved: " + why);
 }
 
+// Why the symbols text can not hold a value, or null.
+const char* UnsavableValue(const Variant& value) {
+    if (value.IsArray()) return "it holds an array, which symbols text can not hold.";
+    if (value.IsReal() && !std::isfinite(value.AsReal()))
+        return std::isnan(value.AsReal()) ? "it holds NaN, which symbols text can not hold."
+                                          : "it holds an infinity, which symbols text can not hold.";
+    if (value.IsString() && value.AsString().find('\0') != std::string::npos)
+        return "a text in it holds a zero character, which symbols text can not hold.";
+    return nullptr;
+}
+
 // Where the file a save writes really lives, so that a link stays a link.
 std::filesystem::path SaveTarget(const std::string& fileName) {
     std::error_code ec;
@@ -72,21 +89,92 @@ std::filesystem::path SaveTarget(const std::string& fileName) {
     return target;
 }
 
+[[noreturn]] void FileFailure(const char* what, const std::string& fileName, const std::string& why = {}) {
+    throw EFileError(std::string(what) + " \"" + Excerpt(fileName) + "\"" + (why.empty() ? "." : ": " + why + "."));
+}
+
 // A directory opens as a stream on some systems and then reads as nothing.
 void OpenForReading(std::ifstream& file, const std::string& fileName) {
     std::error_code ec;
     if (!std::filesystem::is_directory(fileName, ec)) file.open(fileName, std::ios::binary);
-    if (!file.is_open()) throw EFileError("Cannot open file \"" + fileName + "\".");
+    if (!file.is_open()) FileFailure("Cannot open file", fileName);
 }
 
-std::string ReadAll(std::istream& stream) {
-    std::ostringstream buffer;
-    buffer << stream.rdbuf();
+// Whether this process may write there, by its effective rights.
+bool Writable(const std::string& path, int mode = W_OK) { return ::faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0; }
+
+const char* KindOfFile(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    return "no regular file";
+}
+
+// A new file of a name no other has, beside `target`: temporary files that
+// saves killed midway left behind never stand in the way. It takes the mode
+// (and, where allowed, the owner) of the file it is to replace.
+std::string CreateBeside(const std::filesystem::path& target, const std::string& fileName, const struct stat* old) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<int> letter(0, static_cast<int>(sizeof kLetters) - 2);
+    // Room for the suffix within the longest file name.
+    const std::string base = target.filename().string().substr(0, 200);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string suffix = ".tmp";
+        for (int i = 0; i < 8; ++i) suffix += kLetters[letter(random)];
+        const std::string name = (target.parent_path() / (base + suffix)).string();
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            if (old != nullptr) {
+                [[maybe_unused]] const int owned = ::fchown(fd, old->st_uid, old->st_gid);
+                ::fchmod(fd, old->st_mode & 07777);
+            }
+            ::close(fd);
+            return name;
+        }
+        if (errno != EEXIST) FileFailure("Cannot create file", fileName, std::strerror(errno));
+    }
+    FileFailure("Cannot create file", fileName, "no free name for the temporary file beside it");
+}
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+// The stream's text, up to its first zero byte, without a leading UTF-8 byte
+// order mark. Reading stops at the zero byte, or with an error once the text
+// passes the length limit: an endless stream neither hangs nor fills memory.
+std::string ReadAll(std::istream& stream, const char* operation) {
+    constexpr std::size_t kChunk = 64 * 1024;
+    auto tooLong = [operation] {
+        throw Exception(std::string(operation) + "() Text is longer than the maximum length of " +
+                        std::to_string(MaxTextLength) + " characters; nothing of it was run.");
+    };
+    std::string text;
+    while (stream) {
+        const std::size_t size = text.size();
+        // Grows as usual, but once near the limit straight to all it may take.
+        if (size + kChunk > text.capacity()) {
+            const std::size_t want = std::max(2 * text.capacity(), size + kChunk);
+            text.reserve(want < MaxTextLength ? want : MaxTextLength + kBom.size() + kChunk);
+        }
+        text.resize(size + kChunk);
+        try {
+            stream.read(text.data() + size, static_cast<std::streamsize>(kChunk));
+        } catch (...) {
+            // A stream set to throw: its end is no error, its failure is ours.
+            if (!stream.fail() || stream.bad()) throw EStreamError("Stream read error");
+        }
+        text.resize(size + static_cast<std::size_t>(stream.gcount()));
+        const std::size_t zero = text.find('\0', size);
+        if (zero != std::string::npos) {
+            text.resize(zero);
+            break;
+        }
+        if (text.size() > MaxTextLength + kBom.size()) tooLong();
+    }
     if (stream.bad()) throw EStreamError("Stream read error");
-    std::string text = buffer.str();
-    // The text ends at the first zero byte.
-    const std::size_t zero = text.find('\0');
-    if (zero != std::string::npos) text.resize(zero);
+    if (std::string_view(text).starts_with(kBom)) text.erase(0, kBom.size());
+    if (text.size() > MaxTextLength) tooLong();
     return text;
 }
 
@@ -99,16 +187,21 @@ std::string TMathInterpreter::DumpStreamable() const {
         auto* symbol = static_cast<TMSymbol*>(symbols_.At(i));
         if (symbol == nullptr) continue;
         if (!IsSavableName(symbol->Identifier())) Unsavable(symbol->Identifier(), "its name is no identifier.");
-        if (auto* function = ItemAs<TMFunction>(symbol, ikFunction)) {
+        const char* why = nullptr;
+        if (symbol->IsVariable()) {
+            why = UnsavableValue(static_cast<TMVar*>(symbol)->ValueRef());
+        } else if (auto* function = ItemAs<TMFunction>(symbol, ikFunction)) {
             for (int k = 0; k < function->Parameters().Count(); ++k) {
                 auto* param = static_cast<TMSymbol*>(function->Parameters().At(k));
                 if (param != nullptr && !IsSavableName(param->Identifier()))
                     Unsavable(symbol->Identifier(), "a parameter's name is no identifier.");
             }
+            WalkTree(function->Expression(), [&](TMItem* item) {
+                if (why == nullptr && item->Is(ikLiteral)) why = UnsavableValue(static_cast<TMLiteral*>(item)->Value);
+            });
         }
+        if (why != nullptr) Unsavable(symbol->Identifier(), why);
         std::string entry = symbol->Dump(0);
-        if (entry.find('\0') != std::string::npos)
-            Unsavable(symbol->Identifier(), "a text in it holds a zero character, which symbols text can not hold.");
         if (entry.empty()) continue;
         if (!text.empty()) text += ";\r\n";
         text += entry;
@@ -142,9 +235,12 @@ void TMathInterpreter::LoadSymbolsText(const std::string& text) {
     }
 }
 
+// The text is read whole before the table is touched: a read that fails
+// leaves the symbols as they were.
 void TMathInterpreter::LoadSymbolsFromStream(std::istream& stream) {
+    const std::string text = ReadAll(stream, "TMathInterpreter.LoadSymbolsFromStream");
     ClearSymbols();
-    LoadSymbolsText(ReadAll(stream));
+    LoadSymbolsText(text);
 }
 
 void TMathInterpreter::SaveSymbolsToStream(std::ostream& stream) {
@@ -156,41 +252,48 @@ void TMathInterpreter::SaveSymbolsToStream(std::ostream& stream) {
 void TMathInterpreter::LoadSymbolsFromFile(const std::string& fileName) {
     std::ifstream file;
     OpenForReading(file, fileName);
-    const std::string text = ReadAll(file);
+    const std::string text = ReadAll(file, "TMathInterpreter.LoadSymbolsFromFile");
     ClearSymbols();
     LoadSymbolsText(text);
 }
 
 // The symbols go to a new file beside the target, which then replaces it in
-// one step: a save that fails leaves the old file exactly as it was.
+// one step: a save that fails leaves the old file exactly as it was. Only a
+// regular file is replaced, and only where this process may write it.
 void TMathInterpreter::SaveSymbolsToFile(const std::string& fileName) {
     namespace fs = std::filesystem;
     const fs::path target = SaveTarget(fileName);
-    std::error_code ec;
-    if (fs::is_directory(target, ec)) throw EFileError("Cannot create file \"" + fileName + "\".");
-    fs::path temp;
-    for (unsigned attempt = 0;; ++attempt) {
-        temp = target;
-        temp += ".tmp" + std::to_string(attempt);
-        // "x": only a file that did not exist is ours to write and remove.
-        if (std::FILE* f = std::fopen(temp.c_str(), "wbx")) {
-            std::fclose(f);
-            break;
-        }
-        if (errno != EEXIST || attempt > 100) throw EFileError("Cannot create file \"" + fileName + "\".");
+    const std::string folder = target.has_parent_path() ? target.parent_path().string() : std::string(".");
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists) {
+        if (!S_ISREG(old.st_mode))
+            FileFailure("Cannot create file", fileName,
+                        std::string("it is ") + KindOfFile(old.st_mode) + ", and a save replaces only a regular file");
+        if (!Writable(target.string()))
+            FileFailure("Cannot create file", fileName,
+                        errno == EACCES || errno == EPERM ? "it is read-only" : std::strerror(errno));
+    } else if (errno != ENOENT) {
+        FileFailure("Cannot create file", fileName, std::strerror(errno));
     }
+    if (!Writable(folder, W_OK | X_OK)) {
+        if (exists)
+            FileFailure("Cannot create file", fileName,
+                        "its folder is read-only, and a save writes the new file there to replace the old one");
+        FileFailure("Cannot create file", fileName, std::strerror(errno));
+    }
+    const std::string temp = CreateBeside(target, fileName, exists ? &old : nullptr);
+    std::error_code ec;
     try {
         {
             std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-            if (!file) throw EFileError("Cannot create file \"" + fileName + "\".");
+            if (!file) FileFailure("Cannot create file", fileName);
             SaveSymbolsToStream(file);
             file.close();
-            if (!file) throw EFileError("Cannot write file \"" + fileName + "\".");
+            if (!file) FileFailure("Cannot write file", fileName);
         }
-        const fs::file_status old = fs::status(target, ec);
-        if (!ec && fs::exists(old)) fs::permissions(temp, old.permissions(), ec);
         fs::rename(temp, target, ec);
-        if (ec) throw EFileError("Cannot write file \"" + fileName + "\".");
+        if (ec) FileFailure("Cannot write file", fileName, ec.message());
     } catch (...) {
         fs::remove(temp, ec);
         throw;
@@ -200,11 +303,11 @@ void TMathInterpreter::SaveSymbolsToFile(const std::string& fileName) {
 Variant TMathInterpreter::ExecuteFromFile(const std::string& fileName, TStrings* errors) {
     std::ifstream file;
     OpenForReading(file, fileName);
-    return ExecuteFromStream(file, errors);
+    return Execute(ReadAll(file, "TMathInterpreter.ExecuteFromFile"), errors);
 }
 
 Variant TMathInterpreter::ExecuteFromStream(std::istream& stream, TStrings* errors) {
-    return Execute(ReadAll(stream), errors);
+    return Execute(ReadAll(stream, "TMathInterpreter.ExecuteFromStream"), errors);
 }
 
 void TMathInterpreter::DefineProperties(TFiler& filer) {

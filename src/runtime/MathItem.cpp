@@ -1,6 +1,7 @@
 #include "zorvex/MathItem.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -285,6 +286,17 @@ std::string TMItem::QuotedVar(const Variant& value, char escapeChar) {
     if (value.IsReal()) return FormatRealExact(value.AsReal());
     // No literal spells the smallest integer, but this expression reads back as it.
     if (value.IsInteger() && value.AsInteger() == INT32_MIN) return "(-2147483647-1)";
+    if (value.IsArray()) {
+        // Only a host stores an array, and no literal spells one: this is for
+        // reading (saving refuses it).
+        std::string out = "[";
+        const auto& items = value.ArrayItems();
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (i > 0) out += ',';
+            out += QuotedVar(items[i], escapeChar);
+        }
+        return out + "]";
+    }
     if (value.VarType() != varString) return VarToStr(value);
     const std::string& text = value.AsString();
     if (escapeChar == '\0') return QuotedStr(text);
@@ -331,12 +343,8 @@ void BindTree(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow, TM
     if (symbols == nullptr) throw Exception("RewireSymbols() No symbol table to bind to.");
     SmallVector<TMReference*, 16> refs;
     WalkTree(tree, [&](TMItem* item) {
-        if (item->Is(ikReference)) {
-            refs.push_back(static_cast<TMReference*>(item));
-            if (interpreter != nullptr) static_cast<TMReference*>(item)->Interpreter = interpreter;
-        } else if (interpreter != nullptr && item->Is(ikIntrinsic)) {
-            static_cast<TMIntrinsicFunctionCall*>(item)->Interpreter = interpreter;
-        }
+        if (item->Is(ikReference)) refs.push_back(static_cast<TMReference*>(item));
+        if (interpreter != nullptr) AttachInterpreter(item, interpreter);
     });
     bool faithful = false;
     for (TMReference* ref : refs) {
@@ -446,11 +454,35 @@ std::string Excerpt(std::string_view text) {
     return std::string(text.substr(0, kMax)) + "...";
 }
 
+namespace {
+// The first NaN or infinity in a value, arrays searched through.
+const Variant* FirstNonFinite(const Variant& value) {
+    if (value.IsReal()) return std::isfinite(value.AsReal()) ? nullptr : &value;
+    if (value.IsArray())
+        for (const Variant& item : value.ArrayItems())
+            if (const Variant* bad = FirstNonFinite(item)) return bad;
+    return nullptr;
+}
+}  // namespace
+
+bool IsFiniteValue(const Variant& value) { return FirstNonFinite(value) == nullptr; }
+
+void RefuseNonFinite(const Variant& value, const char* operation, std::string_view name) {
+    const Variant* bad = FirstNonFinite(value);
+    const bool nan = bad != nullptr && std::isnan(bad->AsReal());
+    const std::string message = std::string(operation) + "() Value" +
+                                (name.empty() ? std::string() : " for \"" + Excerpt(name) + "\"") + " is " +
+                                (nan ? "NaN" : "infinite") + ", which is no value of the language.";
+    if (nan) throw EInvalidOp(message);
+    throw EOverflow(message);
+}
+
 // ---------------------------------------------------------------- TMLiteral
 
 std::atomic<std::uint64_t> treeEpoch{0};
 
 void TMLiteral::SetValue(const Variant& value) {
+    CheckFinite(value, "TMLiteral.SetValue", {});
     Value = value;
     TreeChanged();
 }

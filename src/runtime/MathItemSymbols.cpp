@@ -78,12 +78,18 @@ void UnwireTree(TMExpression* tree, TMSymbol* symbol) {
 
 void SetTreeInterpreter(TMExpression* tree, TMathInterpreter* interpreter) {
     if (interpreter == nullptr) throw Exception("SetMathInterpreter() No interpreter given.");
-    WalkTree(tree, [&](TMItem* item) {
-        if (item->Is(ikReference))
-            static_cast<TMReference*>(item)->Interpreter = interpreter;
-        else if (item->Is(ikIntrinsic))
-            static_cast<TMIntrinsicFunctionCall*>(item)->Interpreter = interpreter;
-    });
+    WalkTree(tree, [&](TMItem* item) { AttachInterpreter(item, interpreter); });
+}
+
+// Literals too: a dump writes their strings for the interpreter's escape
+// character, wherever in a tree they stand.
+void AttachInterpreter(TMItem* item, TMathInterpreter* interpreter) {
+    if (item->Is(ikReference))
+        static_cast<TMReference*>(item)->Interpreter = interpreter;
+    else if (item->Is(ikIntrinsic))
+        static_cast<TMIntrinsicFunctionCall*>(item)->Interpreter = interpreter;
+    else if (item->Is(ikLiteral))
+        static_cast<TMLiteral*>(item)->Interpreter = interpreter;
 }
 
 bool IsVarRefTarget(const TMSymbol* symbol) { return symbol->IsValueHolder() || symbol->Is(ikFunction); }
@@ -190,6 +196,7 @@ TMVar::~TMVar() {
 }
 
 void TMVar::SetValue(const Variant& value) {
+    CheckFinite(value, "TMVar.SetValue", identifier_);
     TMathInterpreter* interp = List != nullptr ? List->Interpreter : nullptr;
     if (interp != nullptr && (value.IsString() || value.IsArray() || value_.IsString() || value_.IsArray())) {
         const std::size_t before = guard::HeldBytes(value_), after = guard::HeldBytes(value);
@@ -351,6 +358,7 @@ Variant TMVarRef::GetValueSlow() {
     if (result.IsEmpty())
         throw Exception("TMVarRef.GetValue() Referenced symbol: \"" + Excerpt(ReferencedSymbolName) +
                         "\" is not defied, position: " + Str(ParsePosition) + ".");
+    CheckFinite(result, "TMVarRef.GetValue", ReferencedSymbolName);
     return result;
 }
 
@@ -492,6 +500,7 @@ Variant TMFunctionCall::GetValue() {
     if (result.IsEmpty())
         throw Exception("TMFunctionCall.GetValue() Undefined function reference: \"" + Excerpt(ReferencedSymbolName) +
                         "\", position: " + Str(ParsePosition) + ".");
+    CheckFinite(result, "TMFunctionCall.GetValue", ReferencedSymbolName);
     return result;
 }
 

@@ -366,6 +366,12 @@ inline int Sign3(T a, T b) noexcept {
     return (a < b) ? -1 : (b < a ? 1 : 0);
 }
 
+inline int CmpReal(double a, double b) {
+    if (std::isnan(a) || std::isnan(b)) [[unlikely]]
+        RaiseFloatInvalid();
+    return Sign3(a, b);
+}
+
 [[gnu::noinline]] int CmpSlow(const Variant& a, const Variant& b) {
     if (a.IsNull() || b.IsNull()) {
         if (a.IsNull()) return b.IsNull() ? 0 : -1;
@@ -388,7 +394,7 @@ inline int Sign3(T a, T b) noexcept {
     const Num x = ToNum(a);
     const Num y = ToNum(b);
     if (x.isInt && y.isInt) return Sign3(x.i, y.i);
-    return Sign3(x.Real(), y.Real());
+    return CmpReal(x.Real(), y.Real());
 }
 
 }  // namespace
@@ -719,7 +725,7 @@ double Power(double base, double exponent) {
 int VarCmpFull(const Variant& a, const Variant& b) {
     if (a.IsInteger() && b.IsInteger()) [[likely]]
         return Sign3(a.AsInteger(), b.AsInteger());
-    if (a.IsReal() && b.IsReal()) return Sign3(a.AsReal(), b.AsReal());
+    if (a.IsReal() && b.IsReal()) return CmpReal(a.AsReal(), b.AsReal());
     return CmpSlow(a, b);
 }
 
@@ -736,7 +742,9 @@ std::string FormatRealDisplay(double value) {
 }
 
 std::string FormatRealExact(double value) {
-    if (value == 0.0) return "0";  // negative zero included
+    // A real literal keeps the sign of a zero: `-0` would read back as the
+    // integer 0.
+    if (value == 0.0) return std::signbit(value) ? "-0.0" : "0";
     if (std::fabs(value) < kTwoPow53 && value == std::trunc(value)) {
         const auto n = static_cast<std::int64_t>(value);
         std::string s = IntToStr(n);

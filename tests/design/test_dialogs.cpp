@@ -328,7 +328,8 @@ TEST(MathEditorDialog, SymbolFilesFromThePropertiesPage) {
         ChooseFile(unwritable, files.Block(unwritable));
         d.btnSaveSymbolsToFile->click();
         ASSERT_EQ(errors.messages.size(), 1u);
-        EXPECT_EQ(errors.messages[0], "Cannot create file \"" + unwritable.toStdString() + "\".");
+        EXPECT_EQ(errors.messages[0], "Cannot create file \"" + unwritable.toStdString() +
+                                          "\": it is a directory, and a save replaces only a regular file.");
     }
 }
 

@@ -190,7 +190,8 @@ TEST(DesignerVerbs, SaveSymbolsWritesTheFileWithItsDefaultSuffix) {
     const QString unwritable = files.Path("blocked.txt");
     ChooseFile(unwritable, files.Block(unwritable));
     verbs.Run("Save symbols...");
-    EXPECT_EQ(errors.messages, std::vector<std::string>{"Cannot create file \"" + unwritable.toStdString() + "\"."});
+    EXPECT_EQ(errors.messages, std::vector<std::string>{"Cannot create file \"" + unwritable.toStdString() +
+                                                        "\": it is a directory, and a save replaces only a regular file."});
 }
 
 TEST(DesignerVerbs, MathEditorWorksOnTheInterpreter) {
