@@ -87,6 +87,8 @@ struct Envp {
 // `terminal`, standard input is a pseudo-terminal instead of a pipe.
 Result RunConsole(const std::vector<std::string>& args, const std::string& input = "", bool terminal = false,
                   const std::string& cwd = "", const std::vector<std::string>& env = {}) {
+    // A console that stops reading early must not take this process along.
+    signal(SIGPIPE, SIG_IGN);
     Result r;
     int inPipe[2], outPipe[2], errPipe[2];
     EXPECT_EQ(pipe(inPipe), 0);
@@ -426,7 +428,8 @@ TEST_F(ConsoleTest, ScriptFormOfFilesAndStandardInput) {
         {"after a bracket", "Max(1,\n 2)\n(1 +\n\n2) * 3\n", {"2", "9"}},
         {"after an operator", "1 +\n2\n3 *\n# between\n4\nTRUE and\nfalse\n7 div\n2\nx =\n-\n1\n", {"3", "12", "False", "3", "-1"}},
         {"in a string", "'a\nb'\nLength('x\n# kept\ny')\n", {"a\nb", "10"}},
-        {"CRLF", "1 +\r\n2\r\n'a\r\nb' # c\r\n.vars\r\n.set digits 3\r\n1/3\r\n", {"3", "a\nb", "no symbols", "0.333"}},
+        {"CRLF", "1 +\r\n2\r\n'a\r\nb' # c\r\nx = 1\r\n.vars\r\n.clear\r\n.set digits 3\r\n1/3\r\n.quit\r\n5\r\n",
+         {"3", "a\nb", "1", "x=1", "cleared 1 symbol(s)", "0.333"}},
         {"names and numbers that end like operators", "band = 1\nband\nx2e = 3\n2e3\n", {"1", "1", "3", "2000"}},
         {"';' ends a text", "1 +; 2\n", {"error: TMOperator.PullOperands() 2 operand(s) expected, but only 1 found. Position: 3.", "2"}},
         {"open at the end", "1\n(2\n", {"1", "error: TMathInterpreter.RPN() Unclosed left bracket on position: 1."}},
@@ -712,6 +715,13 @@ TEST_F(ConsoleTest, TerminalEncodingAndColour) {
             s.Type("'\xE2\x82\xAC'\r");  // the euro sign has no Latin-1 byte
             ASSERT_TRUE(s.Expect(std::string(c.colour ? "\033[31m" : "") + "error: the character U+20AC is not in "));
             ASSERT_TRUE(s.Prompt());
+            // Bytes that are no UTF-8 (U+110000 is none either) are named,
+            // not dropped.
+            for (const char* bad : {"'\xFF'", "Length('\xC3')", "'\xF4\x90\x80\x80'"}) {
+                s.Type(std::string(bad) + "\r");
+                ASSERT_TRUE(s.Expect("error: the text is not valid UTF-8 (byte 0x")) << bad;
+                ASSERT_TRUE(s.Prompt());
+            }
         }
         s.Type("\x04");
         EXPECT_EQ(s.Finish(), 0);
@@ -721,6 +731,124 @@ TEST_F(ConsoleTest, TerminalEncodingAndColour) {
     TerminalSession e(dir_.string(), {"-e", "Length('\xC3\xA9t\xC3\xA9'); '\xC3\xA9t\xC3\xA9'"}, {"LANG=C.UTF-8"});
     ASSERT_TRUE(e.Expect("3\r\n\xC3\xA9t\xC3\xA9\r\n"));
     EXPECT_EQ(e.Finish(), 0);
+}
+
+// The character set is the locale's, wherever the text comes from or goes.
+TEST_F(ConsoleTest, EncodingFollowsTheLocale) {
+    const std::string latin1 = "'\xE9t\xE9'; Length('\xE9t\xE9'); DegToStr(10.5)\n";
+    const std::string utf8 = "'\xC3\xA9t\xC3\xA9'; Length('\xC3\xA9t\xC3\xA9'); DegToStr(10.5)\n";
+    const std::string inUtf8 = Lines({"\xC3\xA9t\xC3\xA9", "3", "10\xC2\xB0" "30'0\""});
+    const std::string inLatin1 = Lines({"\xE9t\xE9", "3", "10\xB0" "30'0\""});
+    const struct {
+        std::vector<std::string> env;
+        std::vector<std::string> args;
+        std::string input;
+        std::string out;
+        bool terminal = false;
+    } cases[] = {
+        {{}, {}, utf8, inUtf8},
+        {{}, {}, utf8, inUtf8, true},  // typed at a terminal, out to a pipe
+        {{"LANG=C"}, {}, latin1, inLatin1},
+        {{"LANG=C", "LC_CTYPE=de_DE.UTF-8"}, {}, utf8, inUtf8},
+        {{"LC_ALL=C"}, {}, latin1, inLatin1},
+        {{}, {"--bytes"}, latin1, inLatin1},
+        {{}, {"-e", "'\xC3\xA9t\xC3\xA9'; DegToStr(10.5)"}, "", Lines({"\xC3\xA9t\xC3\xA9", "10\xC2\xB0" "30'0\""})},
+        {{}, {}, "'\xFF'\n'\xE2\x82\xAC'\n'\xC0\xAF'\n'\xED\xA0\x80'\nLength('\xC3')\n'\xC3\xA9'\n",
+         Lines({"error: the text is not valid UTF-8 (byte 0xFF)",
+                "error: the character U+20AC is not in Latin-1, the only characters expressions can hold",
+                "error: the text is not valid UTF-8 (byte 0xC0)", "error: the text is not valid UTF-8 (byte 0xED)",
+                "error: the text is not valid UTF-8 (byte 0xC3)", "\xC3\xA9"})},
+    };
+    for (const auto& c : cases) {
+        Result r = RunConsole(c.args, c.input, c.terminal, "", c.env);
+        const std::string shown = ::testing::PrintToString(c.env) + ::testing::PrintToString(c.args);
+        if (c.terminal)
+            EXPECT_THAT(r.out, HasSubstr(c.out)) << shown;
+        else
+            EXPECT_EQ(r.out, c.out) << shown;
+    }
+    Result bad = RunConsole({"-e", "'\xFF'"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_THAT(bad.err, HasSubstr("-e text: the text is not valid UTF-8 (byte 0xFF)"));
+    EXPECT_EQ(RunConsole({"--bytes", "-e", "Length('\xFF\xC3\xA9')"}).out, "3\n");
+}
+
+// How reals are shown changes; values, dumps and saved tables do not.
+TEST_F(ConsoleTest, DigitsAndFixedDecimals) {
+    const std::string saved = Path("saved.txt");
+    const struct {
+        std::vector<std::string> args;
+        std::string input;
+        std::vector<std::string> out;
+    } cases[] = {
+        {{"--digits", "4", "-e", "2/3; 1e20/3; 7 div 2; 0.1 + 0.2 == 0.3"}, "", {"0.6667", "3.333E+19", "3", "False"}},
+        {{"--digits", "17", "-e", "0.1 + 0.2"}, "", {"0.30000000000000004"}},
+        {{"--fixed", "2", "--typed", "-e", "2/3; -0.001; 5; 2.5; 'a'"}, "",
+         {"real 0.67", "real -0.00", "integer 5", "real 2.50", "string a"}},
+        {{"--fixed", "0", "-e", "2.5; 3.5"}, "", {"2", "4"}},
+        {{"--fixed", "2", "--digits", "3", "-e", "2/3"}, "", {"0.667"}},  // the later one wins
+        {{"--fixed", "3", "-e", "x = 1/3; FloatToStr(x)", "--dump", "--save", saved}, "",
+         {"0.333", "0.333333333333333", "x=0.3333333333333333"}},
+        {{}, ".set digits 3\n2/3\n.set fixed 1\n2/3\n.set fixed off\n2/3\n.set digits 0\n.set fixed x\n.set\n",
+         {"0.667", "0.7", "0.667", "error: digits is 1 to 17", "error: fixed is 0 to 17", "digits          3",
+          "fixed           off", "time-limit      0", "case-sensitive  off", "escape-char     none",
+          "max-nesting     1000", "dump-format     qualified"}},
+    };
+    for (const auto& c : cases) {
+        Result r = RunConsole(c.args, c.input);
+        std::string out;
+        for (const std::string& line : c.out) out += line + "\n";
+        EXPECT_EQ(r.out, out) << ::testing::PrintToString(c.args) << c.input;
+    }
+    EXPECT_EQ(Slurp(saved), "x=0.3333333333333333");
+}
+
+// Every evaluation, whatever its source, stops at the time limit; the next
+// one runs.
+TEST_F(ConsoleTest, TimeLimit) {
+    const std::string fib = "f(n) := IfF(n < 2, n, f(n - 1) + f(n - 2))";
+    const std::string stopped = "error: TMathInterpreter.EvaluationTimeLimit Evaluation stopped at its limit of ";
+    const std::string slow = File("slow.txt", "f(n):=IfF(n<2,n,f(n-1)+f(n-2));\r\nx=f(40);\r\ny=2");
+    Result e = RunConsole({"--time-limit", "50", "-e", fib + "; f(40); f(10)"});
+    EXPECT_EQ(e.out, Lines({"", (stopped + "50 ms.").c_str(), "55"}));
+    EXPECT_EQ(e.status, 1);
+    Result load = RunConsole({"--time-limit=50", "--load", slow, "--dump", "--dump-format", ""});
+    EXPECT_EQ(load.out, Lines({(stopped + "50 ms.").c_str(), "f(n):=IfF(n<2,n,f(n-1)+f(n-2))"}));
+    Result set = RunConsole({}, ".set time-limit 40\n" + fib + "\nf(40); 1\n.set time-limit -1\n.load " + slow + "\n");
+    EXPECT_EQ(set.out, Lines({"", (stopped + "40 ms.").c_str(), "1", "error: time-limit is 0 to 4294967295",
+                              (stopped + "40 ms. (nothing loaded; the symbols are as they were)").c_str()}));
+}
+
+// Reading stops at the runtime's text limit, however the text comes.
+TEST_F(ConsoleTest, TextLimitWhileReading) {
+    Result zero = RunConsole({"/dev/zero", "-e", "1"});
+    EXPECT_EQ(zero.out, Lines({"1", "error: the text at line 1 of /dev/zero is longer than 67108864 bytes, the most "
+                                    "a text may hold; the rest is not read"}));
+    EXPECT_EQ(zero.status, 1);
+    // A line, and a text over lines.
+    const std::string mib(1 << 20, 'a');
+    std::string lines = "'";
+    for (int i = 0; i < 65; ++i) lines += mib + "\n";
+    for (const std::string& input : {std::string(65 << 20, ' ') + "1\n2\n", lines + "'\n2\n"}) {
+        Result r = RunConsole({}, input);
+        EXPECT_THAT(r.out, StartsWith("error: the text at line ")) << r.out.substr(0, 100);
+        EXPECT_THAT(r.out, ::testing::EndsWith(" of standard input is longer than 67108864 bytes, the most a text may "
+                                               "hold; the rest is not read\n"));
+    }
+    // Within it, one long line is read as fast as a file.
+    const std::string line = "Length('" + std::string(16 << 20, 'x') + "')\n";
+    EXPECT_EQ(RunConsole({}, line).out, "16777216\n");
+    EXPECT_EQ(RunConsole({File("long.zx", line)}).out, "16777216\n");
+}
+
+// Names the user typed are quoted as the runtime quotes them: cut.
+TEST_F(ConsoleTest, LongNamesInMessagesAreCut) {
+    const std::string name(100000, 'n');
+    const std::string cut = name.substr(0, 10) + "...'";
+    for (const std::string& line : {".help " + name, ".set " + name + " 1", "." + name})
+        EXPECT_THAT(RunConsole({}, line + "\n").out, ::testing::AllOf(HasSubstr(cut), ::testing::SizeIs(::testing::Lt(200u))));
+    Result option = RunConsole({"--" + name});
+    EXPECT_THAT(option.err, ::testing::AllOf(HasSubstr(cut), ::testing::SizeIs(::testing::Lt(200u))));
 }
 
 TEST_F(ConsoleTest, DashAtTerminalEndsOnFirstCtrlD) {
