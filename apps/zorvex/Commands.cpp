@@ -180,6 +180,8 @@ void Console::LoadCommand(const std::string& file) {
     try {
         const InterruptTarget target(trial);
         trial.LoadSymbolsFromFile(file);
+        // Between two entries no evaluation takes the request.
+        if (Interrupted()) throw Interruption();
     } catch (const zorvex::EFileError& e) {
         Report(e.Message(), Origin::Console);
         return;

@@ -246,8 +246,7 @@ bool Console::RunPieces(const std::vector<Piece>& pieces, const std::string* typ
         if (terminal_.outputIsTerminal) std::cout.flush();
         // Between two expressions no evaluation takes the request.
         if (Interrupted()) {
-            ReportStop(zorvex::EInterrupted(zorvex::EInterrupted::Request,
-                                            "TMathInterpreter.Interrupt() Evaluation interrupted."));
+            ReportStop(Interruption());
             return false;
         }
     }

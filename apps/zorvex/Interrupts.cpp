@@ -37,6 +37,10 @@ void ClearInterrupted() {
     if (zorvex::TMathInterpreter* interpreter = target.load()) interpreter->ClearInterrupt();
 }
 
+zorvex::EInterrupted Interruption() {
+    return zorvex::EInterrupted(zorvex::EInterrupted::Request, "TMathInterpreter.Interrupt() Evaluation interrupted.");
+}
+
 InterruptTarget::InterruptTarget(zorvex::TMathInterpreter& interpreter) : previous_(target.exchange(&interpreter)) {
     // A Ctrl-C that came just before reaches the new one as well.
     if (seen) interpreter.Interrupt();

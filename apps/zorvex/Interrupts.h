@@ -2,6 +2,8 @@
 // whatever source is being run, never the console itself.
 #pragma once
 
+#include "zorvex/Exception.h"
+
 namespace zorvex {
 class TMathInterpreter;
 }
@@ -17,6 +19,8 @@ void CatchInterrupts();
 // script between two expressions stops too.
 bool Interrupted();
 void ClearInterrupted();
+// What an evaluation that Ctrl-C stopped raises, for a stop between two.
+zorvex::EInterrupted Interruption();
 
 // While one lives, Ctrl-C asks `interpreter` to stop; the one it replaces
 // comes back at its end.
