@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "Interrupts.h"
@@ -84,13 +85,10 @@ std::size_t FindName(const std::string& text, std::string name, const zorvex::TM
 std::size_t TrailingOperator(const std::string& text) {
     const std::size_t last = text.find_last_not_of(" \t\r\n");
     if (last == std::string::npos) return std::string::npos;
-    if (std::string("+-*/^<>=,").find(text[last]) != std::string::npos) return last;
+    if (IsOperatorChar(text[last])) return last;
     std::size_t start = last + 1;
     while (start > 0 && IsIdentifierChar(text[start - 1])) --start;
-    const std::string word = zorvex::LowerCase(text.substr(start, last + 1 - start));
-    for (const char* op : {"and", "or", "xor", "shl", "shr", "div", "mod", "not"})
-        if (word == op && (start == 0 || !IsIdentifierChar(text[start - 1]))) return start;
-    return std::string::npos;
+    return IsOperatorWord(std::string_view(text).substr(start, last + 1 - start)) ? start : std::string::npos;
 }
 
 constexpr char kRed[] = "\033[31m";
@@ -325,7 +323,7 @@ Console::Outcome Console::RunScript(LineSource& source, bool typed) {
             script.Clear();
             continue;
         }
-        if (script.Size() + text.size() >= zorvex::MaxTextLength) {
+        if (script.Size() + (script.Pending() ? 1 : 0) + text.size() > zorvex::MaxTextLength) {
             Report(TooLong(source.Where()), Origin::Console);
             return Outcome::Ended;
         }

@@ -11,8 +11,6 @@
 
 namespace console {
 
-namespace {
-
 // The keywords that stand between operands or before one.
 bool IsOperatorWord(std::string_view word) {
     if (word.size() < 2 || word.size() > 3) return false;
@@ -21,8 +19,6 @@ bool IsOperatorWord(std::string_view word) {
         if (w == op) return true;
     return false;
 }
-
-}  // namespace
 
 std::size_t NumberEnd(std::string_view text, std::size_t i) {
     const std::size_t n = text.size();
@@ -82,7 +78,7 @@ bool ScriptText::Add(std::string_view line, char escapeChar) {
         } else {
             if (c == '(') ++depth_;
             if (c == ')' && depth_ > 0) --depth_;
-            operatorLast_ = std::strchr("+-*/^<>=,", c) != nullptr;
+            operatorLast_ = IsOperatorChar(c);
             ++i;
         }
     }

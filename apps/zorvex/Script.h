@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -88,6 +89,9 @@ std::string TooLong(const std::string& where);
 inline bool IsIdentifierStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 inline bool IsIdentifierChar(char c) { return IsIdentifierStart(c) || IsDigit(c); }
+// The operators that need an operand after them: symbols and words.
+inline bool IsOperatorChar(char c) { return c != '\0' && std::strchr("+-*/^<>=,", c) != nullptr; }
+bool IsOperatorWord(std::string_view word);
 // The end of the number literal starting at `i`: "2e+" is one (bad) literal,
 // "2x" the number 2 and a name.
 std::size_t NumberEnd(std::string_view text, std::size_t i);
