@@ -284,7 +284,7 @@ bool Console::Hint(const std::string& text) {
 
 Console::Outcome Console::RunScript(LineSource& source, bool typed) {
     ScriptText script;
-    std::string line, text, error;
+    std::string line, error;
     for (;;) {
         LineSource::Input input;
         try {
@@ -313,21 +313,19 @@ Console::Outcome Console::RunScript(LineSource& source, bool typed) {
             continue;
         }
         std::size_t column = 0;
-        if (!terminal_.Converts()) {
-            text.swap(line);
-        } else if (!Utf8ToLatin1(line, text, error, column)) {
+        if (terminal_.Converts() && !Utf8ToLatin1(line, error, column)) {
             // The line itself may not be printable; the caret goes under the
             // characters before the culprit.
             moved_ = false;
-            Report(error, Origin::Console, typed ? &text : nullptr, column);
+            Report(error, Origin::Console, typed ? &line : nullptr, column);
             script.Clear();
             continue;
         }
-        if (script.Size() + (script.Pending() ? 1 : 0) + text.size() > zorvex::MaxTextLength) {
+        if (script.Size() + (script.Pending() ? 1 : 0) + line.size() > zorvex::MaxTextLength) {
             Report(TooLong(source.Where()), Origin::Console);
             return Outcome::Ended;
         }
-        if (!script.Add(text, interp_.EscapeChar())) continue;
+        if (!script.Add(std::move(line), interp_.EscapeChar())) continue;
         const std::string complete = script.Take();
         if (!complete.empty() && !RunTyped(complete, typed) && !typed) return Outcome::Interrupted;
     }

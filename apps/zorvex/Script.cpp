@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -33,7 +34,7 @@ std::size_t NumberEnd(std::string_view text, std::size_t i) {
     return i;
 }
 
-bool ScriptText::Add(std::string_view line, char escapeChar) {
+bool ScriptText::Add(std::string&& line, char escapeChar) {
     if (!text_.empty()) {
         text_ += '\n';
         escaped_ = false;  // the line break was the escaped character
@@ -72,7 +73,7 @@ bool ScriptText::Add(std::string_view line, char escapeChar) {
         } else if (IsIdentifierStart(c)) {
             const std::size_t start = i;
             while (i < n && IsIdentifierChar(line[i])) ++i;
-            operatorLast_ = IsOperatorWord(line.substr(start, i - start));
+            operatorLast_ = IsOperatorWord(std::string_view(line).substr(start, i - start));
         } else if (IsDigit(c)) {
             i = NumberEnd(line, i);
         } else {
@@ -83,8 +84,13 @@ bool ScriptText::Add(std::string_view line, char escapeChar) {
         }
     }
     // Blank lines and comments before a text are no part of it.
-    if (anything_ || quote_ != '\0') text_.append(line.substr(0, keep));
-    else text_.clear();
+    line.resize(keep);
+    if (!anything_ && quote_ == '\0')
+        text_.clear();
+    else if (text_.empty())
+        text_ = std::move(line);  // a long line is not copied again
+    else
+        text_ += line;
     return quote_ == '\0' && depth_ == 0 && !operatorLast_;
 }
 
@@ -123,25 +129,36 @@ LineSource::Input FdLines::Read(std::string& line, bool more) {
         if (end - start_ > zorvex::MaxTextLength) {
             ++lineNumber_;
             ended_ = true;
-            buffer_.clear();
+            buffer_ = {};
             start_ = scanned_ = 0;
             throw ReadError{TooLong(Where())};
         }
         if (nl != nullptr || (ended_ && start_ < buffer_.size())) {
             ++lineNumber_;
-            line.assign(buffer_, start_, end - start_);
+            line.assign(buffer_.data() + start_, end - start_);
             start_ = scanned_ = nl != nullptr ? end + 1 : end;
+            // The room a long line took goes with it.
+            if (start_ == buffer_.size() && buffer_.capacity() > 16 * kChunk) {
+                buffer_ = {};
+                start_ = scanned_ = 0;
+            }
             return Input::Line;
         }
         if (ended_) return Input::End;
         // What was taken goes before more is read, at most as often as the
         // rest doubles.
         if (start_ > 0 && start_ * 2 >= buffer_.size()) {
-            buffer_.erase(0, start_);
+            buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
             scanned_ -= start_;
             start_ = 0;
         }
         const std::size_t old = buffer_.size();
+        // Growing by doubling, but not past the longest line there may be.
+        if (buffer_.capacity() < old + kChunk) {
+            std::size_t room = 2 * buffer_.capacity();
+            if (room >= zorvex::MaxTextLength) room = zorvex::MaxTextLength + 2 * kChunk;
+            buffer_.reserve(std::max(old + kChunk, room));
+        }
         buffer_.resize(old + kChunk);
         const ssize_t got = read(fd_, buffer_.data() + old, kChunk);
         const int err = errno;
@@ -153,7 +170,7 @@ LineSource::Input FdLines::Read(std::string& line, bool more) {
         } else if (got < 0 && err == EINTR) {
             if (Interrupted()) {
                 // What was typed on the line goes with the Ctrl-C.
-                buffer_.erase(start_);
+                buffer_.resize(start_);
                 scanned_ = start_;
                 return Input::Discarded;
             }

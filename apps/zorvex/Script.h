@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace console {
 
@@ -17,7 +18,7 @@ class ScriptText {
 public:
     // Takes one line without its line break. True when the text now stands
     // complete: Take hands it over.
-    bool Add(std::string_view line, char escapeChar);
+    bool Add(std::string&& line, char escapeChar);
     // The text without its comments; empty when it held nothing else.
     std::string Take();
     // A text waits for its next line.
@@ -71,7 +72,7 @@ private:
     bool owned_;
     const char* prompt_;
     const char* morePrompt_;
-    std::string buffer_;
+    std::vector<char> buffer_;  // grows as asked, where a string doubles
     std::size_t start_ = 0;    // of the next line in buffer_
     std::size_t scanned_ = 0;  // no line break before this
     std::size_t lineNumber_ = 0;

@@ -75,41 +75,43 @@ std::string NotUtf8(unsigned char byte) {
     return std::string("the text is not valid UTF-8 (byte ") + hex + ")";
 }
 
-bool Utf8ToLatin1(const std::string& utf8, std::string& latin1, std::string& error, std::size_t& column) {
-    latin1.clear();
-    latin1.reserve(utf8.size());
+bool Utf8ToLatin1(std::string& text, std::string& error, std::size_t& column) {
+    // Never longer than the UTF-8 it comes from: written over it.
+    std::size_t out = 0;
     column = 0;
-    for (std::size_t i = 0; i < utf8.size(); ++column) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
+    for (std::size_t i = 0; i < text.size(); ++column) {
+        const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
-            latin1 += utf8[i++];
+            text[out++] = text[i++];
             continue;
         }
         // Overlong forms, surrogates and code points past U+10FFFF are no
         // UTF-8 either.
         const std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
         unsigned long code = c & (0x7F >> length);
-        bool valid = length != 0 && i + length <= utf8.size();
+        bool valid = length != 0 && i + length <= text.size();
         for (std::size_t k = 1; valid && k < length; ++k) {
-            const auto cont = static_cast<unsigned char>(utf8[i + k]);
+            const auto cont = static_cast<unsigned char>(text[i + k]);
             valid = (cont & 0xC0) == 0x80;
             code = (code << 6) | (cont & 0x3F);
         }
         static const unsigned long kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
         if (!valid || code < kSmallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
             error = NotUtf8(c);
-            return false;
-        }
-        if (code > 0xFF) {
+        } else if (code > 0xFF) {
             char name[24];
             std::snprintf(name, sizeof name, "U+%04lX", code);
             error = std::string("the character ") + name +
                     " is not in Latin-1, the only characters expressions can hold";
-            return false;
+        } else {
+            text[out++] = static_cast<char>(code);
+            i += length;
+            continue;
         }
-        latin1 += static_cast<char>(code);
-        i += length;
+        text.resize(out);
+        return false;
     }
+    text.resize(out);
     return true;
 }
 

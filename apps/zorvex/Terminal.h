@@ -27,9 +27,10 @@ struct Terminal {
     static std::string Latin1ToUtf8(const std::string& latin1);
 };
 
-// UTF-8 text as the runtime's Latin-1 bytes. On failure `error` says why
-// and `column` is the 0-based character index of the culprit.
-bool Utf8ToLatin1(const std::string& utf8, std::string& latin1, std::string& error, std::size_t& column);
+// UTF-8 text turned into the runtime's Latin-1 bytes, in place. On failure
+// `error` says why, `column` is the 0-based character index of the culprit
+// and `text` holds the characters before it.
+bool Utf8ToLatin1(std::string& text, std::string& error, std::size_t& column);
 // The message for a byte that starts no valid UTF-8 character.
 std::string NotUtf8(unsigned char byte);
 

@@ -79,7 +79,7 @@ int Run(int argc, char** argv) {
         for (const std::string& e : opt.executes) {
             std::string text = e, error;
             std::size_t column = 0;
-            if (terminal.Converts() && !Utf8ToLatin1(e, text, error, column))
+            if (terminal.Converts() && !Utf8ToLatin1(text, error, column))
                 throw UsageError{"-e text: " + error + " (--bytes takes bytes as they are)"};
             sources.push_back({AsFileText(text), -1, {}});
         }
