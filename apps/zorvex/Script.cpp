@@ -123,7 +123,8 @@ LineSource::Input FdLines::Read(std::string& line, bool more) {
     constexpr std::size_t kChunk = 65536;
     for (;;) {
         // Each byte is looked at once, however long its line.
-        const void* nl = std::memchr(buffer_.data() + scanned_, '\n', buffer_.size() - scanned_);
+        const void* nl =
+            scanned_ < buffer_.size() ? std::memchr(buffer_.data() + scanned_, '\n', buffer_.size() - scanned_) : nullptr;
         const std::size_t end = nl != nullptr ? static_cast<const char*>(nl) - buffer_.data() : buffer_.size();
         scanned_ = end;
         if (end - start_ > zorvex::MaxTextLength) {
