@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "Console.h"
+#include "Interrupts.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathIntrinsic.h"
 #include "zorvex/SysUtils.h"
@@ -36,9 +37,20 @@ const char kLanguage[] =
     "  .save FILE       save the symbols to FILE\n"
     "  .run FILE        run the expressions in FILE\n"
     "  .clear           remove every symbol\n"
-    "  .set [NAME VAL]  case-sensitive, escape-char, max-nesting, dump-format\n"
+    "  .set [NAME VAL]  digits, fixed, time-limit, case-sensitive, escape-char,\n"
+    "                   max-nesting, dump-format\n"
     "  .quit  .exit     leave (so does Ctrl-D)\n"
-    "Tab completes names; Ctrl-C stops a calculation or discards the line.\n";
+    "A line that ends with an operator or leaves a bracket or string open goes on\n"
+    "at the next prompt; '#' starts a comment. Files given to zorvex or .run are\n"
+    "read the same way. Tab completes names; Ctrl-C stops a calculation or\n"
+    "discards what was typed.\n";
+
+const char kMoney[] =
+    "  Money received is positive and money paid negative: a loan of 1000 (pv 1000)\n"
+    "  has a negative payment. Rates are per period. when: 0 for payments at the end\n"
+    "  of each period, 1 for payments at the start.\n";
+
+const char kNothingLoaded[] = " (nothing loaded; the symbols are as they were)";
 
 struct CommandInfo {
     const char* name;
@@ -111,8 +123,8 @@ bool Console::Command(const std::string& line) {
     const std::string name = line.substr(0, end);
     const std::string args = end == std::string::npos ? std::string() : zorvex::Trim(line.substr(end));
     const bool none = args.empty();
-    auto needs = [&](bool ok, const char* usage) {
-        if (!ok) Report(std::string("usage: ") + usage);
+    auto needs = [&](bool ok, const std::string& usage) {
+        if (!ok) Report("usage: " + usage, Origin::Console);
         return ok;
     };
 
@@ -132,52 +144,76 @@ bool Console::Command(const std::string& line) {
             std::cout << "cleared " << count << " symbol(s)\n";
         }
     } else if (name == ".load" || name == ".save" || name == ".run") {
-        if (!needs(!none, (name + " FILE").c_str())) return true;
+        if (!needs(!none, name + " FILE")) return true;
         const std::string file = FileArgument(args);
         if (name == ".run") {
-            RunFile(file);
-            return true;
-        }
-        try {
-            if (name == ".load") {
-                // Loading clears the table first; a file that fails part-way
-                // must not cost the session its symbols, so try it aside.
-                zorvex::TMathInterpreter trial;
-                trial.SetCaseSensitiveSymbols(interp_.CaseSensitiveSymbols());
-                trial.SetEscapeChar(interp_.EscapeChar());
-                trial.SetMaxFunctionNesting(interp_.MaxFunctionNesting());
-                trial.SetOnUnknownSymbol(interp_.OnUnknownSymbol());
-                try {
-                    trial.LoadSymbolsFromFile(file);
-                } catch (const zorvex::Exception& e) {
-                    Report(e.Message() + " (nothing loaded; the symbols are as they were)");
-                    return true;
-                }
-                interp_.LoadSymbolsFromFile(file);
-            } else {
+            return RunFile(file);
+        } else if (name == ".load") {
+            LoadCommand(file);
+        } else {
+            try {
                 interp_.SaveSymbolsToFile(file);
+                std::cout << "saved " << interp_.SymbolCount() << " symbol(s)\n";
+            } catch (const zorvex::EFileError& e) {
+                Report(e.Message(), Origin::Console);
+            } catch (const zorvex::Exception& e) {
+                Report(e.Message());
             }
-            std::cout << (name == ".load" ? "loaded " : "saved ") << interp_.SymbolCount() << " symbol(s)\n";
-        } catch (const zorvex::Exception& e) {
-            Report(e.Message());
         }
     } else if (name == ".set") {
         Set(args);
     } else {
-        Report("unknown command '" + name + "' (.help lists the commands)");
+        Report("unknown command '" + Excerpt(name) + "' (.help lists the commands)", Origin::Console);
     }
     return true;
 }
 
-void Console::RunFile(const std::string& file) {
-    std::string text;
+// Loading clears the table first; a file that fails part-way must not cost
+// the session its symbols, so it is loaded aside and taken over once whole.
+void Console::LoadCommand(const std::string& file) {
+    zorvex::TMathInterpreter trial;
+    trial.SetCaseSensitiveSymbols(interp_.CaseSensitiveSymbols());
+    trial.SetEscapeChar(interp_.EscapeChar());
+    trial.SetMaxFunctionNesting(interp_.MaxFunctionNesting());
+    trial.SetEvaluationTimeLimit(interp_.EvaluationTimeLimit());
+    trial.SetOnUnknownSymbol(interp_.OnUnknownSymbol());
     try {
-        text = ReadSourceFile(file);
-    } catch (const UsageError& e) {
-        Report(e.message);
+        const InterruptTarget target(trial);
+        trial.LoadSymbolsFromFile(file);
+        // Between two entries no evaluation takes the request.
+        if (Interrupted()) throw Interruption();
+    } catch (const zorvex::EFileError& e) {
+        Report(e.Message(), Origin::Console);
+        return;
+    } catch (const zorvex::EInterrupted& e) {
+        ReportStop(e, kNothingLoaded);
+        return;
+    } catch (const zorvex::Exception& e) {
+        Report(e.Message() + kNothingLoaded);
         return;
     }
-    RunText(text);
+    // Its saved text holds values, not the expressions that made them:
+    // nothing runs twice.
+    try {
+        std::istringstream saved(trial.DumpStreamable());
+        interp_.LoadSymbolsFromStream(saved);
+    } catch (const zorvex::Exception& e) {
+        Report(e.Message());
+        return;
+    }
+    std::cout << "loaded " << interp_.SymbolCount() << " symbol(s)\n";
+}
+
+bool Console::RunFile(const std::string& file) {
+    int fd = -1;
+    try {
+        fd = OpenFile(file);
+    } catch (const UsageError& e) {
+        Report(e.message, Origin::Console);
+        return true;
+    }
+    FdLines lines(fd, file, true);
+    return RunScript(lines, false) != Outcome::Quit;
 }
 
 void Console::Help(const std::string& name) {
@@ -190,6 +226,20 @@ void Console::Help(const std::string& name) {
         if (zorvex::UpperCase(func) != zorvex::UpperCase(name)) continue;
         std::cout << func << '(' << cls.Operands << ")    built-in, " << zorvex::IntrinsicGroupName(cls.Group)
                   << "\n  " << cls.Meaning << '\n';
+        if (cls.Group == zorvex::igFinancial) std::cout << kMoney;
+        return;
+    }
+    // Your own names before the words of the console, which they may share.
+    if (const zorvex::TMSymbol* symbol = interp_.Symbols().FindSymbol(name)) {
+        Print(interp_.DumpSymbol(name, 0));
+        std::cout << (symbol->IsVariable() ? "    your variable\n" : "    your function\n");
+        return;
+    }
+    if (interp_.IsEqualString(name, "ans")) {
+        std::cout << "ans    the last result, neither Null nor Empty: ";
+        if (hasAns_) Print(Display(ans_, format_));
+        else std::cout << "none yet";
+        std::cout << '\n';
         return;
     }
     for (const CommandInfo& c : kCommands)
@@ -202,18 +252,14 @@ void Console::Help(const std::string& name) {
             std::cout << k << "    a keyword of the language; .help shows them all\n";
             return;
         }
-    if (interp_.SymbolExists(name)) {
-        Print(interp_.DumpSymbol(name, 0));
-        std::cout << "    your symbol\n";
-        return;
-    }
-    if (interp_.IsEqualString(name, "ans") && hasAns_) {
-        std::cout << "ans    the last result: ";
-        Print(Display(ans_));
-        std::cout << '\n';
-        return;
-    }
-    Report("no built-in function, symbol or command is named '" + name + "'");
+    Report("no built-in function, symbol or command is named '" + Excerpt(name) + "'", Origin::Console);
+}
+
+std::string Console::AfterName(const std::string& name) const {
+    for (const auto& cls : zorvex::IntrinsicFunctionCallClasses)
+        if (zorvex::TMIntrinsicFunctionCall::FuncName(cls) == name) return cls.NumberOfOperands > 0 ? "(" : "";
+    const auto* function = dynamic_cast<const zorvex::TMCustomFunction*>(interp_.Symbols().FindSymbol(name));
+    return function != nullptr && function->Parameters().Count() > 0 ? "(" : "";
 }
 
 void Console::Functions() {
@@ -253,7 +299,10 @@ void Console::ListSymbols(zorvex::TDumpFormat format) {
 void Console::Set(const std::string& args) {
     if (args.empty()) {
         const char escape = interp_.EscapeChar();
-        std::cout << "case-sensitive  " << (interp_.CaseSensitiveSymbols() ? "on" : "off") << '\n'
+        std::cout << "digits          " << format_.digits << '\n'
+                  << "fixed           " << (format_.fixed < 0 ? std::string("off") : std::to_string(format_.fixed)) << '\n'
+                  << "time-limit      " << interp_.EvaluationTimeLimit() << '\n'
+                  << "case-sensitive  " << (interp_.CaseSensitiveSymbols() ? "on" : "off") << '\n'
                   << "escape-char     " << (escape == '\0' ? std::string("none") : std::string(1, escape)) << '\n'
                   << "max-nesting     " << interp_.MaxFunctionNesting() << '\n'
                   << "dump-format     " << DumpFormatName(interp_.DumpFormat()) << '\n';
@@ -263,18 +312,39 @@ void Console::Set(const std::string& args) {
     std::string name, value, extra;
     in >> name >> value >> extra;
     if (value.empty() || !extra.empty()) {
-        Report("usage: .set NAME VALUE (case-sensitive on|off, escape-char C|none, max-nesting N, "
-               "dump-format plain|detailed|qualified|detailed,qualified)");
+        Report("usage: .set NAME VALUE (digits 1..17, fixed 0..17|off, time-limit MS, case-sensitive on|off, "
+               "escape-char C|none, max-nesting N, dump-format plain|detailed|qualified|detailed,qualified)",
+               Origin::Console);
         return;
     }
-    if (name == "case-sensitive") {
+    auto number = [&](std::uint32_t low, std::uint32_t high, std::uint32_t& out) {
+        try {
+            out = ParseNumber(value, low, high, name);
+            return true;
+        } catch (const UsageError&) {
+            Report(name + " is " + std::to_string(low) + " to " + std::to_string(high), Origin::Console);
+            return false;
+        }
+    };
+    std::uint32_t n = 0;
+    if (name == "digits") {
+        if (number(1, 17, n)) format_.digits = static_cast<int>(n), format_.fixed = -1;
+    } else if (name == "fixed") {
+        if (zorvex::LowerCase(value) == "off")
+            format_.fixed = -1;
+        else if (number(0, 17, n))
+            format_.fixed = static_cast<int>(n);
+    } else if (name == "time-limit") {
+        if (number(0, UINT32_MAX, n)) interp_.SetEvaluationTimeLimit(n);
+    } else if (name == "case-sensitive") {
         bool on = false;
-        if (!IsTrue(value, on)) return Report("case-sensitive is on or off");
+        if (!IsTrue(value, on)) return Report("case-sensitive is on or off", Origin::Console);
         // Switching it off clears the table (names might collide): never by
         // surprise.
         if (!on && interp_.CaseSensitiveSymbols() && interp_.SymbolCount() > 0)
             return Report("switching case-sensitive off would delete the " + std::to_string(interp_.SymbolCount()) +
-                          " symbol(s); .save them and .clear first");
+                              " symbol(s); .save them and .clear first",
+                          Origin::Console);
         interp_.SetCaseSensitiveSymbols(on);
     } else if (name == "escape-char") {
         if (value == "none")
@@ -282,20 +352,19 @@ void Console::Set(const std::string& args) {
         else if (value.size() == 1)
             interp_.SetEscapeChar(value[0]);
         else
-            return Report("escape-char is one character or none");
+            return Report("escape-char is one character or none", Origin::Console);
     } else if (name == "max-nesting") {
-        char* end = nullptr;
-        const unsigned long long n = std::strtoull(value.c_str(), &end, 10);
-        if (value[0] == '-' || *end != '\0' || n > UINT32_MAX) return Report("max-nesting is 0 to 4294967295");
-        interp_.SetMaxFunctionNesting(static_cast<std::uint32_t>(n));
+        if (number(0, UINT32_MAX, n)) interp_.SetMaxFunctionNesting(n);
     } else if (name == "dump-format") {
         try {
             interp_.SetDumpFormat(value == "plain" ? 0 : ParseDumpFormat(value));
         } catch (const UsageError&) {
-            return Report("dump-format is plain, detailed, qualified or detailed,qualified");
+            return Report("dump-format is plain, detailed, qualified or detailed,qualified", Origin::Console);
         }
     } else {
-        return Report("no setting '" + name + "' (case-sensitive, escape-char, max-nesting, dump-format)");
+        return Report("no setting '" + Excerpt(name) +
+                          "' (digits, fixed, time-limit, case-sensitive, escape-char, max-nesting, dump-format)",
+                      Origin::Console);
     }
 }
 

@@ -10,13 +10,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 
 #include "Console.h"
-#include "zorvex/MathIntrinsic.h"
+#include "Interrupts.h"
 #include "zorvex/SysUtils.h"
 
 namespace console {
@@ -60,14 +61,85 @@ std::vector<std::string> FileCandidates(const std::string& partial, std::size_t&
 }  // namespace
 
 struct LineEditor::Impl {
-    Impl(Console& c, const char* p) : console(c), prompt(p) {}
+    Impl(Console& c, const char* p, const char* more, bool u) : console(c), prompt(p), primary(p), morePrompt(more), utf8(u) {}
     Console& console;
     const char* prompt;
+    const char* primary;
+    const char* morePrompt;
+    bool utf8;
     EditLine* editor = nullptr;
     History* history = nullptr;
     std::string path;
     bool discarded = false;
     const LineEditor* owner = nullptr;
+    int invalid = -1;     // the first byte of the line that began no character
+    int pushedBack = -1;  // a byte read too far
+
+    // Keys as characters, decoded here rather than by libedit, which drops
+    // bytes that are no UTF-8 without a trace. Such a byte shows as U+FFFD
+    // and is remembered.
+    static int ReadChar(EditLine* editor, wchar_t* out) {
+        Impl* self = From(editor);
+        std::size_t need = 0, have = 0;
+        unsigned char first = 0;
+        unsigned long code = 0;
+        for (;;) {
+            unsigned char b = 0;
+            if (self->pushedBack >= 0) {
+                b = static_cast<unsigned char>(self->pushedBack);
+                self->pushedBack = -1;
+            } else {
+                const ssize_t n = read(STDIN_FILENO, &b, 1);
+                if (n < 0 && errno == EINTR) {
+                    if (Interrupted()) {
+                        self->discarded = true;
+                        *out = 0;
+                        return 0;
+                    }
+                    el_resize(editor);
+                    continue;
+                }
+                if (n <= 0) {
+                    *out = 0;
+                    return n == 0 ? 0 : -1;
+                }
+            }
+            if (need == 0) {
+                if (b < 0x80) {
+                    *out = static_cast<wchar_t>(b);
+                    return 1;
+                }
+                need = b >= 0xC2 && b <= 0xDF ? 1 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xF0 && b <= 0xF4 ? 3 : 0;
+                if (need == 0) return self->Invalid(b, out);
+                first = b;
+                code = b & (0x3Fu >> need);
+                continue;
+            }
+            // No overlong forms, surrogates or code points past U+10FFFF.
+            unsigned char low = 0x80, high = 0xBF;
+            if (have == 0) {
+                if (first == 0xE0) low = 0xA0;
+                if (first == 0xED) high = 0x9F;
+                if (first == 0xF0) low = 0x90;
+                if (first == 0xF4) high = 0x8F;
+            }
+            if (b < low || b > high) {
+                self->pushedBack = b;
+                return self->Invalid(first, out);
+            }
+            code = (code << 6) | (b & 0x3Fu);
+            if (++have == need) {
+                *out = static_cast<wchar_t>(code);
+                return 1;
+            }
+        }
+    }
+
+    int Invalid(unsigned char byte, wchar_t* out) {
+        if (invalid < 0) invalid = byte;
+        *out = 0xFFFD;
+        return 1;
+    }
 
     static LineEditor::Impl* From(EditLine* editor) {
         LineEditor::Impl* self = nullptr;
@@ -111,7 +183,7 @@ struct LineEditor::Impl {
         }
         if (c.candidates.size() == 1 || common.size() > word.size()) {
             std::string insert = common;
-            if (c.candidates.size() == 1 && !c.files && !c.bare) insert += self->Suffix(common);
+            if (c.candidates.size() == 1 && !c.files && !c.bare) insert += self->console.AfterName(common);
             if (c.candidates.size() == 1 && common[0] == '.') insert += ' ';  // a command: its argument follows
             el_deletestr(editor, static_cast<int>(word.size()));
             el_insertstr(editor, insert.c_str());
@@ -131,13 +203,6 @@ struct LineEditor::Impl {
         std::fputs(list.c_str(), stdout);
         std::fflush(stdout);
         return CC_REDISPLAY;
-    }
-
-    // "(" after a function that takes operands.
-    std::string Suffix(const std::string& name) const {
-        for (const auto& cls : zorvex::IntrinsicFunctionCallClasses)
-            if (zorvex::TMIntrinsicFunctionCall::FuncName(cls) == name) return cls.NumberOfOperands > 0 ? "(" : "";
-        return "";
     }
 
     void LoadHistory() {
@@ -180,7 +245,10 @@ struct LineEditor::Impl {
     }
 };
 
-LineEditor::LineEditor(Console& console, const char* prompt) : impl_(new Impl(console, prompt)) { impl_->owner = this; }
+LineEditor::LineEditor(Console& console, const char* prompt, const char* morePrompt, bool utf8)
+    : impl_(new Impl(console, prompt, morePrompt, utf8)) {
+    impl_->owner = this;
+}
 
 LineEditor::~LineEditor() {
     if (impl_->editor) el_end(impl_->editor);
@@ -201,6 +269,9 @@ bool LineEditor::Open() {
     el_set(m.editor, EL_EDITOR, "emacs");
     el_set(m.editor, EL_SIGNAL, 1);
     el_set(m.editor, EL_PROMPT, Impl::Prompt);
+    // Only where the C library itself reads UTF-8 can the editor hold what
+    // is decoded here.
+    if (m.utf8 && MB_CUR_MAX > 1) el_set(m.editor, EL_GETCFN, Impl::ReadChar);
     // Ctrl-C and Ctrl-Z reach the editor as keys: a signal arriving just
     // before the editor waits for a key would be lost, and the terminal
     // left in line mode. While an expression runs they are signals again.
@@ -223,14 +294,23 @@ bool LineEditor::Open() {
     return true;
 }
 
-LineEditor::Input LineEditor::ReadLine(std::string& line) {
+LineSource::Input LineEditor::Read(std::string& line, bool more) {
     impl_->discarded = false;
+    impl_->invalid = -1;
+    impl_->prompt = more ? impl_->morePrompt : impl_->primary;
+    std::cout.flush();
     int count = 0;
     const char* text = el_gets(impl_->editor, &count);
-    if (impl_->discarded) return Input::Discarded;
+    // A SIGINT that came as a signal, not as a key, ends the read as well.
+    if (impl_->discarded || (text == nullptr && Interrupted())) return Input::Discarded;
     if (!text || count <= 0) return Input::End;
     line.assign(text, static_cast<std::size_t>(count));
     if (!line.empty() && line.back() == '\n') line.pop_back();
+    Remember(line);
+    // The byte that was no character takes its place again, for the
+    // console to name.
+    const std::size_t shown = line.find("\xEF\xBF\xBD");
+    if (impl_->invalid >= 0 && shown != std::string::npos) line.replace(shown, 3, 1, static_cast<char>(impl_->invalid));
     return Input::Line;
 }
 

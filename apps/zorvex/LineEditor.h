@@ -4,24 +4,28 @@
 #include <string>
 #include <vector>
 
+#include "Script.h"
+
 namespace console {
 
 class Console;
 
 #ifdef ZORVEX_HAVE_LIBEDIT
 
-class LineEditor {
+class LineEditor : public LineSource {
 public:
-    LineEditor(Console& console, const char* prompt);
-    ~LineEditor();
+    // `utf8`: the terminal speaks UTF-8; bytes that are none reach the
+    // console as they came, so that it can say so.
+    LineEditor(Console& console, const char* prompt, const char* morePrompt, bool utf8);
+    ~LineEditor() override;
     LineEditor(const LineEditor&) = delete;
     LineEditor& operator=(const LineEditor&) = delete;
 
     bool Open();
 
-    enum class Input { Line, Discarded, End };
-    Input ReadLine(std::string& line);
-    void Remember(const std::string& line);
+    // Every line read is remembered in the history.
+    Input Read(std::string& line, bool more) override;
+    std::string Where() const override { return "the prompt"; }
 
     // What Tab does with the text before the cursor: the candidates for its
     // last word, and how long that word is.
@@ -34,6 +38,8 @@ public:
     Completion Complete(const std::string& before) const;
 
 private:
+    void Remember(const std::string& line);
+
     struct Impl;
     Impl* impl_;
 };

@@ -14,8 +14,10 @@ const char kUsage[] =
     "Evaluate expressions and print one result per line.\n"
     "\n"
     "Sources run in order on one interpreter: every -e text, then every FILE\n"
-    "('-' is standard input). Without -e or FILE, standard input is read line\n"
-    "by line (interactively when it is a terminal; type .help there).\n"
+    "('-' is standard input). A FILE is a script: expressions one or more to a\n"
+    "line, '#' comments, and a line goes on while a bracket or a string is open\n"
+    "or it ends with an operator. Without -e or FILE, standard input is read so\n"
+    "(interactively when it is a terminal; type .help there).\n"
     "\n"
     "Options:\n"
     "  -e, --execute TEXT     run TEXT (repeatable)\n"
@@ -24,6 +26,13 @@ const char kUsage[] =
     "      --escape-char C    escape character inside string literals\n"
     "      --case-sensitive   symbol names are case-sensitive\n"
     "      --max-nesting N    maximum user function nesting (default 1000)\n"
+    "      --time-limit MS    stop an evaluation after MS milliseconds\n"
+    "                         (default 0: no limit)\n"
+    "      --digits N         show reals with N significant digits, 1 to 17\n"
+    "                         (default 15)\n"
+    "      --fixed N          show reals with N decimals, 0 to 17\n"
+    "      --bytes            read and write bytes as they are, whatever the\n"
+    "                         character set of the locale\n"
     "      --load FILE        load symbols from FILE before the sources\n"
     "      --save FILE        save symbols to FILE after the sources\n"
     "      --dump             print every symbol after the sources\n"
@@ -37,39 +46,23 @@ const char kUsage[] =
 
 namespace {
 
-std::uint32_t ParseNesting(const std::string& text) {
-    if (text.empty() || text.size() > 10) throw UsageError{"invalid --max-nesting value '" + text + "'"};
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') throw UsageError{"invalid --max-nesting value '" + text + "'"};
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (value > UINT32_MAX) throw UsageError{"--max-nesting value out of range '" + text + "'"};
-    return static_cast<std::uint32_t>(value);
-}
-
 std::string ErrnoText(const std::string& what, const std::string& name, int err) {
     return what + " '" + name + "': " + std::strerror(err);
 }
 
-std::string ReadFd(int fd, const std::string& displayName) {
-    std::string data;
-    char buffer[65536];
-    for (;;) {
-        // One read of zero bytes is the end: at a terminal that is the first
-        // Ctrl-D, and no second one is waited for.
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            data.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            return data;
-        } else if (errno != EINTR) {
-            throw UsageError{ErrnoText("cannot read", displayName, errno)};
-        }
-    }
-}
-
 }  // namespace
+
+std::uint32_t ParseNumber(const std::string& text, std::uint32_t low, std::uint32_t high, const std::string& what) {
+    std::uint64_t value = 0;
+    bool ok = !text.empty() && text.size() <= 10;
+    for (char c : text) {
+        ok = ok && c >= '0' && c <= '9';
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (!ok) throw UsageError{"invalid " + what + " value '" + Excerpt(text) + "'"};
+    if (value < low || value > high) throw UsageError{what + " value out of range '" + text + "'"};
+    return static_cast<std::uint32_t>(value);
+}
 
 zorvex::TDumpFormat ParseDumpFormat(const std::string& list) {
     zorvex::TDumpFormat format = 0;
@@ -83,7 +76,7 @@ zorvex::TDumpFormat ParseDumpFormat(const std::string& list) {
         else if (word == "qualified")
             format |= zorvex::dfQualified;
         else if (!word.empty())
-            throw UsageError{"invalid --dump-format item '" + word + "' (use detailed, qualified)"};
+            throw UsageError{"invalid --dump-format item '" + Excerpt(word) + "' (use detailed, qualified)"};
         start = comma + 1;
     }
     return format;
@@ -124,11 +117,11 @@ Options ParseArguments(int argc, char** argv) {
         }
         auto value = [&]() -> std::string {
             if (inlineValue) return *inlineValue;
-            if (i + 1 >= argc) throw UsageError{"option '" + name + "' requires an argument"};
+            if (i + 1 >= argc) throw UsageError{"option '" + Excerpt(name) + "' requires an argument"};
             return argv[++i];
         };
         auto noValue = [&] {
-            if (inlineValue) throw UsageError{"option '" + name + "' takes no argument"};
+            if (inlineValue) throw UsageError{"option '" + Excerpt(name) + "' takes no argument"};
         };
 
         if (name == "-e" || name == "--execute") {
@@ -141,13 +134,23 @@ Options ParseArguments(int argc, char** argv) {
             opt.typed = true;
         } else if (name == "--escape-char") {
             std::string c = value();
-            if (c.size() != 1) throw UsageError{"--escape-char needs exactly one character, got '" + c + "'"};
+            if (c.size() != 1) throw UsageError{"--escape-char needs exactly one character, got '" + Excerpt(c) + "'"};
             opt.escapeChar = c[0];
         } else if (name == "--case-sensitive") {
             noValue();
             opt.caseSensitive = true;
         } else if (name == "--max-nesting") {
-            opt.maxNesting = ParseNesting(value());
+            opt.maxNesting = ParseNumber(value(), 0, UINT32_MAX, "--max-nesting");
+        } else if (name == "--time-limit") {
+            opt.timeLimit = ParseNumber(value(), 0, UINT32_MAX, "--time-limit");
+        } else if (name == "--digits") {
+            opt.digits = static_cast<int>(ParseNumber(value(), 1, 17, "--digits"));
+            opt.fixed = -1;  // the later of the two wins
+        } else if (name == "--fixed") {
+            opt.fixed = static_cast<int>(ParseNumber(value(), 0, 17, "--fixed"));
+        } else if (name == "--bytes") {
+            noValue();
+            opt.bytes = true;
         } else if (name == "--load") {
             opt.loads.push_back(value());
         } else if (name == "--save") {
@@ -164,7 +167,7 @@ Options ParseArguments(int argc, char** argv) {
             noValue();
             opt.version = true;
         } else {
-            throw UsageError{"unknown option '" + arg + "'"};
+            throw UsageError{"unknown option '" + Excerpt(arg) + "'"};
         }
     }
     return opt;
@@ -176,34 +179,24 @@ std::string AsFileText(std::string text) {
     return text;
 }
 
-void CheckReadable(const std::string& name) {
-    int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+int OpenSource(const std::string& name) { return name == "-" ? STDIN_FILENO : OpenFile(name); }
+
+int OpenFile(const std::string& name) {
+    const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw UsageError{ErrnoText("cannot open", name, errno)};
     struct stat info {};
-    const bool isDirectory = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
-    close(fd);
-    if (isDirectory) throw UsageError{ErrnoText("cannot read", name, EISDIR)};
+    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        close(fd);
+        throw UsageError{ErrnoText("cannot read", name, EISDIR)};
+    }
+    return fd;
 }
 
-std::string ReadSourceFile(const std::string& name) {
-    std::string text;
-    if (name == "-") {
-        text = ReadFd(STDIN_FILENO, "standard input");
-    } else {
-        int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw UsageError{ErrnoText("cannot open", name, errno)};
-        try {
-            text = ReadFd(fd, name);
-        } catch (...) {
-            close(fd);
-            throw;
-        }
-        close(fd);
-    }
-    text = AsFileText(std::move(text));
-    // The line break stays, so the next line still starts a line.
-    if (text.rfind("#!", 0) == 0) text.erase(0, text.find('\n') == std::string::npos ? text.size() : text.find('\n'));
-    return text;
+void CheckReadable(const std::string& name) { close(OpenFile(name)); }
+
+std::string Excerpt(const std::string& text) {
+    constexpr std::size_t kMax = 60;
+    return text.size() <= kMax ? text : text.substr(0, kMax) + "...";
 }
 
 }  // namespace console

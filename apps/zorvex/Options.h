@@ -22,6 +22,10 @@ struct Options {
     char escapeChar = '\0';
     bool caseSensitive = false;
     std::optional<std::uint32_t> maxNesting;
+    std::uint32_t timeLimit = 0;  // ms of one evaluation; 0: none
+    int digits = 15;              // significant digits of reals shown
+    int fixed = -1;               // decimals of reals shown; -1: off
+    bool bytes = false;           // no UTF-8 conversion whatever the locale
     std::vector<std::string> loads;
     std::vector<std::string> saves;
     bool dump = false;
@@ -37,12 +41,19 @@ Options ParseArguments(int argc, char** argv);
 zorvex::TDumpFormat ParseDumpFormat(const std::string& list);
 std::string DumpFormatName(zorvex::TDumpFormat format);
 
+// A whole number from `low` to `high`; raises UsageError naming `what`.
+std::uint32_t ParseNumber(const std::string& text, std::uint32_t low, std::uint32_t high, const std::string& what);
+
 // A text as a file is read: it ends at the first zero byte.
 std::string AsFileText(std::string text);
-// A source file's text ("-" is standard input): as a file is read, with a
-// first line starting with "#!" left out so that scripts can be executable.
-std::string ReadSourceFile(const std::string& name);
+// Opens a file for reading, or raises UsageError; OpenSource takes "-" for
+// standard input.
+int OpenFile(const std::string& name);
+int OpenSource(const std::string& name);
 // Raises UsageError unless the file can be opened for reading.
 void CheckReadable(const std::string& name);
+
+// Text given by the user, cut as the runtime cuts names in its messages.
+std::string Excerpt(const std::string& text);
 
 }  // namespace console

@@ -1,18 +1,18 @@
 // zorvex: evaluates expressions from the command line, files or standard
 // input on one interpreter and prints one line per expression; at a
 // terminal, an interactive console.
-#include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <csignal>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Console.h"
+#include "Interrupts.h"
 #include "LineEditor.h"
 #include "Options.h"
+#include "Script.h"
 #include "Terminal.h"
 
 #ifndef ZORVEX_VERSION
@@ -28,117 +28,38 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 constexpr char kPrompt[] = "zorvex> ";
+// As wide as the first, so that a caret finds its column under either.
+constexpr char kMorePrompt[] = "   ...> ";
 constexpr int kPromptWidth = 8;
 
-zorvex::TMathInterpreter* interrupted = nullptr;
-volatile sig_atomic_t sigintSeen = 0;
-
-// Ctrl-C: stop the evaluation, keep the session.
-extern "C" void OnInterrupt(int) {
-    sigintSeen = 1;
-    if (interrupted != nullptr) interrupted->Interrupt();
-}
-
-void CatchInterrupts(Console& console) {
-    interrupted = &console.Interpreter();
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no restart: a read waiting for a line gives up
-    sigaction(SIGINT, &action, nullptr);
-}
-
-// Lines of a file descriptor; a Ctrl-C while waiting drops what was typed.
-class LineReader {
-public:
-    enum class Input { Line, Discarded, End };
-
-    Input Read(std::string& line) {
-        for (;;) {
-            const std::size_t nl = buffer_.find('\n');
-            if (nl != std::string::npos) {
-                line.assign(buffer_, 0, nl);
-                buffer_.erase(0, nl + 1);
-                return Input::Line;
-            }
-            if (ended_) {
-                if (buffer_.empty()) return Input::End;
-                line.swap(buffer_);
-                buffer_.clear();
-                return Input::Line;
-            }
-            char chunk[4096];
-            const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
-            if (n > 0) {
-                buffer_.append(chunk, static_cast<std::size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                ended_ = true;
-            } else if (sigintSeen) {
-                sigintSeen = 0;
-                buffer_.clear();
-                return Input::Discarded;
-            }
-        }
-    }
-
-private:
-    std::string buffer_;
-    bool ended_ = false;
-};
-
-// Standard input line by line; at a terminal, with a prompt.
-void RunLines(Console& console, bool prompt) {
-    LineReader reader;
-    std::string line;
-    for (;;) {
-        if (prompt) std::cout << kPrompt << std::flush;
-        const LineReader::Input input = reader.Read(line);
-        if (input == LineReader::Input::End) break;
-        if (input == LineReader::Input::Discarded) {
-            std::cout << '\n';
-            continue;
-        }
-        console.Interpreter().ClearInterrupt();
-        sigintSeen = 0;
-        if (!console.RunLine(line)) return;
-        std::cout.flush();
-    }
-    if (prompt) std::cout << '\n';
-}
-
 // The interactive console with line editing; false when the terminal does
-// not allow it, and the plain loop takes over.
-bool RunEdited(Console& console) {
+// not allow it, and the plain reader takes over.
+bool RunEdited(Console& console, const Terminal& terminal) {
 #ifdef ZORVEX_HAVE_LIBEDIT
     // Escape sequences belong on a screen, not in a file or pipe.
-    if (isatty(STDOUT_FILENO) != 1) return false;
-    LineEditor editor(console, kPrompt);
+    if (!terminal.outputIsTerminal) return false;
+    LineEditor editor(console, kPrompt, kMorePrompt, terminal.utf8);
     if (!editor.Open()) return false;
-    std::string line;
-    for (;;) {
-        std::cout.flush();
-        LineEditor::Input input = editor.ReadLine(line);
-        if (input == LineEditor::Input::End) break;
-        if (input == LineEditor::Input::Discarded) {
-            std::cout << '\n';
-            continue;
-        }
-        editor.Remember(line);
-        console.Interpreter().ClearInterrupt();
-        if (!console.RunLine(line)) return true;
-    }
-    std::cout << '\n';
+    console.RunScript(editor, true);
     return true;
 #else
     (void)console;
+    (void)terminal;
     return false;
 #endif
 }
 
+// A source given on the command line: a -e text or an opened FILE.
+struct Source {
+    std::string text;
+    int fd = -1;
+    std::string name;
+};
+
 int Run(int argc, char** argv) {
-    const Terminal terminal = Terminal::Detect();
+    Terminal terminal = Terminal::Detect();
     Options opt;
-    std::vector<std::string> texts;
+    std::vector<Source> sources;
     try {
         opt = ParseArguments(argc, argv);
         if (opt.help) {
@@ -149,40 +70,67 @@ int Run(int argc, char** argv) {
             std::cout << "zorvex " ZORVEX_VERSION "\n";
             return kExitOk;
         }
-        // Every file is read before anything runs, so an unreadable one
+        terminal.bytes = opt.bytes;
+        // Every file is opened before anything runs, so an unreadable one
         // leaves no half-done work behind.
         for (const std::string& f : opt.loads) CheckReadable(f);
-        // Typed at a UTF-8 terminal, a -e text reaches the runtime as
-        // Latin-1, as a typed line does; results come back the same way.
+        // Under a UTF-8 locale a -e text reaches the runtime as Latin-1, as
+        // every line read does; results come back the same way.
         for (const std::string& e : opt.executes) {
             std::string text = e, error;
             std::size_t column = 0;
-            if (terminal.outputIsTerminal && terminal.utf8 && !Utf8ToLatin1(e, text, error, column))
-                throw UsageError{"-e text: " + error};
-            texts.push_back(AsFileText(text));
+            if (terminal.Converts() && !Utf8ToLatin1(text, error, column))
+                throw UsageError{"-e text: " + error + " (--bytes takes bytes as they are)"};
+            sources.push_back({AsFileText(text), -1, {}});
         }
-        for (const std::string& f : opt.files) texts.push_back(ReadSourceFile(f));
+        for (const std::string& f : opt.files)
+            sources.push_back({{}, OpenSource(f), f == "-" ? std::string("standard input") : f});
     } catch (const UsageError& e) {
+        for (const Source& s : sources)
+            if (s.fd > STDIN_FILENO) close(s.fd);
         std::cerr << "zorvex: " << e.message << "\nTry 'zorvex --help' for more information.\n";
         return kExitUsage;
     }
 
     Console console(opt, terminal);
-    const bool sources = !texts.empty();
-    const bool lines = !sources || opt.interactive;
+    const bool lines = sources.empty() || opt.interactive;
     const bool interactive = lines && terminal.inputIsTerminal;
-    if (interactive) CatchInterrupts(console);
-
-    for (const std::string& file : opt.loads) console.Load(file);
-    for (const std::string& text : texts)
-        if (!console.RunText(text)) break;  // Ctrl-C with -i: on to the prompt
-
+    std::unique_ptr<InterruptTarget> target;
     if (interactive) {
+        CatchInterrupts();
+        target = std::make_unique<InterruptTarget>(console.Interpreter());
+    }
+
+    // Ctrl-C with -i skips what is left and goes on to the prompt.
+    bool going = true;
+    for (const std::string& file : opt.loads) going = going && console.Load(file);
+    for (Source& s : sources) {
+        if (!going) {
+            if (s.fd > STDIN_FILENO) close(s.fd);
+            continue;
+        }
+        if (s.fd < 0) {
+            going = console.RunText(s.text);
+            continue;
+        }
+        FdLines file(s.fd, s.name, s.fd != STDIN_FILENO);
+        const Console::Outcome outcome = console.RunScript(file, false);
+        going = outcome == Console::Outcome::Ended;
+        // .quit in a file leaves before the prompt too.
+        if (outcome == Console::Outcome::Quit) opt.interactive = false;
+    }
+
+    if (interactive && (opt.interactive || sources.empty())) {
         std::cout << "Zorvex " ZORVEX_VERSION " expression console. Type .help for help, .quit to leave.\n";
         console.StartSession(kPromptWidth);
-        if (!RunEdited(console)) RunLines(console, true);
-    } else if (lines) {
-        RunLines(console, false);
+        ClearInterrupted();
+        if (!RunEdited(console, terminal)) {
+            FdLines typed(STDIN_FILENO, "standard input", false, kPrompt, kMorePrompt);
+            console.RunScript(typed, true);
+        }
+    } else if (lines && (opt.interactive || sources.empty())) {
+        FdLines input(STDIN_FILENO, "standard input", false);
+        console.RunScript(input, false);
     }
 
     for (const std::string& file : opt.saves) console.Save(file);
