@@ -276,9 +276,10 @@ void TMathExpressionProperty::Edit(TMathInterpreterWidget* component, QDesignerF
     const QString text = confirmed ? dialog->memExpression->toPlainText() : QString();
     delete dialog;
     if (!confirmed || !alive) return;
-    // Setting it runs it; what it does to the symbols is a change of the form.
+    // It runs once stored; what it does to the symbols is a change of the form.
     const Persisted before = Snapshot(*component);
-    ReportExceptions(component, [&] { component->setExpression(text); });
+    ReportExceptions(component, [&] { component->RunExpression(text); });
+    if (!alive) return;
     RecordChange(*component, QStringLiteral("Edit Expression"), before, Snapshot(*component));
     if (core != nullptr && core->propertyEditor() != nullptr && core->propertyEditor()->object() == component)
         core->propertyEditor()->setObject(component);
