@@ -3,6 +3,7 @@
 // and redo work and the saved .ui file carries the new values.
 #include "Mathinterpreterdesign.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QDesignerFormEditorInterface>
 #include <QDesignerFormWindowCursorInterface>
@@ -253,6 +254,13 @@ bool TMathTypingWatch::InPropertyEditor(const QWidget* widget) const {
     return false;
 }
 
+bool TMathTypingWatch::IsValueEditor(const QWidget* widget) const {
+    // Within the list of properties, not the editor's filter field.
+    for (; widget != nullptr && widget != editor_; widget = widget->parentWidget())
+        if (qobject_cast<const QAbstractItemView*>(widget) != nullptr) return true;
+    return false;
+}
+
 void TMathTypingWatch::FocusChanged(QWidget* old, QWidget* now) {
     // Designer sets up its property editor after the plug-ins.
     if (QDesignerPropertyEditorInterface* editor = core_->propertyEditor(); editor && editor != editor_) {
@@ -263,9 +271,9 @@ void TMathTypingWatch::FocusChanged(QWidget* old, QWidget* now) {
     TMathInterpreterWidget* target = nullptr;
     if (editor_ && InPropertyEditor(now)) target = qobject_cast<TMathInterpreterWidget*>(editor_->object());
     if (target != nullptr && !target->Designing()) target = nullptr;
-    // The display properties take no typing.
+    // The display properties take no typing in the editor of their value.
     const QString property = editor_ ? editor_->currentPropertyName() : QString();
-    if (auto* line = qobject_cast<QLineEdit*>(now); line && target &&
+    if (auto* line = qobject_cast<QLineEdit*>(now); line && target && IsValueEditor(line) &&
         (property == QLatin1String("DumpText") || property == QLatin1String("ExpressionResult")))
         line->setReadOnly(true);
     if (target == typing_) return;

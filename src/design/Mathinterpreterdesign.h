@@ -110,6 +110,7 @@ private:
     };
 
     bool InPropertyEditor(const QWidget* widget) const;
+    bool IsValueEditor(const QWidget* widget) const;
     void FocusChanged(QWidget* old, QWidget* now);
     void PropertyChanged(const QString& name);
     void QueueCommit();
