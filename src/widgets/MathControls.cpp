@@ -256,11 +256,22 @@ TMathControl::Outcome TMathControl::Run(TMathInterpreter& interpreter, const QSt
     // The run keeps the window alive, so anything may happen meanwhile,
     // the end of this control included.
     const QPointer<QWidget> alive(self_);
+    struct Running {
+        Running(TMathControl& c, TMathInterpreter& interpreter, const QPointer<QWidget>& a)
+            : control(c), alive(a), outer(c.running_) {
+            control.running_ = &interpreter;
+        }
+        ~Running() {
+            if (alive) control.running_ = outer;
+        }
+        TMathControl& control;
+        const QPointer<QWidget>& alive;
+        TMathInterpreter* outer;
+    };
     std::exception_ptr error;
     QString message;
-    TMathInterpreter* const outer = running_;
-    running_ = &interpreter;
     {
+        const Running running(*this, interpreter, alive);
         detail::BusyRun busy(interpreter);
         try {
             res = interpreter.ExecuteExpression(ToLatin1(text));
@@ -270,7 +281,6 @@ TMathControl::Outcome TMathControl::Run(TMathInterpreter& interpreter, const QSt
         }
     }
     if (!alive) return Outcome::Gone;
-    running_ = outer;
     if (!error) return Outcome::Done;
     if (errorOptions_ & meoWriteExceptionMessage) writeMessage(message);
     if (errorOptions_ & meoRaiseExceptions) std::rethrow_exception(error);

@@ -8,6 +8,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "MathControlsInternal.h"
@@ -101,18 +103,7 @@ bool InUse(const TMathInterpreter& interpreter) {
 }
 
 void Reap() {
-    // Deleting one may end a run of another: look again until nothing goes.
-    for (bool deleted = true; deleted;) {
-        deleted = false;
-        for (auto it = orphans.begin(); it != orphans.end(); ++it) {
-            if (InUse(**it)) continue;
-            std::unique_ptr<TMathInterpreter> gone = std::move(*it);
-            orphans.erase(it);
-            gone.reset();
-            deleted = true;
-            break;
-        }
-    }
+    std::erase_if(orphans, [](const std::unique_ptr<TMathInterpreter>& orphan) { return !InUse(*orphan); });
     if (orphans.empty() && reaper != nullptr) {
         reaper->deleteLater();
         reaper = nullptr;

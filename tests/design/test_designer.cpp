@@ -99,6 +99,14 @@ public:
         return nullptr;
     }
     TMathInterpreterWidget* DropInterpreter() { return Drop(); }
+    // An interpreter with these symbols, dropped with no step of undo.
+    TMathInterpreterWidget* DropInterpreter(const QByteArray& symbols) {
+        TMathInterpreterWidget* interpreter = Drop();
+        if (interpreter) interpreter->setSymbols(symbols);
+        steps = form->commandHistory()->count();
+        return interpreter;
+    }
+    int steps = 0;
     void Select(QWidget* widget) {
         form->clearSelection();
         form->selectWidget(widget, true);
@@ -294,11 +302,10 @@ TEST(DesignerInProcess, ATypedExpressionRunsOnceWhenCommittedAndUndoesInOneStep)
     for (bool withReturn : {true, false}) {
         SCOPED_TRACE(withReturn ? "Return" : "focus out");
         Designer designer;
-        TMathInterpreterWidget* interpreter = designer.DropInterpreter();
+        TMathInterpreterWidget* interpreter = designer.DropInterpreter("x=5");
         ASSERT_NE(interpreter, nullptr);
-        interpreter->setSymbols("x=5");
         QUndoStack& history = *designer.form->commandHistory();
-        const int steps = history.count();
+        const int steps = designer.steps;
         QLineEdit* line = designer.EditProperty(interpreter, "Expression");
         ASSERT_NE(line, nullptr);
         {
@@ -340,11 +347,10 @@ TEST(DesignerInProcess, TypedSymbolsApplyWhenCommittedAndFailingTextKeepsTheTabl
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
         Designer designer;
-        TMathInterpreterWidget* interpreter = designer.DropInterpreter();
+        TMathInterpreterWidget* interpreter = designer.DropInterpreter("x=5");
         ASSERT_NE(interpreter, nullptr);
-        interpreter->setSymbols("x=5");
         QUndoStack& history = *designer.form->commandHistory();
-        const int steps = history.count();
+        const int steps = designer.steps;
         QLineEdit* line = designer.EditProperty(interpreter, "Symbols");
         ASSERT_NE(line, nullptr);
         ReportedErrors errors;
@@ -407,11 +413,10 @@ TEST(DesignerInProcess, ControlsFollowARenameShowARemovalAndPreviewsStayApart) {
 
 TEST(DesignerInProcess, DisplayPropertiesAreReadOnlyAndADroppedComboShowsItsName) {
     Designer designer;
-    TMathInterpreterWidget* interpreter = designer.DropInterpreter();
+    TMathInterpreterWidget* interpreter = designer.DropInterpreter("x=5");
     ASSERT_NE(interpreter, nullptr);
-    interpreter->setSymbols("x=5");
     QUndoStack& history = *designer.form->commandHistory();
-    const int steps = history.count();
+    const int steps = designer.steps;
     for (const char* property : {"DumpText", "ExpressionResult", "Expression"}) {
         SCOPED_TRACE(property);
         QLineEdit* line = designer.EditProperty(interpreter, property);

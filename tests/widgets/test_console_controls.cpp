@@ -135,15 +135,11 @@ TEST(Console, AHugeResultIsShownShortenedWithItsLength) {
         AnyControl console = AnyControl::Create(kind, &form.window);
         console.control->SetMathInterpreter(form.interpreter);
         form.window.show();
-        qsizetype length = 0;
-        console.VisitConsole([&](auto& edit) {
-            using Control = std::remove_reference_t<decltype(edit)>;
-            return QObject::connect(&edit, &Control::AfterExecuteExpression,
-                                    [&](QObject*, const Variant& res) { length = VarToStr(res).size(); });
-        });
+        std::size_t length = 0;
+        console.OnResult([&](const Variant& res) { length = VarToStr(res).size(); });
         console.SetText("s = StringOfChar('x', 2000000)");
         console.PressReturn();
-        EXPECT_EQ(length, 2000000);
+        EXPECT_EQ(length, 2000000u);
         EXPECT_EQ(console.Text(), "s = StringOfChar('x', 2000000)\n" + QString(10000, 'x') +
                                       QString::fromUtf8(" \u2026 (2000000 characters)\n"));
         EXPECT_EQ(form.Core().GetVariables("s").AsString().size(), 2000000u);
