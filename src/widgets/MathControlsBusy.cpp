@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QThread>
+#include <QWidget>
 #include <QTimer>
 
 #include <algorithm>
@@ -22,9 +24,20 @@ namespace {
 constexpr std::uint32_t kPaintIntervalMs = 50;
 constexpr int kReapIntervalMs = 20;
 
-// The interpreters of the runs under way, the innermost last.
-std::vector<TMathInterpreter*> running;
+// The runs under way, the innermost last: the interpreter, and the modal
+// window that took input when the run began.
+struct Run {
+    TMathInterpreter* interpreter;
+    QPointer<QWidget> modal;
+};
+std::vector<Run> running;
 bool cursorShown = false;
+
+void HideBusyCursor() {
+    if (!cursorShown) return;
+    QApplication::restoreOverrideCursor();
+    cursorShown = false;
+}
 
 bool IsStopKey(const QKeyEvent& key) {
     if (key.key() == Qt::Key_Escape) return true;
@@ -38,6 +51,12 @@ void InterruptAll();
 class InputFilter final : public QObject {
 public:
     bool eventFilter(QObject*, QEvent* event) override {
+        // A window that came up during the run, as a host's unknown-symbol
+        // handler may show to ask the user, takes input as usual.
+        if (running.empty() || QApplication::activeModalWidget() != running.back().modal) {
+            HideBusyCursor();
+            return false;
+        }
         switch (event->type()) {
             case QEvent::KeyPress:
                 if (IsStopKey(*static_cast<QKeyEvent*>(event))) InterruptAll();
@@ -81,7 +100,7 @@ InputFilter* filter = nullptr;
 
 // Escape stops every run under way, nested ones included.
 void InterruptAll() {
-    for (TMathInterpreter* interpreter : running) interpreter->Interrupt();
+    for (const Run& run : running) run.interpreter->Interrupt();
 }
 
 // Called by the interpreter about every kPaintIntervalMs of a long run.
@@ -117,7 +136,7 @@ BusyRun::BusyRun(TMathInterpreter& interpreter) : interpreter_(interpreter) {
         QThread::currentThread() != QCoreApplication::instance()->thread())
         return;
     active_ = true;
-    running.push_back(&interpreter_);
+    running.push_back({&interpreter_, QApplication::activeModalWidget()});
     // A progress handler of the host's own stays; it keeps its window alive.
     if (!interpreter_.Guard().HasProgress()) {
         interpreter_.SetOnProgress(KeepAlive, kPaintIntervalMs);
@@ -136,16 +155,14 @@ BusyRun::~BusyRun() {
     if (running.empty()) {
         delete filter;
         filter = nullptr;
-        if (cursorShown) {
-            QApplication::restoreOverrideCursor();
-            cursorShown = false;
-        }
+        HideBusyCursor();
     }
     if (!orphans.empty()) Reap();
 }
 
 bool BusyRun::Running(const TMathInterpreter& interpreter) {
-    return std::find(running.begin(), running.end(), &interpreter) != running.end();
+    return std::any_of(running.begin(), running.end(),
+                       [&](const Run& run) { return run.interpreter == &interpreter; });
 }
 
 void DeleteWhenIdle(std::unique_ptr<TMathInterpreter> interpreter) {

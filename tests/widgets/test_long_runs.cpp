@@ -4,6 +4,8 @@
 // control may go in a nested event loop; the sanitizer build checks that
 // nothing dangles.
 #include <QApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QPointer>
 #include <QTimer>
 
@@ -133,6 +135,29 @@ TEST(LongRuns, AnInterpreterWhoseWidgetGoesDuringAHostsCallOutlivesTheCall) {
     });
     EXPECT_EQ(testing::Show(core.ExecuteExpression("ask * 6")), "42");
     QTest::qWait(100);  // it goes once the call is over
+}
+
+// A host's unknown-symbol handler may ask the user: the dialog it shows
+// during the run takes the keys typed into it.
+TEST(LongRuns, ADialogThatAHandlerShowsDuringTheRunTakesInput) {
+    Form form;
+    TMathEdit edit(&form.window);
+    edit.SetMathInterpreter(form.interpreter);
+    form.window.show();
+    form.Core().SetOnUnknownSymbol([](TMathInterpreter&, const std::string&, const Variant&, Variant& value) {
+        QInputDialog ask;
+        QTimer::singleShot(50, &ask, [&ask] {
+            auto* line = ask.findChild<QLineEdit*>();
+            QTest::keyClicks(line, "6");
+            QTest::keyClick(line, Qt::Key_Return);
+        });
+        QTimer::singleShot(3000, &ask, &QInputDialog::reject);  // rather than hang
+        ask.exec();
+        value = Variant(ask.textValue().toInt());
+    });
+    edit.setText("rate * 7");
+    QTest::keyClick(&edit, Qt::Key_Return);
+    EXPECT_EQ(edit.text(), "42");
 }
 
 }  // namespace
