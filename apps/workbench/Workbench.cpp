@@ -54,11 +54,11 @@ void AddSymbolsFromFile(TMathInterpreter& interpreter, const QString& fileName) 
         interpreter.ClearSymbols();
         TReader reader(before.empty() ? added : before + ";\r\n" + added);
         interpreter.ReadSymbols(reader);
-    } catch (...) {
+    } catch (const Exception& error) {
         interpreter.ClearSymbols();
         TReader reader(before);
         interpreter.ReadSymbols(reader);
-        throw;
+        throw Exception(FileErrorMessage(fileName, error.Message()));
     }
 }
 
@@ -77,9 +77,10 @@ QStringList LoadFiles(TMathInterpreter& interpreter, const QStringList& fileName
 
 void Run(TfrmMathEditor& editor, const QStringList& loaded) {
     const std::string loadedSymbols = editor.MI->DumpStreamable();
-    do {
-        editor.exec();
-    } while (editor.MI != nullptr && editor.MI->DumpStreamable() != loadedSymbols && !MayClose(editor, loaded));
+    // Asked while the editor is still on screen.
+    editor.OnCloseQuery = [&] { return editor.MI->DumpStreamable() == loadedSymbols || MayClose(editor, loaded); };
+    editor.exec();
+    editor.OnCloseQuery = nullptr;
 }
 
 }  // namespace zorvex::workbench

@@ -15,7 +15,9 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "zorvex/MathInterpreter.h"
 #include "zorvex/Variant.h"
@@ -31,9 +33,7 @@
 #endif
 
 class QKeyEvent;
-class QTimer;
 class QMimeData;
-class QTextDocument;
 
 namespace zorvex {
 
@@ -104,9 +104,18 @@ public:
     void SetMathInterpreter(TMathInterpreterWidget* interpreter);
 
     // The MathInterpreter property: the object name of an interpreter widget
-    // among the control's ancestors and their descendants.
+    // among the control's ancestors and their descendants, within its window.
     QString MathInterpreterName() const;
     void setMathInterpreter(const QString& objectName);
+    // Looks for the interpreter the property names again, as after it was
+    // set: one found by name that has gone out of reach (a form designer
+    // removed it) is let go of, its name kept. A binding made in code stays.
+    void RefreshBinding();
+
+    // How a run ended: with a result, with an error the error rule dealt
+    // with, or with the control deleted meanwhile, when nothing of it may be
+    // touched any more.
+    enum class Outcome { Done, Failed, Gone };
 
     TMathErrorOptions MathErrorOptions() const { return errorOptions_; }
     void setMathErrorOptions(TMathErrorOptions options) { errorOptions_ = options; }
@@ -119,13 +128,10 @@ public:
 protected:
     TMathControl(QWidget* self, TMathErrorOptions errorOptions);
 
-    // Runs the interpreter call under the error rule. False when it failed
-    // and the error was not passed on.
-    bool ApplyErrorRule(const std::function<void()>& run, const std::function<void(const QString&)>& writeMessage);
-    // The consoles' run of line `line` of `doc`: a line above the last is
-    // first copied to the bottom; then the line runs under the error rule.
-    bool RunConsoleLine(QTextDocument& doc, int line, Variant& res,
-                        const std::function<void(const QString&)>& writeMessage);
+    // Runs `text` on `interpreter` under the error rule, as a run the user
+    // started: the window keeps painting and Escape stops it.
+    Outcome Run(TMathInterpreter& interpreter, const QString& text, Variant& res,
+                const std::function<void(const QString&)>& writeMessage);
     // Runs a key's action; whatever it throws goes to the exception handler.
     void RunFromEvent(const std::function<void()>& action);
     static bool IsReturnKey(const QKeyEvent* event);
@@ -140,6 +146,8 @@ private:
 
     QWidget* self_;
     std::unique_ptr<Link> link_;
+    // The interpreter of the run under way, which the control's end stops.
+    TMathInterpreter* running_ = nullptr;
     TMathErrorOptions errorOptions_;
     bool designing_ = false;
 };
@@ -198,6 +206,8 @@ public:
     void setMathHistoryOption(TMathHistoryOption option) { historyOption_ = option; }
 
     Variant ExecuteExpression();
+    // As wide as a line edit, so that a name or an expression shows.
+    QSize sizeHint() const override;
 
 signals:
     void AfterExecuteExpression(QObject* sender, const zorvex::Variant& res);
@@ -351,18 +361,36 @@ public:
     void setMaxFunctionNesting(uint value);
     // The symbols text, in UTF-8 as .ui files carry it. Setting it clears the
     // table and runs the text; a failing entry goes to the exception handler
-    // and leaves the entries before it.
+    // and leaves the entries before it (while designing: none of it).
     QByteArray Symbols() const;
     void setSymbols(const QByteArray& text);
 
     // As the core's: they throw, except while designing, when the error goes
-    // to the exception handler. A form designer sets Expression as the user
-    // types it, so there its error reaches the handler once the typing
-    // pauses, and only if the expression then still fails; ExpressionResult
-    // reads it at once.
+    // to the exception handler. While designing, setting Expression only
+    // tries it (see RunExpression).
     void setExpression(const QString& text);
     void setDumpText(const QString& text);
     void setExpressionResult(const QString& text);
+
+    // A form designer sets Expression at each keystroke of its property
+    // editor, and its undo and redo set it again. So while designing,
+    // setting Expression tries it on a copy of the symbols, stopped after
+    // half a second: ExpressionResult shows what it gives, and nothing else
+    // changes. RunExpression stores the text and runs it on the interpreter
+    // itself, as the designer does once the edit is committed: an error then
+    // goes to the exception handler and its message becomes ExpressionResult,
+    // and Escape stops a long run. Outside a designer it is setExpression.
+    void RunExpression(const QString& text);
+
+    // Set by a form designer while its property editor is typed into for
+    // this widget. Symbols set while designing replace the table only when
+    // the whole text loads, and otherwise leave it as it was; while typing,
+    // such a text is kept for Symbols to read back and its error waits for
+    // TakeSymbolsError (the designer reports it once the edit is done).
+    bool Typing() const { return typing_; }
+    void SetTyping(bool value) { typing_ = value; }
+    // The error of the last Symbols text typed, if it did not load; cleared.
+    std::optional<Exception> TakeSymbolsError();
 
     bool Designing() const;
     void SetDesigning(bool value);
@@ -375,13 +403,18 @@ protected:
 
 private:
     void Report(const std::exception& error);
-    void ReportWhenTypingPauses(const std::string& message);
     template <typename F>
     void RaiseUnlessDesigning(F&& f);
+    QString TryExpression(const QString& text) const;
 
     std::unique_ptr<TMathInterpreter> interpreter_;
-    QTimer* expressionError_ = nullptr;
-    std::string pendingError_;
+    bool typing_ = false;
+    // A Symbols text typed that did not load, and why.
+    std::optional<std::pair<QByteArray, Exception>> failedSymbols_;
+    // While designing: the Expression last tried and what it gave, until it runs.
+    std::optional<std::pair<QString, QString>> tried_;
+    // The error of a design-time run, reported once the run is over.
+    std::optional<Exception> runError_;
 };
 
 // ---------------------------------------------------------------- catalogue

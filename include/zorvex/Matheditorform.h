@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QFileDialog>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -38,6 +39,10 @@ public:
 
     // Raises when MI is not set; otherwise runs the dialog modally.
     int exec() override;
+
+    // Asked, with the dialog still shown, before it closes (once the
+    // Properties page is stored); false keeps it open.
+    std::function<bool()> OnCloseQuery;
 
     QTabWidget* PC;
     QWidget* tsExecute;
@@ -102,8 +107,12 @@ ZORVEX_DIALOGS_API QString PickSymbolsFile(QWidget* parent, QFileDialog::AcceptM
 // The file name as the runtime's file operations take it.
 ZORVEX_DIALOGS_API std::string RuntimeFileName(const QString& fileName);
 
+// The message of an error of a file operation, with the file's name in
+// front unless it names it already.
+ZORVEX_DIALOGS_API std::string FileErrorMessage(const QString& fileName, const std::string& message);
+
 // LoadSymbolsFromFile that loses nothing: when an entry fails midway, the
-// table is put back as it was and the error passed on.
+// table is put back as it was and the error, naming the file, passed on.
 ZORVEX_DIALOGS_API void LoadSymbolsFromFileKeeping(TMathInterpreter& interpreter, const QString& fileName);
 
 }  // namespace zorvex

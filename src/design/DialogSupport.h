@@ -1,6 +1,7 @@
 // What the three dialogs share.
 #pragma once
 
+#include <QApplication>
 #include <QDialog>
 #include <QEvent>
 #include <QKeyEvent>
@@ -8,6 +9,7 @@
 #include <QPlainTextEdit>
 
 #include <exception>
+#include <functional>
 #include <stdexcept>
 
 #include "zorvex/MathControls.h"
@@ -29,6 +31,20 @@ inline bool IsEscape(const QEvent* event) {
 }
 
 inline bool IsClick(const QEvent* event) { return event->type() == QEvent::MouseButtonPress; }
+
+// Without a window manager nothing gives a dialog its activation back when a
+// modal box over it closes, and Alt accelerators act only in the active
+// window: they would stop working.
+inline void Reactivate(QDialog& dialog) {
+    if (dialog.isVisible() && QApplication::activeWindow() == nullptr) dialog.activateWindow();
+}
+
+// Runs a user's action, which may bring up a modal box over `dialog` (a
+// message, an input box, a file dialog), with its errors reported.
+inline void RunOver(QDialog& dialog, const std::function<void()>& action) {
+    ReportExceptions(&dialog, action);
+    Reactivate(dialog);
+}
 
 // A found line stays marked while the focus is in the search field.
 inline void KeepSelectionVisible(QPlainTextEdit& memo) {

@@ -50,6 +50,7 @@ void TfrmEditExpression::Prefill(const QString& title, const QString& prompt, co
                                  const QString& suffix, int caretBack) {
     // A cancelled box answers its (empty) default, as an empty one does.
     const QString name = QInputDialog::getText(this, title, prompt).trimmed();
+    dialogs::Reactivate(*this);
     if (name.isEmpty()) return;
     const QString text = prefix + name + suffix;
     memExpression->setPlainText(text);

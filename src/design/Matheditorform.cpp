@@ -80,19 +80,27 @@ TfrmMathEditor::TfrmMathEditor(QWidget* parent) : QDialog(parent), watch_(std::m
 
     dialogs::SetDialogFrame(*this);
     dialogs::KeepSelectionVisible(*memDump);
+    // One character: as wide as a few, not the whole row.
+    edEscapeChar->setMaximumWidth(edEscapeChar->minimumSizeHint().width() +
+                                  edEscapeChar->fontMetrics().horizontalAdvance(QLatin1Char('W')) * 2);
     // Key preview: the form sees every key of its own controls first.
     for (QWidget* child : findChildren<QWidget*>())
         if (child->window() == this) child->installEventFilter(this);
 
     connect(PC, &QTabWidget::currentChanged, this, [this](int index) {
         if (index == page_) return;
-        if (page_ == PC->indexOf(tsProperties) && !PCChanging()) {
-            const QSignalBlocker stay(PC);
-            PC->setCurrentIndex(page_);
-            return;
+        if (page_ == PC->indexOf(tsProperties)) {
+            // Back on the Properties page first: a refusal shows over it.
+            {
+                const QSignalBlocker stay(PC);
+                PC->setCurrentIndex(page_);
+            }
+            if (!PCChanging()) return;
+            const QSignalBlocker go(PC);
+            PC->setCurrentIndex(index);
         }
         page_ = index;
-        ReportExceptions(this, [&] { PCChange(index); });
+        dialogs::RunOver(*this, [&] { PCChange(index); });
     });
     connect(memLocateSymbol, &QLineEdit::textChanged, this, [this] { Guarded(&TfrmMathEditor::memLocateSymbolChange); });
     connect(btnDeleteSymbol, &QPushButton::clicked, this, [this] { Guarded(&TfrmMathEditor::btnDeleteSymbolClick); });
@@ -117,7 +125,7 @@ int TfrmMathEditor::exec() {
 
 void TfrmMathEditor::Guarded(void (TfrmMathEditor::*handler)()) {
     if (MI == nullptr) return;
-    ReportExceptions(this, [&] { (this->*handler)(); });
+    dialogs::RunOver(*this, [&] { (this->*handler)(); });
 }
 
 void TfrmMathEditor::Lost() {
@@ -147,6 +155,11 @@ void TfrmMathEditor::hideEvent(QHideEvent* event) {
 void TfrmMathEditor::done(int result) {
     // Bad text on the Properties page keeps the dialog open on it.
     if (!PCChanging()) return;
+    if (MI != nullptr && OnCloseQuery) {
+        bool close = false;
+        dialogs::RunOver(*this, [&] { close = OnCloseQuery(); });
+        if (!close) return;
+    }
     QDialog::done(result);
 }
 
@@ -167,7 +180,7 @@ void TfrmMathEditor::PCChange(int index) {
 bool TfrmMathEditor::PCChanging() {
     if (MI == nullptr || page_ != PC->indexOf(tsProperties)) return true;
     bool stored = false;
-    ReportExceptions(this, [&] { stored = StoreProperties(); });
+    dialogs::RunOver(*this, [&] { stored = StoreProperties(); });
     return stored;
 }
 
@@ -251,7 +264,12 @@ void TfrmMathEditor::btnLoadSymbolsFormFileClick() {
 
 void TfrmMathEditor::btnExecuteFromFileClick() {
     if (OpenDialog1->exec() != QDialog::Accepted || MI == nullptr) return;
-    MI->ExecuteFromFile(RuntimeFileName(OpenDialog1->selectedFiles().value(0)));
+    const QString fileName = OpenDialog1->selectedFiles().value(0);
+    try {
+        MI->ExecuteFromFile(RuntimeFileName(fileName));
+    } catch (const Exception& error) {
+        throw Exception(FileErrorMessage(fileName, error.Message()));
+    }
 }
 
 void TfrmMathEditor::btnSaveSymbolsToFileClick() {
@@ -283,15 +301,20 @@ QString PickSymbolsFile(QWidget* parent, QFileDialog::AcceptMode mode) {
 
 std::string RuntimeFileName(const QString& fileName) { return QFile::encodeName(fileName).toStdString(); }
 
+std::string FileErrorMessage(const QString& fileName, const std::string& message) {
+    const std::string name = RuntimeFileName(fileName);
+    return message.find(name) != std::string::npos ? message : name + ": " + message;
+}
+
 void LoadSymbolsFromFileKeeping(TMathInterpreter& interpreter, const QString& fileName) {
     const std::string before = interpreter.DumpStreamable();
     try {
         interpreter.LoadSymbolsFromFile(RuntimeFileName(fileName));
-    } catch (...) {
+    } catch (const Exception& error) {
         interpreter.ClearSymbols();
         TReader reader(before);
         interpreter.ReadSymbols(reader);
-        throw;
+        throw Exception(FileErrorMessage(fileName, error.Message()));
     }
 }
 

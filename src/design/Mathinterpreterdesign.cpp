@@ -3,6 +3,7 @@
 // and redo work and the saved .ui file carries the new values.
 #include "Mathinterpreterdesign.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QDesignerFormEditorInterface>
 #include <QDesignerFormWindowCursorInterface>
@@ -10,9 +11,14 @@
 #include <QDesignerPropertyEditorInterface>
 #include <QExtensionManager>
 #include <QPlainTextEdit>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QTimer>
+#include <QUndoStack>
 
 #include <array>
+#include <functional>
 
 #include "DialogSupport.h"
 #include "zorvex/Editexpressionform.h"
@@ -81,11 +87,17 @@ const TMathWidgetEntry::Info kEntries[] = {
 constexpr const char* kControlSpecifications =
     R"(<stringpropertyspecification name="MathInterpreter" notr="true" type="objectname"/>)";
 
-void SetDesigning(QWidget* widget) {
-    if (auto* interpreter = qobject_cast<TMathInterpreterWidget*>(widget))
+void SetDesigning(QWidget* widget, QDesignerFormWindowInterface* form) {
+    if (auto* interpreter = qobject_cast<TMathInterpreterWidget*>(widget)) {
         interpreter->SetDesigning(true);
-    else if (auto* control = dynamic_cast<TMathControl*>(widget))
+    } else if (auto* control = dynamic_cast<TMathControl*>(widget)) {
         control->SetDesigning(true);
+        // Interpreters dropped, removed, renamed, and undo and redo of all
+        // that: the control shows what its name finds now, and a renamed
+        // interpreter it found keeps it.
+        QObject::connect(form, &QDesignerFormWindowInterface::changed, widget,
+                         [control] { control->RefreshBinding(); });
+    }
 }
 
 // ---------------------------------------------------------------- changes
@@ -108,11 +120,12 @@ void Restore(QObject& component, const Persisted& values) {
 
 // Records what a verb changed on an interpreter of a form as one step of the
 // form's undo: the widget goes back to `before`, then every change is made
-// again through the form window's cursor.
+// again through the form window's cursor, after `first`.
 void RecordChange(TMathInterpreterWidget& component, const QString& what, const Persisted& before,
-                  const Persisted& after) {
+                  const Persisted& after,
+                  const std::function<void(QDesignerFormWindowCursorInterface&)>& first = {}) {
     QDesignerFormWindowInterface* form = QDesignerFormWindowInterface::findFormWindow(&component);
-    if (form == nullptr || before == after) return;
+    if (form == nullptr || (before == after && !first)) return;
     Restore(component, before);
     QDesignerFormWindowCursorInterface* cursor = form->cursor();
     constexpr std::size_t symbols = kPersisted.size() - 1;
@@ -122,6 +135,7 @@ void RecordChange(TMathInterpreterWidget& component, const QString& what, const 
     // their own settings.
     const bool rereads = before[0] != after[0] || before[2] != after[2];
     form->beginCommand(what);
+    if (first) first(*cursor);
     if (rereads) cursor->setWidgetProperty(&component, QString::fromLatin1(kPersisted[symbols]), QByteArray());
     for (std::size_t i = 0; i < symbols; ++i)
         if (before[i] != after[i]) cursor->setWidgetProperty(&component, QString::fromLatin1(kPersisted[i]), after[i]);
@@ -167,6 +181,7 @@ void TMathWidgetEntry::initialize(QDesignerFormEditorInterface* core) {
         QExtensionManager* manager = core->extensionManager();
         manager->registerExtensions(new TMathInterpreterEditorFactory(core, manager),
                                     Q_TYPEID(QDesignerTaskMenuExtension));
+        new TMathTypingWatch(core);
     }
 }
 
@@ -176,11 +191,12 @@ QWidget* TMathWidgetEntry::createWidget(QWidget* parent) {
     // Designer also creates widgets for the widget box's drag image and for
     // previews: only those on a form window are being designed. A form being
     // loaded parents its widgets there later.
-    if (parent != nullptr && QDesignerFormWindowInterface::findFormWindow(parent) != nullptr) {
-        SetDesigning(widget);
+    if (QDesignerFormWindowInterface* form = parent ? QDesignerFormWindowInterface::findFormWindow(parent) : nullptr) {
+        SetDesigning(widget, form);
     } else {
         QTimer::singleShot(0, widget, [widget] {
-            if (QDesignerFormWindowInterface::findFormWindow(widget) != nullptr) SetDesigning(widget);
+            if (QDesignerFormWindowInterface* form = QDesignerFormWindowInterface::findFormWindow(widget))
+                SetDesigning(widget, form);
         });
     }
     return widget;
@@ -197,6 +213,140 @@ QObject* TMathInterpreterEditorFactory::createExtension(QObject* object, const Q
     if (auto* interpreter = qobject_cast<TMathInterpreterWidget*>(object))
         return new TMathInterpreterComponentEditor(interpreter, core_, parent);
     return nullptr;
+}
+
+// ---------------------------------------------------------------- typing
+
+namespace {
+
+// Designer's text for its own change of a property, as its undo stack shows it.
+QString ChangedText(const char* property, const QWidget& widget) {
+    return QCoreApplication::translate("Command", "Changed '%1' of '%2'")
+        .arg(QLatin1String(property), widget.objectName());
+}
+
+// Takes back Designer's own steps for `property` of `widget` down to the
+// stack's index `start`; returns how many went.
+int UndoTypedSteps(QDesignerFormWindowInterface& form, const QWidget& widget, const char* property, int start) {
+    QUndoStack& stack = *form.commandHistory();
+    const QString text = ChangedText(property, widget);
+    int steps = 0;
+    while (stack.index() == stack.count() - steps && stack.index() > start &&
+           stack.command(stack.index() - 1)->text() == text) {
+        stack.undo();
+        ++steps;
+    }
+    return steps;
+}
+
+}  // namespace
+
+TMathTypingWatch::TMathTypingWatch(QDesignerFormEditorInterface* core) : QObject(core), core_(core) {
+    connect(qApp, &QApplication::focusChanged, this, &TMathTypingWatch::FocusChanged);
+    qApp->installEventFilter(this);
+}
+
+bool TMathTypingWatch::InPropertyEditor(const QWidget* widget) const {
+    const QWidget* editor = core_->propertyEditor();
+    // Across windows: the editor's own text dialog belongs to it.
+    for (; widget != nullptr && editor != nullptr; widget = widget->parentWidget())
+        if (widget == editor) return true;
+    return false;
+}
+
+bool TMathTypingWatch::IsValueEditor(const QWidget* widget) const {
+    // Within the list of properties, not the editor's filter field.
+    for (; widget != nullptr && widget != editor_; widget = widget->parentWidget())
+        if (qobject_cast<const QAbstractItemView*>(widget) != nullptr) return true;
+    return false;
+}
+
+void TMathTypingWatch::FocusChanged(QWidget* old, QWidget* now) {
+    // Designer sets up its property editor after the plug-ins.
+    if (QDesignerPropertyEditorInterface* editor = core_->propertyEditor(); editor && editor != editor_) {
+        editor_ = editor;
+        connect(editor, &QDesignerPropertyEditorInterface::propertyChanged, this, &TMathTypingWatch::PropertyChanged);
+    }
+    if (typing_ && InPropertyEditor(old)) QueueCommit();
+    TMathInterpreterWidget* target = nullptr;
+    if (editor_ && InPropertyEditor(now)) target = qobject_cast<TMathInterpreterWidget*>(editor_->object());
+    if (target != nullptr && !target->Designing()) target = nullptr;
+    // The display properties take no typing in the editor of their value.
+    const QString property = editor_ ? editor_->currentPropertyName() : QString();
+    if (auto* line = qobject_cast<QLineEdit*>(now); line && target && IsValueEditor(line) &&
+        (property == QLatin1String("DumpText") || property == QLatin1String("ExpressionResult")))
+        line->setReadOnly(true);
+    if (target == typing_) return;
+    if (typing_) typing_->SetTyping(false);
+    typing_ = target;
+    if (typing_) {
+        typing_->SetTyping(true);
+        QDesignerFormWindowInterface* form = QDesignerFormWindowInterface::findFormWindow(typing_);
+        start_ = form ? form->commandHistory()->index() : 0;
+    }
+}
+
+void TMathTypingWatch::PropertyChanged(const QString& name) {
+    // Designer tells of the changes typed (or set in its text dialog), not of
+    // undo and redo.
+    if (!typing_ || editor_->object() != typing_) return;
+    if (name == QLatin1String("Expression")) expressionTyped_ = true;
+    if (name == QLatin1String("Symbols")) symbolsTyped_ = true;
+}
+
+bool TMathTypingWatch::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && typing_ && watched->isWidgetType() &&
+        InPropertyEditor(static_cast<QWidget*>(watched))) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) QueueCommit();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void TMathTypingWatch::QueueCommit() {
+    if (!expressionTyped_ && !symbolsTyped_) return;
+    const Typed typed{typing_, start_, expressionTyped_, symbolsTyped_};
+    expressionTyped_ = symbolsTyped_ = false;
+    // After the event at hand: a message box must not come up inside it.
+    QMetaObject::invokeMethod(this, [this, typed] { Commit(typed); }, Qt::QueuedConnection);
+}
+
+void TMathTypingWatch::Commit(Typed typed) {
+    QPointer<TMathInterpreterWidget>& widget = typed.widget;
+    QDesignerFormWindowInterface* form = widget ? QDesignerFormWindowInterface::findFormWindow(widget) : nullptr;
+    if (form == nullptr) return;
+    if (typed.symbols) {
+        // Designer's steps of the typing become one; text that fails leaves
+        // the table as it was, and no step behind.
+        const std::optional<Exception> error = widget->TakeSymbolsError();
+        const QByteArray text = widget->Symbols();
+        if (UndoTypedSteps(*form, *widget, "Symbols", typed.start) > 0 && !error)
+            form->cursor()->setWidgetProperty(widget, QStringLiteral("Symbols"), text);
+        if (error) ShowMathException(widget, *error);
+    }
+    if (widget && typed.expression) RunTypedExpression(*form, widget, typed.start);
+    if (!widget) return;
+    if (widget == typing_) start_ = form->commandHistory()->index();
+    if (editor_ && editor_->object() == widget) {
+        for (const char* property : {"Expression", "ExpressionResult", "DumpText", "Symbols"})
+            editor_->setPropertyValue(QLatin1String(property), widget->property(property), false);
+    }
+}
+
+void TMathTypingWatch::RunTypedExpression(QDesignerFormWindowInterface& form,
+                                          QPointer<TMathInterpreterWidget>& widget, int start) {
+    // The typed text and what it does to the symbols become one step.
+    const QString text = widget->Expression();
+    UndoTypedSteps(form, *widget, "Expression", start);
+    const QString untyped = widget->Expression();
+    const Persisted before = Snapshot(*widget);
+    widget->RunExpression(text);
+    if (!widget) return;
+    widget->setExpression(untyped);  // so that undo comes back to it
+    RecordChange(*widget, ChangedText("Expression", *widget), before, Snapshot(*widget),
+                 [&](QDesignerFormWindowCursorInterface& cursor) {
+                     cursor.setWidgetProperty(widget, QStringLiteral("Expression"), text);
+                 });
 }
 
 // ---------------------------------------------------------------- verbs
@@ -276,9 +426,10 @@ void TMathExpressionProperty::Edit(TMathInterpreterWidget* component, QDesignerF
     const QString text = confirmed ? dialog->memExpression->toPlainText() : QString();
     delete dialog;
     if (!confirmed || !alive) return;
-    // Setting it runs it; what it does to the symbols is a change of the form.
+    // It runs once stored; what it does to the symbols is a change of the form.
     const Persisted before = Snapshot(*component);
-    ReportExceptions(component, [&] { component->setExpression(text); });
+    ReportExceptions(component, [&] { component->RunExpression(text); });
+    if (!alive) return;
     RecordChange(*component, QStringLiteral("Edit Expression"), before, Snapshot(*component));
     if (core != nullptr && core->propertyEditor() != nullptr && core->propertyEditor()->object() == component)
         core->propertyEditor()->setObject(component);

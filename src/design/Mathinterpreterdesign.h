@@ -5,8 +5,11 @@
 #include <QtUiPlugin/QDesignerCustomWidgetCollectionInterface>
 #include <QtUiPlugin/QDesignerCustomWidgetInterface>
 #include <QDesignerTaskMenuExtension>
+#include <QDesignerPropertyEditorInterface>
 #include <QExtensionFactory>
 #include <QPointer>
+
+class QDesignerFormWindowInterface;
 
 namespace zorvex {
 
@@ -82,6 +85,45 @@ private:
     QPointer<TMathInterpreterWidget> component_;
     QDesignerFormEditorInterface* core_;
     QList<QAction*> actions_;
+};
+
+// Designer's property editor sets a property at each keystroke. The watch
+// tells an interpreter that it is being typed for, and commits what was
+// typed once the edit is done (Return, or the focus leaving the editor): an
+// Expression then runs, and with its text is one step of the form's undo;
+// a Symbols text that does not load is taken back with a message. It also
+// keeps the display properties from being typed into.
+class TMathTypingWatch final : public QObject {
+public:
+    explicit TMathTypingWatch(QDesignerFormEditorInterface* core);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // What was typed for a widget since the form's undo index `start`.
+    struct Typed {
+        QPointer<TMathInterpreterWidget> widget;
+        int start;
+        bool expression;
+        bool symbols;
+    };
+
+    bool InPropertyEditor(const QWidget* widget) const;
+    bool IsValueEditor(const QWidget* widget) const;
+    void FocusChanged(QWidget* old, QWidget* now);
+    void PropertyChanged(const QString& name);
+    void QueueCommit();
+    void Commit(Typed typed);
+    void RunTypedExpression(QDesignerFormWindowInterface& form, QPointer<TMathInterpreterWidget>& widget,
+                            int start);
+
+    QDesignerFormEditorInterface* core_;
+    QPointer<QDesignerPropertyEditorInterface> editor_;
+    QPointer<TMathInterpreterWidget> typing_;
+    int start_ = 0;
+    bool expressionTyped_ = false;
+    bool symbolsTyped_ = false;
 };
 
 // Designer's stand-ins for the property editors of Expression and DumpText.

@@ -6,9 +6,15 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPointer>
+#include <QStyleOptionComboBox>
 
 #include <cstdio>
+#include <exception>
+#include <limits>
 #include <stdexcept>
+
+#include "MathControlsInternal.h"
 
 namespace zorvex {
 
@@ -78,6 +84,65 @@ std::string ToLatin1(const QString& text) {
     return bytes;
 }
 
+// ---------------------------------------------------------------- search
+
+namespace detail {
+
+namespace {
+
+// The widgets directly below `parent`, without windows; a child being
+// destroyed is already out of its parent's list.
+template <typename F>
+void ForEachChildWidget(const QWidget* parent, F&& f) {
+    for (QObject* child : parent->children()) {
+        if (child == nullptr || !child->isWidgetType()) continue;
+        auto* widget = static_cast<QWidget*>(child);
+        if (!widget->isWindow() && f(widget)) return;
+    }
+}
+
+// As findChild: the children first, then their descendants.
+TMathInterpreterWidget* FindBelow(const QWidget* root, const QString& name) {
+    TMathInterpreterWidget* found = nullptr;
+    ForEachChildWidget(root, [&](QWidget* child) {
+        if (child->objectName() == name) found = qobject_cast<TMathInterpreterWidget*>(child);
+        return found != nullptr;
+    });
+    if (found == nullptr) ForEachChildWidget(root, [&](QWidget* child) { return (found = FindBelow(child, name)); });
+    return found;
+}
+
+// Qt Designer keeps the widgets removed from a form, for undo, in the form
+// window around the form: a search stops before it.
+bool IsDesignerFormWindow(const QWidget* widget) { return widget->inherits("QDesignerFormWindowInterface"); }
+
+}  // namespace
+
+void ForEachWidgetInWindow(QWidget* root, const std::function<void(QWidget*)>& visit) {
+    ForEachChildWidget(root, [&](QWidget* child) {
+        visit(child);
+        ForEachWidgetInWindow(child, visit);
+        return false;
+    });
+}
+
+TMathInterpreterWidget* FindInterpreterWidget(const QWidget* control, const QString& name) {
+    if (name.isEmpty()) return nullptr;
+    for (const QWidget* below = control; !below->isWindow(); below = below->parentWidget()) {
+        const QWidget* ancestor = below->parentWidget();
+        if (ancestor == nullptr || IsDesignerFormWindow(ancestor)) break;
+        if (TMathInterpreterWidget* found = FindBelow(ancestor, name)) return found;
+    }
+    return nullptr;
+}
+
+QString ShownText(const QString& text, qsizetype limit) {
+    if (text.size() <= limit) return text;
+    return text.left(limit) + QStringLiteral(" \u2026 (%1 characters)").arg(text.size());
+}
+
+}  // namespace detail
+
 // ---------------------------------------------------------------- link
 
 // Hears of the interpreter's removal wherever the interpreter lives.
@@ -94,7 +159,8 @@ public:
     }
     TMathInterpreter* Interpreter() const { return interpreter_; }
 
-    QString name;  // set through the property, resolved on first use
+    QString name;         // set through the property, until it is resolved
+    bool byName = false;  // the interpreter was found by that name
 
 protected:
     void Notification(TComponent* component, TOperation operation) override {
@@ -114,21 +180,23 @@ TMathControl::TMathControl(QWidget* self, TMathErrorOptions errorOptions)
     : self_(self), link_(std::make_unique<Link>(*this)), errorOptions_(errorOptions) {
     // At design time an unbound control shows its name, also a new one.
     QObject::connect(self_, &QObject::objectNameChanged, self_, [this] {
-        if (designing_ && MathInterpreterName().isEmpty()) ShowBinding(false);
+        if (designing_ && MathInterpreter() == nullptr) ShowBinding(false);
     });
 }
 
-TMathControl::~TMathControl() = default;
+TMathControl::~TMathControl() {
+    // Nobody is left to take the result of a run under way.
+    if (running_ != nullptr) running_->Interrupt();
+}
 
 TMathInterpreter* TMathControl::MathInterpreter() const {
     if (link_->Interpreter() == nullptr && !link_->name.isEmpty()) {
         // uic creates the form's widgets in order, so the interpreter may
-        // come after the control: look for it now, among all the ancestors'.
-        for (QWidget* ancestor = self_->parentWidget(); ancestor; ancestor = ancestor->parentWidget()) {
-            if (auto* found = ancestor->findChild<TMathInterpreterWidget*>(link_->name)) {
-                link_->Bind(&found->Interpreter());
-                break;
-            }
+        // come after the control: look for it now.
+        if (TMathInterpreterWidget* found = detail::FindInterpreterWidget(self_, link_->name)) {
+            link_->Bind(&found->Interpreter());
+            link_->byName = true;
+            link_->name.clear();
         }
     }
     return link_->Interpreter();
@@ -141,6 +209,7 @@ TMathInterpreterWidget* TMathControl::MathInterpreterWidget() const {
 void TMathControl::SetMathInterpreter(TMathInterpreter* interpreter) {
     link_->Bind(interpreter);
     link_->name.clear();
+    link_->byName = false;
     if (designing_) ShowBinding(interpreter != nullptr);
 }
 
@@ -160,29 +229,62 @@ QString TMathControl::MathInterpreterName() const {
 void TMathControl::setMathInterpreter(const QString& objectName) {
     link_->Bind(nullptr);
     link_->name = objectName;
-    if (designing_) ShowBinding(!objectName.isEmpty());
+    link_->byName = false;
+    if (designing_) ShowBinding(MathInterpreter() != nullptr);
+}
+
+void TMathControl::RefreshBinding() {
+    if (link_->Interpreter() == nullptr || link_->byName)
+        setMathInterpreter(MathInterpreterName());
+    else if (designing_)
+        ShowBinding(true);
 }
 
 void TMathControl::SetDesigning(bool value) {
     designing_ = value;
-    if (designing_) ShowBinding(!MathInterpreterName().isEmpty());
+    if (designing_) ShowBinding(MathInterpreter() != nullptr);
 }
 
 void TMathControl::Detached() {
     link_->name.clear();
+    link_->byName = false;
     if (designing_) ShowBinding(false);
 }
 
-bool TMathControl::ApplyErrorRule(const std::function<void()>& run,
-                                  const std::function<void(const QString&)>& writeMessage) {
-    try {
-        run();
-        return true;
-    } catch (const Exception& error) {
-        if (errorOptions_ & meoWriteExceptionMessage) writeMessage(FromLatin1(error.Message()));
-        if (errorOptions_ & meoRaiseExceptions) throw;
-        return false;
+TMathControl::Outcome TMathControl::Run(TMathInterpreter& interpreter, const QString& text, Variant& res,
+                                        const std::function<void(const QString&)>& writeMessage) {
+    // The run keeps the window alive, so anything may happen meanwhile,
+    // the end of this control included.
+    const QPointer<QWidget> alive(self_);
+    struct Running {
+        Running(TMathControl& c, TMathInterpreter& interpreter, const QPointer<QWidget>& a)
+            : control(c), alive(a), outer(c.running_) {
+            control.running_ = &interpreter;
+        }
+        ~Running() {
+            if (alive) control.running_ = outer;
+        }
+        TMathControl& control;
+        const QPointer<QWidget>& alive;
+        TMathInterpreter* outer;
+    };
+    std::exception_ptr error;
+    QString message;
+    {
+        const Running running(*this, interpreter, alive);
+        detail::BusyRun busy(interpreter);
+        try {
+            res = interpreter.ExecuteExpression(ToLatin1(text));
+        } catch (const Exception& e) {
+            error = std::current_exception();
+            message = FromLatin1(e.Message());
+        }
     }
+    if (!alive) return Outcome::Gone;
+    if (!error) return Outcome::Done;
+    if (errorOptions_ & meoWriteExceptionMessage) writeMessage(message);
+    if (errorOptions_ & meoRaiseExceptions) std::rethrow_exception(error);
+    return Outcome::Failed;
 }
 
 void TMathControl::RunFromEvent(const std::function<void()>& action) { ReportExceptions(self_, action); }
@@ -193,7 +295,18 @@ bool TMathControl::IsReturnKey(const QKeyEvent* event) {
 
 // ---------------------------------------------------------------- edit
 
-TMathEdit::TMathEdit(QWidget* parent) : QLineEdit(parent), TMathControl(this, meoRaiseExceptions) {}
+namespace {
+
+// Longer results show shortened: a line edit lays out a million characters
+// for seconds.
+constexpr qsizetype kLineShown = 100000;
+
+}  // namespace
+
+TMathEdit::TMathEdit(QWidget* parent) : QLineEdit(parent), TMathControl(this, meoRaiseExceptions) {
+    // Qt's default of 32767 would cut long expressions and results silently.
+    setMaxLength(std::numeric_limits<int>::max());
+}
 
 TMathEdit::~TMathEdit() = default;
 
@@ -201,10 +314,12 @@ Variant TMathEdit::ExecuteExpression() {
     TMathInterpreter* interpreter = MathInterpreter();
     if (interpreter == nullptr) return Variant();
     Variant res;
-    if (!ApplyErrorRule([&] { res = interpreter->ExecuteExpression(ToLatin1(text())); },
-                        [this](const QString& message) { setText(message); }))
-        return Variant();
-    if (editOptions_ & meoSelfUpdate) setText(FromLatin1(VarToStr(res)));
+    switch (Run(*interpreter, text(), res, [this](const QString& message) { setText(message); })) {
+        case Outcome::Gone: return res;
+        case Outcome::Failed: return Variant();
+        case Outcome::Done: break;
+    }
+    if (editOptions_ & meoSelfUpdate) setText(detail::ShownText(FromLatin1(VarToStr(res)), kLineShown));
     if (autoSelect_) selectAll();
     DoAfterExecuteExpression(res);
     return res;
@@ -228,6 +343,7 @@ void TMathEdit::ShowBinding(bool bound) {
 
 TMathComboBox::TMathComboBox(QWidget* parent) : QComboBox(parent), TMathControl(this, meoRaiseExceptions) {
     setEditable(true);
+    lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     // The history is ours; completing from it would run an older expression
     // in place of the one typed.
     setInsertPolicy(QComboBox::NoInsert);
@@ -241,16 +357,29 @@ Variant TMathComboBox::ExecuteExpression() {
     if (interpreter == nullptr) return Variant();
     const QString expression = currentText();
     Variant res;
-    if (!ApplyErrorRule([&] { res = interpreter->ExecuteExpression(ToLatin1(expression)); },
-                        [this](const QString& message) { setEditText(message); }))
-        return Variant();
+    switch (Run(*interpreter, expression, res, [this](const QString& message) { setEditText(message); })) {
+        case Outcome::Gone: return res;
+        case Outcome::Failed: return Variant();
+        case Outcome::Done: break;
+    }
     AddToHistory(expression);
     // No item is current, so changing the history leaves the text alone.
     setCurrentIndex(-1);
-    setEditText((editOptions_ & meoSelfUpdate) ? FromLatin1(VarToStr(res)) : expression);
+    setEditText((editOptions_ & meoSelfUpdate) ? detail::ShownText(FromLatin1(VarToStr(res)), kLineShown)
+                                               : expression);
     lineEdit()->selectAll();
     DoAfterExecuteExpression(res);
     return res;
+}
+
+QSize TMathComboBox::sizeHint() const {
+    constexpr int kCharacters = 17;  // as a line edit's
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    const QSize content(fontMetrics().horizontalAdvance(QLatin1Char('x')) * kCharacters, fontMetrics().height());
+    const QSize wide = style()->sizeFromContents(QStyle::CT_ComboBox, &option, content, this);
+    const QSize hint = QComboBox::sizeHint();
+    return {std::max(hint.width(), wide.width()), hint.height()};
 }
 
 void TMathComboBox::AddToHistory(const QString& expression) {

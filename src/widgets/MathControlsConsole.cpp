@@ -1,12 +1,14 @@
 // The two console controls: the memo and the rich edit.
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
 #include <algorithm>
 
+#include "MathControlsInternal.h"
 #include "zorvex/MathControls.h"
 
 namespace zorvex {
@@ -73,13 +75,18 @@ void CaretStepOf(Edit& edit) {
         AddLine(*edit.document(), QString());
         CaretToEnd(edit);
     }
-    edit.ensureCursorVisible();
 }
 
-// One run of the console is one step of undo.
+// Edits that undo takes back in one step. Undo puts the caret back where
+// `from` stood when the first of them began.
 class EditBlock {
 public:
-    explicit EditBlock(QTextDocument* doc) : cursor_(doc) { cursor_.beginEditBlock(); }
+    EditBlock(const QTextCursor& from, bool joinPrevious) : cursor_(from) {
+        if (joinPrevious)
+            cursor_.joinPreviousEditBlock();
+        else
+            cursor_.beginEditBlock();
+    }
     ~EditBlock() { cursor_.endEditBlock(); }
     EditBlock(const EditBlock&) = delete;
     EditBlock& operator=(const EditBlock&) = delete;
@@ -88,16 +95,44 @@ private:
     QTextCursor cursor_;
 };
 
-}  // namespace
+// A longer result line would hold the memo in its text layout for minutes.
+constexpr qsizetype kConsoleShown = 10000;
 
-bool TMathControl::RunConsoleLine(QTextDocument& doc, int line, Variant& res,
-                                  const std::function<void(const QString&)>& writeMessage) {
-    TMathInterpreter* interpreter = MathInterpreter();
+// One run of a console: the caret's line runs; a line above the last is
+// first copied to the bottom, so the record reads in order. `write(text,
+// error)` adds the result, or the message the error rule writes, at the
+// bottom. The copy and what is written are one step of undo, which brings
+// the caret back to the line run. No edit is open while the line runs, as
+// the window repaints meanwhile.
+template <typename Edit, typename RunLine, typename Write>
+TMathControl::Outcome RunConsole(Edit& edit, Variant& res, RunLine&& runLine, Write&& write) {
+    QTextDocument& doc = *edit.document();
+    const int line = SelLineOf(edit);
     const QString expression = LineText(doc, line);
-    // So the record reads in order; the copy is in the normal format.
-    if (line < LineCount(doc) - 1) AddLine(doc, expression);
-    return ApplyErrorRule([&] { res = interpreter->ExecuteExpression(ToLatin1(expression)); }, writeMessage);
+    bool copied = false;
+    {
+        const EditBlock block(edit.textCursor(), false);
+        if (line < LineCount(doc) - 1) {
+            AddLine(doc, expression);
+            copied = true;
+        }
+    }
+    const auto writeLine = [&](const QString& text, bool error) {
+        {
+            const EditBlock block(edit.textCursor(), copied);
+            write(detail::ShownText(text, kConsoleShown), error);
+        }
+        // Once the edits are laid out: the end of the record, where the
+        // caret now is, comes into view.
+        edit.ensureCursorVisible();
+        edit.verticalScrollBar()->setValue(edit.verticalScrollBar()->maximum());
+    };
+    const auto outcome = runLine(expression, res, [&](const QString& message) { writeLine(message, true); });
+    if (outcome == TMathControl::Outcome::Done) writeLine(FromLatin1(VarToStr(res)), false);
+    return outcome;
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------- memo
 
@@ -112,19 +147,20 @@ bool TMathMemo::SomethingAfterSelStart() const { return SomethingAfterSelStartOf
 void TMathMemo::CaretStep() { CaretStepOf(*this); }
 
 Variant TMathMemo::ExecuteExpression() {
-    if (MathInterpreter() == nullptr) return Variant();
-    QTextDocument& doc = *document();
+    TMathInterpreter* interpreter = MathInterpreter();
+    if (interpreter == nullptr) return Variant();
     Variant res;
-    {
-        EditBlock block(&doc);
-        const auto writeLine = [&](const QString& text) {
-            AddLine(doc, text);
+    const Outcome outcome = RunConsole(
+        *this, res,
+        [&](const QString& expression, Variant& result, const std::function<void(const QString&)>& writeMessage) {
+            return Run(*interpreter, expression, result, writeMessage);
+        },
+        [this](const QString& text, bool) {
+            AddLine(*document(), text);
             CaretStep();
-        };
-        if (!RunConsoleLine(doc, SelLine(), res, writeLine)) return Variant();
-        writeLine(FromLatin1(VarToStr(res)));
-    }
-    DoAfterExecuteExpression(res);
+        });
+    if (outcome == Outcome::Failed) return Variant();
+    if (outcome == Outcome::Done) DoAfterExecuteExpression(res);
     return res;
 }
 
@@ -186,19 +222,23 @@ int TMathRichEdit::SelLine() const { return SelLineOf(*this); }
 bool TMathRichEdit::SomethingAfterSelStart() const { return SomethingAfterSelStartOf(*this); }
 
 Variant TMathRichEdit::ExecuteExpression() {
-    if (MathInterpreter() == nullptr) return Variant();
-    QTextDocument& doc = *document();
+    TMathInterpreter* interpreter = MathInterpreter();
+    if (interpreter == nullptr) return Variant();
     Variant res;
-    {
-        EditBlock block(&doc);
-        const auto writeError = [&](const QString& message) {
-            ColourStep(AddLine(doc, message), errorFont_, errorColor_, richEditOptions_ & mroUseErrorFont);
-        };
-        if (!RunConsoleLine(doc, SelLine(), res, writeError)) return Variant();
-        ColourStep(AddLine(doc, FromLatin1(VarToStr(res))), resultFont_, resultColor_,
-                   richEditOptions_ & mroUseResultFont);
-    }
-    DoAfterExecuteExpression(res);
+    const Outcome outcome = RunConsole(
+        *this, res,
+        [&](const QString& expression, Variant& result, const std::function<void(const QString&)>& writeMessage) {
+            return Run(*interpreter, expression, result, writeMessage);
+        },
+        [this](const QString& text, bool error) {
+            const int line = AddLine(*document(), text);
+            if (error)
+                ColourStep(line, errorFont_, errorColor_, richEditOptions_ & mroUseErrorFont);
+            else
+                ColourStep(line, resultFont_, resultColor_, richEditOptions_ & mroUseResultFont);
+        });
+    if (outcome == Outcome::Failed) return Variant();
+    if (outcome == Outcome::Done) DoAfterExecuteExpression(res);
     return res;
 }
 

@@ -1,10 +1,11 @@
 // The interpreter as a widget: its published properties and "Symbols" as Qt
 // properties, hidden at run time.
 #include <QPainter>
+#include <QPointer>
 #include <QStringDecoder>
 #include <QStyleOption>
-#include <QTimer>
 
+#include "MathControlsInternal.h"
 #include "zorvex/MathControls.h"
 
 namespace zorvex {
@@ -16,19 +17,26 @@ namespace {
 class OwnedInterpreter final : public TMathInterpreter {
 public:
     explicit OwnedInterpreter(TMathInterpreterWidget* face) : Face(face) {}
-    TMathInterpreterWidget* const Face;
+    TMathInterpreterWidget* Face;
+
+    // The widget goes: whoever hears of the interpreter's end hears now,
+    // also when an evaluation keeps the interpreter a little longer.
+    void Orphan() {
+        Face = nullptr;
+        Destroying();
+    }
 };
 
 constexpr int kIconSize = 24;
-// How long typing must pause before an expression's error is shown.
-constexpr int kTypingPauseMs = 700;
 constexpr int kBoxSize = kIconSize + 4;
+// How long a designer's try of an Expression may take.
+constexpr std::uint32_t kTryLimitMs = 500;
 
 }  // namespace
 
 TMathInterpreterWidget::TMathInterpreterWidget(QWidget* parent)
     : QWidget(parent), interpreter_(std::make_unique<OwnedInterpreter>(this)) {
-    interpreter_->ShowException = [this](const Exception& error) { ReportWhenTypingPauses(error.Message()); };
+    interpreter_->ShowException = [this](const Exception& error) { runError_ = error; };
     connect(this, &QObject::objectNameChanged, this,
             [this](const QString& name) { interpreter_->SetName(name.toLatin1().toStdString()); });
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -37,8 +45,18 @@ TMathInterpreterWidget::TMathInterpreterWidget(QWidget* parent)
 }
 
 TMathInterpreterWidget::~TMathInterpreterWidget() {
-    // The controls let go while this widget is still whole.
-    interpreter_.reset();
+    interpreter_->ShowException = nullptr;
+    // Controls that name this widget and have not looked for it yet let go
+    // of the name as the others do.
+    detail::ForEachWidgetInWindow(window(), [this](QWidget* widget) {
+        auto* control = dynamic_cast<TMathControl*>(widget);
+        if (control != nullptr && control->MathInterpreterName() == objectName()) control->MathInterpreter();
+    });
+    // The controls let go while this widget is still whole; an evaluation
+    // under way (this widget went in a nested event loop) keeps the
+    // interpreter until it has stopped.
+    static_cast<OwnedInterpreter&>(*interpreter_).Orphan();
+    detail::DeleteWhenIdle(std::move(interpreter_));
 }
 
 TMathInterpreterWidget* TMathInterpreterWidget::FromInterpreter(const TMathInterpreter* interpreter) {
@@ -79,29 +97,61 @@ void TMathInterpreterWidget::setEscapeChar(QChar value) {
     interpreter_->SetEscapeChar(static_cast<char>(value.unicode()));
 }
 
-QString TMathInterpreterWidget::Expression() const { return FromLatin1(interpreter_->Expression()); }
+QString TMathInterpreterWidget::Expression() const {
+    return tried_ ? tried_->first : FromLatin1(interpreter_->Expression());
+}
 
-QString TMathInterpreterWidget::ExpressionResult() const { return FromLatin1(interpreter_->ExpressionResult()); }
+QString TMathInterpreterWidget::ExpressionResult() const {
+    return tried_ ? tried_->second : FromLatin1(interpreter_->ExpressionResult());
+}
 
 uint TMathInterpreterWidget::MaxFunctionNesting() const { return interpreter_->MaxFunctionNesting(); }
 
 void TMathInterpreterWidget::setMaxFunctionNesting(uint value) { interpreter_->SetMaxFunctionNesting(value); }
 
-QByteArray TMathInterpreterWidget::Symbols() const { return FromLatin1(interpreter_->DumpStreamable()).toUtf8(); }
+QByteArray TMathInterpreterWidget::Symbols() const {
+    return failedSymbols_ ? failedSymbols_->first : FromLatin1(interpreter_->DumpStreamable()).toUtf8();
+}
 
 void TMathInterpreterWidget::setSymbols(const QByteArray& text) {
+    failedSymbols_.reset();
     // Undo, redo and reloading a form set it again: the table starts empty.
+    // A designer's text that fails leaves the table as it was; a form being
+    // loaded keeps the entries before the failing one, as a symbols file does.
+    const bool whole = Designing();
     try {
         QStringDecoder utf8(QStringDecoder::Utf8);
         const QString decoded = utf8(text);
         if (utf8.hasError()) throw Exception("The Symbols text is not valid UTF-8.");
         const std::string symbols = ToLatin1(decoded);
+        const std::string before = whole ? interpreter_->DumpStreamable() : std::string();
         interpreter_->ClearSymbols();
-        TReader reader(symbols);
-        interpreter_->ReadSymbols(reader);
+        try {
+            TReader reader(symbols);
+            interpreter_->ReadSymbols(reader);
+        } catch (...) {
+            if (whole) {
+                interpreter_->ClearSymbols();
+                TReader reader(before);
+                interpreter_->ReadSymbols(reader);
+            }
+            throw;
+        }
+    } catch (const Exception& error) {
+        if (whole && typing_)
+            failedSymbols_.emplace(text, error);
+        else
+            Report(error);
     } catch (const std::exception& error) {
         Report(error);
     }
+}
+
+std::optional<Exception> TMathInterpreterWidget::TakeSymbolsError() {
+    std::optional<Exception> error;
+    if (failedSymbols_) error = failedSymbols_->second;
+    failedSymbols_.reset();
+    return error;
 }
 
 template <typename F>
@@ -118,7 +168,58 @@ void TMathInterpreterWidget::RaiseUnlessDesigning(F&& f) {
 }
 
 void TMathInterpreterWidget::setExpression(const QString& text) {
-    RaiseUnlessDesigning([&] { interpreter_->SetExpression(ToLatin1(text)); });
+    if (!Designing()) {
+        interpreter_->SetExpression(ToLatin1(text));
+        return;
+    }
+    tried_.emplace(text, TryExpression(text));
+}
+
+QString TMathInterpreterWidget::TryExpression(const QString& text) const {
+    try {
+        const TMathInterpreter& core = *interpreter_;
+        TMathInterpreter copy;
+        copy.SetCaseSensitiveSymbols(core.CaseSensitiveSymbols());
+        copy.SetDumpFormat(core.DumpFormat());
+        copy.SetEscapeChar(core.EscapeChar());
+        copy.SetMaxFunctionNesting(core.MaxFunctionNesting());
+        copy.SetMemoryBudget(core.MemoryBudget());
+        copy.SetOnUnknownSymbol(core.OnUnknownSymbol());
+        TReader reader(core.DumpStreamable());
+        copy.ReadSymbols(reader);
+        copy.SetEvaluationTimeLimit(kTryLimitMs);
+        return FromLatin1(VarToStr(copy.ExecuteExpression(ToLatin1(text))));
+    } catch (const Exception& error) {
+        return FromLatin1(error.Message());
+    }
+}
+
+void TMathInterpreterWidget::RunExpression(const QString& text) {
+    tried_.reset();
+    if (!Designing()) {
+        interpreter_->SetExpression(ToLatin1(text));
+        return;
+    }
+    std::string bytes;
+    try {
+        bytes = ToLatin1(text);
+    } catch (const Exception& error) {
+        tried_.emplace(text, FromLatin1(error.Message()));
+        Report(error);
+        return;
+    }
+    const QPointer<TMathInterpreterWidget> alive(this);
+    runError_.reset();
+    {
+        detail::BusyRun busy(*interpreter_);
+        interpreter_->SetExpression(bytes);
+    }
+    // Reported once the run is over: while it lasts, input is not taken.
+    if (alive && runError_) {
+        const Exception error = *runError_;
+        runError_.reset();
+        Report(error);
+    }
 }
 
 void TMathInterpreterWidget::setDumpText(const QString& text) {
@@ -153,17 +254,5 @@ void TMathInterpreterWidget::paintEvent(QPaintEvent*) {
 }
 
 void TMathInterpreterWidget::Report(const std::exception& error) { ShowMathException(this, error); }
-
-void TMathInterpreterWidget::ReportWhenTypingPauses(const std::string& message) {
-    pendingError_ = message;
-    if (expressionError_ == nullptr) {
-        expressionError_ = new QTimer(this);
-        expressionError_->setSingleShot(true);
-        connect(expressionError_, &QTimer::timeout, this, [this] {
-            if (interpreter_->ExpressionResult() == pendingError_) Report(Exception(pendingError_));
-        });
-    }
-    expressionError_->start(kTypingPauseMs);
-}
 
 }  // namespace zorvex

@@ -91,7 +91,9 @@ struct Files {
     }
 };
 
-// A symbols file whose third entry fails.
+// A symbols file whose third entry fails, and its error.
 inline constexpr const char* kFailsMidway = "a=1;\r\nb=2;\r\nc=1+;\r\nd=4";
+inline constexpr const char* kFailsMidwayError =
+    "TMOperator.PullOperands() 2 operand(s) expected, but only 1 found. Position: 4.";
 
 }  // namespace zorvex::testing

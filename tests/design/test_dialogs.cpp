@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTextBlock>
+#include <QTimer>
+#include <QMessageBox>
 
 #include "DesignTestSupport.h"
 #include "zorvex/Editexpressionform.h"
@@ -267,7 +269,16 @@ TEST(MathEditorDialog, FieldsTheInterpreterCannotTakeAreRejectedAndThePageStays)
         d.chkDfDetailed->setChecked(true);
         d.edMaxFunctionNesting->setText(nesting);
         ReportedErrors errors;
+        // The refusal comes up over the page being left.
+        QWidget* shownUnder = nullptr;
+        const TMathExceptionHandler recording = SetMathExceptionHandler(
+            [&](QWidget* sender, const std::exception& error) {
+                if (shownUnder == nullptr) shownUnder = d.PC->currentWidget();
+                recording(sender, error);
+            });
         editor.Page(d.tsSymbols);
+        SetMathExceptionHandler(recording);
+        EXPECT_EQ(shownUnder, d.tsProperties);
         EXPECT_EQ(d.PC->currentWidget(), d.tsProperties);
         d.reject();
         EXPECT_TRUE(d.isVisible());
@@ -309,7 +320,8 @@ TEST(MathEditorDialog, SymbolFilesFromThePropertiesPage) {
         ChooseFile(bad);
         d.btnLoadSymbolsFormFile->click();
         EXPECT_EQ(editor.Symbols(), "g=1 f(a):=a*g");  // as before the failed load
-        EXPECT_EQ(errors.messages.size(), 1u);
+        ASSERT_EQ(errors.messages.size(), 1u);
+        EXPECT_EQ(errors.messages[0], bad.toStdString() + ": " + kFailsMidwayError);
     }
     ChooseFile(script);
     d.btnExecuteFromFile->click();
@@ -345,6 +357,62 @@ TEST(MathEditorDialog, ClosesWhenItsInterpreterIsDestroyed) {
     EXPECT_EQ(dialog.mreExecute->MathInterpreter(), nullptr);
     dialog.Button1->click();
     QTest::keyClick(dialog.mreExecute, Qt::Key_Return);
+}
+
+// A long run in the console: Escape stops it and leaves the dialog open
+// with the symbols as they were; the next Escape closes it.
+TEST(MathEditorDialog, EscapeStopsALongRunInTheConsoleFirst) {
+    Editor editor("x = 1; fib(n) := IfF(n < 2, n, fib(n-1) + fib(n-2))");
+    QTimer::singleShot(200, editor.dialog.mreExecute,
+                       [&] { QTest::keyClick(editor.dialog.mreExecute, Qt::Key_Escape); });
+    editor.Type("fib(35)");
+    EXPECT_TRUE(editor.dialog.isVisible());
+    EXPECT_EQ(editor.ConsoleLines().value(1), "TMathInterpreter.Interrupt() Evaluation interrupted.");
+    EXPECT_EQ(editor.Symbols(), "x=1 fib(n):=IfF(n<2,n,fib(n-1)+fib(n-2))");
+    QTest::keyClick(editor.dialog.mreExecute, Qt::Key_Escape);
+    EXPECT_FALSE(editor.dialog.isVisible());
+}
+
+// Nothing but a window manager gives a dialog its activation back when a
+// box over it closes, and Alt accelerators act only in the active window:
+// the dialogs take it back themselves.
+TEST(Dialogs, TheDialogIsActiveAgainOnceABoxOverItCloses) {
+    const auto activeAgain = [](QWidget& dialog) {
+        return QTest::qWaitFor([&] { return QApplication::activeWindow() == &dialog; }, 1000);
+    };
+    TfrmEditExpression expression;
+    expression.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&expression));
+    AnswerInput("x");
+    expression.btnVariable->click();
+    EXPECT_EQ(expression.memExpression->toPlainText(), "x=");
+    EXPECT_TRUE(activeAgain(expression));
+
+    Editor editor;
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&editor.dialog));
+    editor.Page(editor.dialog.tsProperties);
+    editor.dialog.edMaxFunctionNesting->setText("x");
+    const TMathExceptionHandler previous = SetMathExceptionHandler([](QWidget* sender, const std::exception&) {
+        QMessageBox box(sender);
+        QTimer::singleShot(0, &box, &QMessageBox::accept);
+        box.exec();
+    });
+    editor.Page(editor.dialog.tsSymbols);
+    SetMathExceptionHandler(previous);
+    EXPECT_EQ(editor.dialog.PC->currentWidget(), editor.dialog.tsProperties);
+    EXPECT_TRUE(activeAgain(editor.dialog));
+}
+
+TEST(Dialogs, OneRowPanelsKeepTheirHeightAndTheEscapeCharFieldIsNarrow) {
+    TfrmMathDump dump;
+    dump.resize(544, 700);
+    dump.show();
+    EXPECT_LE(dump.pnlBottom->height(), dump.pnlBottom->sizeHint().height());
+    EXPECT_GT(dump.memDump->height(), 450);
+    Editor editor;
+    editor.dialog.resize(900, 500);
+    editor.Page(editor.dialog.tsProperties);
+    EXPECT_LT(editor.dialog.edEscapeChar->width(), 4 * editor.dialog.edEscapeChar->fontMetrics().height());
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ TEST(Workbench, FilesLoadInOrderAndAFailingOneLeavesTheTableAsItWas) {
     EXPECT_EQ(loaded, QStringList({first, second}));
     EXPECT_EQ(interpreter.Dump(" ", 0), "x=1 y=10 f(a):=a+y");
     ASSERT_EQ(errors.messages.size(), 3u);
+    EXPECT_EQ(errors.messages[0], bad.toStdString() + ": " + kFailsMidwayError);  // each names its file
     EXPECT_EQ(errors.messages[1], "Cannot open file \"" + files.Path("missing.txt").toStdString() + "\".");
 }
 
@@ -36,8 +37,15 @@ void CloseAfter(const QString& line) {
     });
 }
 
-void Reply(QMessageBox::StandardButton button) {
-    Answer<QMessageBox>([button](QMessageBox& box) { box.button(button)->click(); });
+// Answers the question to save; `then` registers what comes after it. The
+// editor is still on screen while it asks.
+void Reply(QMessageBox::StandardButton button, std::function<void()> then = {}) {
+    Answer<QMessageBox>([button, then](QMessageBox& box) {
+        auto* editor = qobject_cast<TfrmMathEditor*>(box.parentWidget());
+        EXPECT_TRUE(editor && editor->isVisible());
+        if (then) then();
+        box.button(button)->click();
+    });
 }
 
 TEST(Workbench, ClosingWithChangedSymbolsOffersToSaveThem) {
@@ -54,9 +62,10 @@ TEST(Workbench, ClosingWithChangedSymbolsOffersToSaveThem) {
 
     // Cancel goes back to the editor; Discard leaves the file alone.
     CloseAfter("y=2");
-    Reply(QMessageBox::Cancel);
-    CloseAfter("");
-    Reply(QMessageBox::Discard);
+    Reply(QMessageBox::Cancel, [] {
+        CloseAfter("");
+        Reply(QMessageBox::Discard);
+    });
     workbench::Run(editor, loaded);
     EXPECT_EQ(files.Read("table.txt"), "x=1");
 
@@ -72,11 +81,14 @@ TEST(Workbench, SymbolsFromSeveralFilesOrNoneAreSavedWhereTheUserPicks) {
     TfrmMathEditor editor;
     editor.MI = &interpreter;
     CloseAfter("x=1");
-    Reply(QMessageBox::Save);
-    CancelDialog();  // no file picked: back to the editor
-    CloseAfter("");
-    Reply(QMessageBox::Save);
-    ChooseFile(files.Path("picked"));
+    Reply(QMessageBox::Save, [&files] {
+        Answer<QFileDialog>([&files](QFileDialog& dialog) {
+            // No file picked: back to the editor.
+            CloseAfter("");
+            Reply(QMessageBox::Save, [&files] { ChooseFile(files.Path("picked")); });
+            dialog.reject();
+        });
+    });
     workbench::Run(editor, {});
     EXPECT_EQ(files.Read("picked.txt"), "x=1");
 }

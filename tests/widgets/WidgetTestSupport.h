@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,13 +90,18 @@ struct AnyControl {
     Variant Execute() const {
         return Visit([](auto& c) { return c.ExecuteExpression(); });
     }
+    // Calls `f` with the result of each AfterExecuteExpression from now on.
+    void OnResult(std::function<void(const Variant&)> f) const {
+        Visit([&](auto& c) {
+            using Control = std::remove_reference_t<decltype(c)>;
+            return QObject::connect(&c, &Control::AfterExecuteExpression,
+                                    [f](QObject*, const Variant& res) { f(res); });
+        });
+    }
     // Counts the AfterExecuteExpression signals from now on.
     std::shared_ptr<int> CountEvents() const {
         auto count = std::make_shared<int>(0);
-        Visit([&](auto& c) {
-            using Control = std::remove_reference_t<decltype(c)>;
-            return QObject::connect(&c, &Control::AfterExecuteExpression, [count] { ++*count; });
-        });
+        OnResult([count](const Variant&) { ++*count; });
         return count;
     }
     void PressReturn(Qt::KeyboardModifiers modifiers = Qt::NoModifier) const {

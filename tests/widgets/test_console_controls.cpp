@@ -2,6 +2,7 @@
 // and the result go, the caret step, the rich edit's fonts and colours.
 #include <QApplication>
 #include <QClipboard>
+#include <QScrollBar>
 #include <QTextBlock>
 
 #include "WidgetTestSupport.h"
@@ -86,6 +87,63 @@ TEST(Memo, TypingOnAfterEachResultMakesARunningRecord) {
     QTest::keyClick(&memo, Qt::Key_Return);
     QTest::keyClick(&memo, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(memo.toPlainText(), "x = 5\n5\nx+1");
+}
+
+// After each run the new last line is in view, and undo takes the run back
+// with the caret on the line that ran, so that Return runs it again.
+TEST(Console, TheNewLineIsInViewAndUndoReturnsToTheLineRun) {
+    for (Kind kind : {Kind::Memo, Kind::Rich}) {
+        SCOPED_TRACE(testing::KindName(kind));
+        Form form;
+        AnyControl console = AnyControl::Create(kind, &form.window);
+        console.control->SetMathInterpreter(form.interpreter);
+        console.widget->resize(200, 120);
+        form.window.show();
+        console.VisitConsole([&](auto& edit) {
+            for (int i = 0; i < 12; ++i) {
+                QTest::keyClicks(&edit, QString("%1*2").arg(i));
+                QTest::keyClick(&edit, Qt::Key_Return);
+                QApplication::processEvents();
+                EXPECT_TRUE(edit.viewport()->rect().contains(edit.cursorRect())) << i;
+            }
+            EXPECT_GT(edit.verticalScrollBar()->maximum(), 0);
+            EXPECT_EQ(edit.verticalScrollBar()->value(), edit.verticalScrollBar()->maximum());
+            QTest::keyClicks(&edit, "7*6");
+            QTest::keyClick(&edit, Qt::Key_Return);
+            QTest::keyClicks(&edit, "5+5");
+            QTest::keyClick(&edit, Qt::Key_Return);
+            QTest::keyClick(&edit, Qt::Key_Z, Qt::ControlModifier);
+            QTest::keyClicks(&edit, "0");
+            EXPECT_TRUE(edit.toPlainText().endsWith("7*6\n42\n5+50"));
+            // A line from higher up: its copy and result go; the caret is back on it.
+            edit.moveCursor(QTextCursor::Start);
+            QTest::keyClick(&edit, Qt::Key_Return);
+            QTest::keyClick(&edit, Qt::Key_Z, Qt::ControlModifier);
+            EXPECT_TRUE(edit.toPlainText().endsWith("7*6\n42\n5+50"));
+            EXPECT_EQ(edit.SelLine(), 0);
+            return 0;
+        });
+    }
+}
+
+// Laying out a line of a million characters takes a memo minutes: results
+// beyond 10,000 characters show shortened, the event still gets them whole.
+TEST(Console, AHugeResultIsShownShortenedWithItsLength) {
+    for (Kind kind : {Kind::Memo, Kind::Rich}) {
+        SCOPED_TRACE(testing::KindName(kind));
+        Form form;
+        AnyControl console = AnyControl::Create(kind, &form.window);
+        console.control->SetMathInterpreter(form.interpreter);
+        form.window.show();
+        std::size_t length = 0;
+        console.OnResult([&](const Variant& res) { length = VarToStr(res).size(); });
+        console.SetText("s = StringOfChar('x', 2000000)");
+        console.PressReturn();
+        EXPECT_EQ(length, 2000000u);
+        EXPECT_EQ(console.Text(), "s = StringOfChar('x', 2000000)\n" + QString(10000, 'x') +
+                                      QString::fromUtf8(" \u2026 (2000000 characters)\n"));
+        EXPECT_EQ(form.Core().GetVariables("s").AsString().size(), 2000000u);
+    }
 }
 
 TEST(Memo, SomethingAfterSelStartLooksFromTheCharacterBeforeTheCaret) {

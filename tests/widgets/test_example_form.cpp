@@ -70,6 +70,10 @@ TEST(ExampleForm, CompiledByUic) {
     Ui::ZorvexExample ui;
     ui.setupUi(&form);
     CheckExampleForm(form);
+    // A long last result does not widen the window.
+    const int width = form.sizeHint().width();
+    ui.lblLast->setText(QString(300, 'x'));
+    EXPECT_EQ(form.sizeHint().width(), width);
 }
 
 TEST(ExampleForm, LoadedAtRunTimeByQUiLoader) {

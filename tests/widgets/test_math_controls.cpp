@@ -261,6 +261,8 @@ TEST(Link, AFormGoesWholeWhicheverChildComesFirst) {
     }
 }
 
+// At design time a control shows whether its name finds an interpreter:
+// empty when it does, its own object name when not.
 TEST(Link, AtDesignTimeTheControlShowsItsBinding) {
     for (Kind kind : kAllKinds) {
         SCOPED_TRACE(KindName(kind));
@@ -277,8 +279,107 @@ TEST(Link, AtDesignTimeTheControlShowsItsBinding) {
         EXPECT_EQ(c.Text(), "");
         delete interpreter;
         EXPECT_EQ(c.Text(), "edTotal");
-        c.control->setMathInterpreter("somewhere");
+        c.control->setMathInterpreter("calc");
+        EXPECT_EQ(c.Text(), "edTotal");  // names nothing yet
+        interpreter = new TMathInterpreterWidget(&window);
+        interpreter->setObjectName("calc");
+        c.control->RefreshBinding();
         EXPECT_EQ(c.Text(), "");
+        interpreter->setObjectName("sum");  // a rename is followed
+        EXPECT_EQ(c.control->MathInterpreterName(), "sum");
+        auto* elsewhere = new QWidget;
+        interpreter->setParent(elsewhere);  // out of reach, as a designer's removed widget is
+        c.control->RefreshBinding();
+        EXPECT_EQ(c.Text(), "edTotal");
+        EXPECT_EQ(c.control->MathInterpreterName(), "sum");
+        interpreter->setParent(&window);  // back, as undo brings it
+        c.control->RefreshBinding();
+        EXPECT_EQ(c.Text(), "");
+        delete elsewhere;
+    }
+}
+
+// A control bound by name as uic binds it, that never ran, lets go of the
+// name when the interpreter goes, as a control that ran does.
+TEST(Link, DeletingTheInterpreterUnbindsControlsThatNeverLookedForIt) {
+    for (bool designing : {false, true}) {
+        SCOPED_TRACE(designing ? "designing" : "running");
+        QWidget window;
+        auto* box = new QWidget(&window);
+        std::vector<AnyControl> controls;
+        for (Kind kind : kAllKinds) {
+            AnyControl c = AnyControl::Create(kind, box);
+            c.widget->setObjectName(KindName(kind));
+            c.control->setMathInterpreter("interpreter");
+            controls.push_back(c);
+        }
+        auto* interpreter = new TMathInterpreterWidget(&window);
+        interpreter->setObjectName("interpreter");
+        controls[0].Execute();  // one of them has looked
+        for (const AnyControl& c : controls) c.control->SetDesigning(designing);
+        delete interpreter;
+        (new TMathInterpreterWidget(&window))->setObjectName("interpreter");
+        for (const AnyControl& c : controls) {
+            SCOPED_TRACE(KindName(c.kind));
+            EXPECT_EQ(c.control->MathInterpreterName(), "");
+            EXPECT_EQ(c.control->MathInterpreter(), nullptr);
+            if (designing) EXPECT_EQ(c.Text(), KindName(c.kind));
+        }
+    }
+}
+
+// The search for a named interpreter stays within the control's window: a
+// dialog's control never runs on its parent window's interpreter, nor the
+// other way round.
+TEST(Link, AnInterpreterIsFoundWithinTheControlsWindowOnly) {
+    enum class Where { SameWindow, NestedBox, ControlInDialog, InterpreterInDialog, ControlIsAWindow };
+    for (Where where : {Where::SameWindow, Where::NestedBox, Where::ControlInDialog, Where::InterpreterInDialog,
+                        Where::ControlIsAWindow}) {
+        SCOPED_TRACE(static_cast<int>(where));
+        QWidget window;
+        auto* dialog = new QWidget(&window, Qt::Dialog);
+        auto* box = new QWidget(new QWidget(&window));
+        QWidget* controlParent = where == Where::ControlInDialog ? dialog : where == Where::NestedBox ? box : &window;
+        auto* interpreter = new TMathInterpreterWidget(where == Where::InterpreterInDialog ? dialog : &window);
+        interpreter->setObjectName("calc");
+        auto* edit = new TMathEdit(controlParent);
+        if (where == Where::ControlIsAWindow) edit->setWindowFlags(Qt::Window);
+        edit->setMathInterpreter("calc");
+        const bool found = where == Where::SameWindow || where == Where::NestedBox;
+        EXPECT_EQ(edit->MathInterpreterWidget(), found ? interpreter : nullptr);
+    }
+}
+
+TEST(SingleLineControls, LongTextsAreKeptWholeAndHugeResultsShownShortenedWithTheirLength) {
+    struct Case {
+        QString expression;
+        qsizetype shownLength;  // of the text after the run
+        QString shownEnd;
+        std::size_t resultLength;
+    };
+    QString sum = "1";
+    for (int i = 1; i < 20000; ++i) sum += "+1";  // 39,999 characters
+    const QString huge = QStringLiteral(" \u2026 (600000 characters)");
+    const Case cases[] = {
+        {sum, 5, "20000", 5},
+        {"StringOfChar('x', 40000)", 40000, "xxx", 40000},
+        {"StringOfChar('x', 600000)", 100000 + huge.size(), huge, 600000},
+    };
+    for (Kind kind : {Kind::Edit, Kind::Combo}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(KindName(kind)) + " " + c.expression.left(30).toStdString());
+            Form form;
+            AnyControl control = AnyControl::Create(kind, &form.window);
+            control.control->SetMathInterpreter(form.interpreter);
+            control.SetText(c.expression);
+            EXPECT_EQ(control.Text().size(), c.expression.size());
+            std::size_t resultLength = 0;
+            control.OnResult([&](const Variant& res) { resultLength = VarToStr(res).size(); });
+            control.PressReturn();
+            EXPECT_EQ(control.Text().size(), c.shownLength);
+            EXPECT_TRUE(control.Text().endsWith(c.shownEnd));
+            EXPECT_EQ(resultLength, c.resultLength);
+        }
     }
 }
 
