@@ -279,6 +279,8 @@ TEST(Limits, MemoryBudgetEndsTheEvaluationAndKeepsTheInterpreter) {
         args += i ? ",0" : "n - 1";
     }
     mi.ExecuteExpression("w(" + params + ") := IfF(p0 > 0, w(" + args + "), 0)");
+    EXPECT_GT(mi.MemoryInUse(), base + 100000);  // the body's tree counts
+    const std::size_t withW = mi.MemoryInUse();
     mi.ExecuteExpression("n = 10000");
     EXPECT_EQ(ErrorOf([&] { mi.ExecuteExpression("w(" + args + ")"); }).substr(0, exceeded.size()),
               exceeded);
@@ -286,8 +288,10 @@ TEST(Limits, MemoryBudgetEndsTheEvaluationAndKeepsTheInterpreter) {
     EXPECT_NE(ErrorOf([&] { mi.Execute("a = StringOfChar('x', 3000000); b = a + a"); }).find(exceeded),
               std::string::npos);
     EXPECT_VALUE(mi.ExecuteExpression("Length(a)"), Variant(3000000));
-    EXPECT_TRUE(mi.ExecuteExpression("b").IsEmpty());
+    EXPECT_FALSE(mi.SymbolExists("b"));  // the sum is refused before it is made
     mi.ExecuteExpression("delete a");
+    EXPECT_EQ(mi.MemoryInUse(), withW);
+    mi.ExecuteExpression("delete w");
     EXPECT_EQ(mi.MemoryInUse(), base);
     EXPECT_VALUE(mi.ExecuteExpression("keep"), Variant(std::string("k")));
 }

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "ItemUtil.h"
+#include "ResourceLimits.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
 #include "zorvex/MathIntrinsic.h"
@@ -142,9 +143,14 @@ void TMathInterpreter::LoadSymbolsText(const std::string& text) {
     }
 }
 
+// A load, like the execution of a file or stream, is one evaluation for the
+// interrupt request and the budgets, however many entries it holds.
 void TMathInterpreter::LoadSymbolsFromStream(std::istream& stream) {
-    ClearSymbols();
-    LoadSymbolsText(ReadAll(stream));
+    guard::Entry(*this, [&] {
+        TEvaluationGuard::Run run(guard_);
+        ClearSymbols();
+        LoadSymbolsText(ReadAll(stream));
+    });
 }
 
 void TMathInterpreter::SaveSymbolsToStream(std::ostream& stream) {
@@ -154,11 +160,14 @@ void TMathInterpreter::SaveSymbolsToStream(std::ostream& stream) {
 }
 
 void TMathInterpreter::LoadSymbolsFromFile(const std::string& fileName) {
-    std::ifstream file;
-    OpenForReading(file, fileName);
-    const std::string text = ReadAll(file);
-    ClearSymbols();
-    LoadSymbolsText(text);
+    guard::Entry(*this, [&] {
+        TEvaluationGuard::Run run(guard_);
+        std::ifstream file;
+        OpenForReading(file, fileName);
+        const std::string text = ReadAll(file);
+        ClearSymbols();
+        LoadSymbolsText(text);
+    });
 }
 
 // The symbols go to a new file beside the target, which then replaces it in
@@ -198,13 +207,19 @@ void TMathInterpreter::SaveSymbolsToFile(const std::string& fileName) {
 }
 
 Variant TMathInterpreter::ExecuteFromFile(const std::string& fileName, TStrings* errors) {
-    std::ifstream file;
-    OpenForReading(file, fileName);
-    return ExecuteFromStream(file, errors);
+    return guard::Entry(*this, [&] {
+        TEvaluationGuard::Run run(guard_);
+        std::ifstream file;
+        OpenForReading(file, fileName);
+        return ExecuteFromStream(file, errors);
+    });
 }
 
 Variant TMathInterpreter::ExecuteFromStream(std::istream& stream, TStrings* errors) {
-    return Execute(ReadAll(stream), errors);
+    return guard::Entry(*this, [&] {
+        TEvaluationGuard::Run run(guard_);
+        return Execute(ReadAll(stream), errors);
+    });
 }
 
 void TMathInterpreter::DefineProperties(TFiler& filer) {
@@ -218,7 +233,10 @@ void TMathInterpreter::DefineProperties(TFiler& filer) {
 
 void TMathInterpreter::ReadSymbols(TReader& reader) {
     ZORVEX_ASSERT(symbols_.Count() == 0, "Source/MathInterpreter");
-    LoadSymbolsText(reader.ReadString());
+    guard::Entry(*this, [&] {
+        TEvaluationGuard::Run run(guard_);
+        LoadSymbolsText(reader.ReadString());
+    });
 }
 
 void TMathInterpreter::WriteSymbols(TWriter& writer) { writer.WriteString(DumpStreamable()); }

@@ -87,7 +87,7 @@ Variant TMathInterpreter::ExecutePreparedTree(int handle, bool compiledMissed) {
     if (!StackFits(guard::EvalBytes(root->StackUnits)))
         throw Exception(
             "TMathInterpreter.ExecutePreparedExpression() Not enough stack space left to execute an expression.");
-    return root->GetValue();
+    return guard::Entry(*this, [&] { return root->GetValue(); });
 }
 
 bool TMathInterpreter::IsCompiledPreparedExpression(int handle) {
