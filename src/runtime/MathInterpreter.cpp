@@ -192,8 +192,12 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
     TMItemVector& in = ItemAccess::Entries(items);
     try {
         bool previousWasCall = false;
+        int nextCheck = 0xFFF;  // a long list is long work
         for (int i = 0; i < items.Count(); ++i) {
-            if ((i & 0xFFF) == 0xFFF) guard_.CheckWork();
+            if (i == nextCheck) [[unlikely]] {
+                guard_.CheckWork();
+                nextCheck += 0x1000;
+            }
             std::unique_ptr<TMItem> item;
             if (plainInput) {
                 item.reset(std::exchange(in[static_cast<std::size_t>(i)], nullptr));

@@ -43,10 +43,10 @@ void BudgetExceeded(std::size_t budget) {
 void OutOfMemory() { throw EOutOfMemory("Out of memory"); }
 
 namespace {
+// Set by EvaluationScope: the operators and built-ins reach the budgets of
+// the interpreter evaluating through it.
 thread_local TMathInterpreter* current = nullptr;
 }  // namespace
-
-TMathInterpreter* Current() noexcept { return current; }
 
 void Reserve(std::size_t bytes) {
     const TMathInterpreter* interp = current;
@@ -61,6 +61,10 @@ void Held::Charge(std::size_t bytes) {
     interp->ChargeMemory(bytes);
     interp_ = interp;
     bytes_ += bytes;
+}
+
+void Held::AddHeap(const Variant& v) {
+    if (v.IsArray() || v.AsString().size() >= kCounted) Charge(OwnBytes(v));
 }
 
 void Held::Release() noexcept {

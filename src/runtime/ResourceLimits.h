@@ -82,13 +82,9 @@ inline std::size_t HeldBytes(const Variant& v) {
 
 [[noreturn]] void BudgetExceeded(std::size_t budget);
 
-// The interpreter whose tree is being evaluated on this thread (the
-// innermost one), or null: the operators and built-ins reach its budgets
-// through it.
-TMathInterpreter* Current() noexcept;
-
 // Raises the budget error unless `bytes` more fit the budget of the
-// evaluation on this thread; charges nothing.
+// interpreter whose tree is being evaluated on this thread (the innermost
+// one, if any); charges nothing.
 void Reserve(std::size_t bytes);
 
 // Bytes a value holds that no other value shares: a text read from a
@@ -113,13 +109,16 @@ public:
     }
     Held(const Held&) = delete;
     Held& operator=(const Held&) = delete;
-    // Counts a value kept beside the first.
-    void Add(const Variant& v) {
-        if ((v.IsString() && v.AsString().size() >= kCounted) || v.IsArray()) Charge(OwnBytes(v));
+    // Counts a value kept beside the first. Numbers cost one test.
+    [[gnu::always_inline]] void Add(const Variant& v) {
+        static_assert(VarKind::String > VarKind::Boolean && VarKind::Array > VarKind::String);
+        if (v.Kind() >= VarKind::String) [[unlikely]]
+            AddHeap(v);
     }
     void Charge(std::size_t bytes);
 
 private:
+    void AddHeap(const Variant& v);
     void Release() noexcept;
     TMathInterpreter* interp_ = nullptr;
     std::size_t bytes_ = 0;
@@ -153,6 +152,10 @@ void InPieces(std::size_t n, std::size_t piece, F&& f) {
 template <bool Back = false, class P>
 std::size_t Span(std::string_view text, P is) {
     std::size_t n = 0;
+    if (text.size() <= kWorkPiece) {
+        while (n < text.size() && is(text[Back ? text.size() - 1 - n : n])) ++n;
+        return n;
+    }
     InPieces(text.size(), kWorkPiece, [&](std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i, ++n)
             if (!is(text[Back ? text.size() - 1 - i : i])) return false;
@@ -161,7 +164,10 @@ std::size_t Span(std::string_view text, P is) {
     return n;
 }
 
-inline bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+struct IsBlankChar {
+    bool operator()(char c) const { return static_cast<unsigned char>(c) <= 32; }
+};
+inline constexpr IsBlankChar IsBlank{};
 
 // A copy of part of a text made in pieces, after the budget is checked.
 std::string CopyText(std::string_view text);

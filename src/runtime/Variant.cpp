@@ -148,8 +148,8 @@ std::string ShortMantissa(const char* intStart, std::size_t intDigits, const cha
 bool ParseNumber(std::string_view text, Num& out) {
     const char* p = text.data();
     const char* end = p + text.size();
-    p = Skip(p, end, IsBlank);
-    end -= guard::Span<true>(std::string_view(p, static_cast<std::size_t>(end - p)), IsBlank);
+    p = Skip(p, end, guard::IsBlank);
+    end -= guard::Span<true>(std::string_view(p, static_cast<std::size_t>(end - p)), guard::IsBlank);
     if (p == end) return false;
 
     bool negative = false;
@@ -159,7 +159,7 @@ bool ParseNumber(std::string_view text, Num& out) {
     }
     const char* mantissa = p;
     const char* intStart = p;
-    p = Skip(p, end, IsDigit);
+    p = Skip(p, end, [](char c) { return IsDigit(c); });
     const std::size_t intDigits = static_cast<std::size_t>(p - intStart);
     const char* fracStart = p;
     std::size_t fracDigits = 0;
@@ -168,7 +168,7 @@ bool ParseNumber(std::string_view text, Num& out) {
         point = true;
         ++p;
         fracStart = p;
-        p = Skip(p, end, IsDigit);
+        p = Skip(p, end, [](char c) { return IsDigit(c); });
         fracDigits = static_cast<std::size_t>(p - fracStart);
     }
     if (intDigits + fracDigits == 0) return false;
