@@ -42,4 +42,12 @@ inline void ExpectUsable(TMathInterpreter& mi) {
     if (two != "2") Fail("interpreter no longer answers", two);
 }
 
+// Everything counted against the memory budget is given back: with no
+// symbol and no prepared tree left, nothing is in use.
+inline void ExpectNothingHeld(TMathInterpreter& mi) {
+    mi.ClearPreparedExpressions();
+    mi.ClearSymbols();
+    if (mi.MemoryInUse() != 0) Fail("memory still counted", std::to_string(mi.MemoryInUse()));
+}
+
 }  // namespace zorvex::fuzz

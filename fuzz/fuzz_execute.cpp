@@ -28,5 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Survives([&] { mi.Dump(";", dfDetailed); });
     fuzz::Survives([&] { mi.Dump(";", dfQualified); });
     fuzz::ExpectUsable(mi);
+    fuzz::ExpectNothingHeld(mi);
     return 0;
 }

@@ -3,7 +3,10 @@
 #include <signal.h>
 #include <sys/time.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <sstream>
 #include <thread>
 
 #include "TestSupport.h"
@@ -124,10 +127,17 @@ TEST_F(Interruption, TimeBudgetStopsLongWorkAndSparesShortWork) {
     mi.SetEvaluationTimeLimit(100);
     EXPECT_EQ(mi.EvaluationTimeLimit(), 100u);
     EXPECT_VALUE(mi.ExecuteExpression("fib(12)"), Variant(144));
-    const auto start = Clock::now();
-    EXPECT_EQ(ErrorOf([&] { mi.ExecuteExpression(kSlow); }),
-              "TMathInterpreter.EvaluationTimeLimit Evaluation stopped at its limit of 100 ms.");
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    // Recursion, and built-ins that never call back into the tree.
+    mi.ExecuteExpression("Length(s = StringOfChar('a', 8000000))");
+    std::string upper = "0";
+    for (int i = 0; i < 400; ++i) upper += " + Length(UpperCase(s))";
+    for (const std::string& text : {std::string(kSlow), upper}) {
+        const auto start = Clock::now();
+        EXPECT_EQ(ErrorOf([&] { mi.ExecuteExpression(text); }),
+                  "TMathInterpreter.EvaluationTimeLimit Evaluation stopped at its limit of 100 ms.");
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    }
+    mi.ExecuteExpression("delete s");
     mi.SetEvaluationTimeLimit(0);
     ExpectIntact(mi, prepared);
 }
@@ -150,6 +160,119 @@ TEST_F(Interruption, ProgressHandlerRunsDuringLongWorkAndMayStopIt) {
     mi.SetOnProgress([](TMathInterpreter&) { throw Exception("stop"); }, 1);
     EXPECT_EQ(ErrorOf([&] { mi.ExecuteExpression(kSlow); }), "stop Most outer function: \"fib\".");
     mi.SetOnProgress(nullptr);
+    ExpectIntact(mi, prepared);
+}
+
+// Work that grows with its operands checks at intervals of bounded work:
+// a megabyte of it passes several checks, so a request, a step or time
+// budget or a progress handler is heard within it.
+TEST_F(Interruption, LongBuiltInsCheckAsTheyGo) {
+    mi.Execute("s = StringOfChar('a', 1000000); b = StringOfChar(' ', 1000000); q = StringOfChar('''', 1000000); "
+               "z = StringOfChar('0', 1000000) + '1'; o = '0.' + StringOfChar('1', 1000000); "
+               "k = StringOfChar('a', 40) + 'b'");
+    const char* texts[] = {
+        "Pos('b', s)",       "Pos(k, s)",      "StringOfChar('a', 1000000)", "Copy(s, 2, 1000000)",
+        "Insert('x', s, 5)", "DeleteSubstr(s, 5, 3)", "Trim(b)",             "TrimLeft(b)",
+        "TrimRight(b)",      "UpperCase(s)",   "LowerCase(s)",               "QuotedStr(q)",
+        "s + s",             "StrToFloat(z)",  "StrToInt(z)",                "z + 1",
+        "FromBase(o, 2)",    "ConvertBase(b + '1', 10, 2)",
+    };
+    mi.SetEvaluationStepLimit(1000000000);
+    for (const char* text : texts) {
+        mi.ExecuteExpression(text);
+        EXPECT_GE(mi.Guard().Steps(), 4u) << text;
+    }
+    // One step on entry: the next check is inside the long work.
+    mi.SetEvaluationStepLimit(1);
+    for (const char* text : texts)
+        EXPECT_EQ(CauseOf([&] { mi.ExecuteExpression(text); }), EInterrupted::StepLimit) << text;
+    mi.SetEvaluationStepLimit(0);
+    // Long texts of tokens and long chains are long work too.
+    std::string sum = "x";
+    for (int i = 0; i < 100000; ++i) sum += "+x";
+    mi.SetOnProgress([](TMathInterpreter& sender) { sender.Interrupt(); }, 0);
+    for (const std::string& text : {"1" + std::string(400000, '+') + "1", sum})
+        EXPECT_EQ(CauseOf([&] { mi.ExecuteExpression(text); }), EInterrupted::Request);
+    mi.SetOnProgress(nullptr);
+    mi.Execute("delete s, b, q, z, o, k");
+    ExpectIntact(mi, prepared);
+}
+
+// A load, like a file or a stream, is one evaluation: a request made during
+// one entry, and a time budget, hold for the rest of it.
+TEST_F(Interruption, LoadsKeepTheRequestAndTheBudgetsToTheEnd) {
+    const std::string text = "a = 1;\r\nc = stop;\r\nd = 4;\r\nb = 2";
+    TMathInterpreter loader;
+    loader.SetOnUnknownSymbol([](TMathInterpreter& sender, const std::string& name, const Variant&, Variant& value) {
+        if (name != "stop") return;
+        sender.Interrupt();
+        value = Variant(3);
+    });
+    const std::function<void()> loads[] = {
+        [&] {
+            std::istringstream in(text);
+            loader.LoadSymbolsFromStream(in);
+        },
+        [&] {
+            std::istringstream in(text);
+            loader.ExecuteFromStream(in);
+        },
+        [&] {
+            TReader reader(text);
+            loader.ClearSymbols();
+            loader.ReadSymbols(reader);
+        },
+        [&] { loader.Execute(text); },
+    };
+    for (const auto& load : loads) {
+        loader.ClearSymbols();
+        EXPECT_EQ(CauseOf(load), EInterrupted::Request);
+        EXPECT_TRUE(loader.SymbolExists("c"));  // the entry that asked ran to its end
+        EXPECT_FALSE(loader.SymbolExists("d"));
+        EXPECT_FALSE(loader.InterruptPending());
+    }
+    loader.SetOnUnknownSymbol(nullptr);
+    loader.SetEvaluationTimeLimit(50);
+    std::istringstream in("a = 1;\r\n" + std::string(kFib) + ";\r\ne = fib(40);\r\nb = 2");
+    const auto start = Clock::now();
+    EXPECT_EQ(CauseOf([&] { loader.LoadSymbolsFromStream(in); }), EInterrupted::TimeLimit);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    EXPECT_TRUE(loader.SymbolExists("fib"));
+    EXPECT_FALSE(loader.SymbolExists("e"));
+}
+
+// One interpreter used from a second thread while the first runs it: the
+// second gets a clear error, the first goes on undisturbed.
+TEST_F(Interruption, SecondThreadIsRefusedWhileTheFirstRuns) {
+    std::atomic<bool> inside{false};
+    mi.SetOnUnknownSymbol([&](TMathInterpreter&, const std::string&, const Variant&, Variant& value) {
+        inside = true;
+        value = Variant(0);
+    });
+    const int compiled = mi.PrepareExpression("x * 2 + 1");
+    ASSERT_TRUE(mi.IsCompiledPreparedExpression(compiled));
+    int first = -1;
+    std::thread runner([&] { first = CauseOf([&] { mi.ExecuteExpression("started + fib(40)"); }); });
+    while (!inside) std::this_thread::yield();
+    const std::string refused =
+        "TMathInterpreter is in use by another thread; an interpreter serves one thread at a time.";
+    const std::function<void()> calls[] = {
+        [&] { mi.ExecuteExpression("x = 1"); },
+        [&] { mi.Execute("x = 1; 2"); },
+        [&] { mi.PrepareExpression("x"); },
+        [&] { mi.ExecutePreparedExpression(compiled); },
+        [&] { mi.ExecutePreparedExpression(prepared); },
+        [&] {
+            std::istringstream in("x = 1");
+            mi.LoadSymbolsFromStream(in);
+        },
+    };
+    for (const auto& call : calls) EXPECT_EQ(ErrorOf(call), refused);
+    mi.Interrupt();
+    runner.join();
+    EXPECT_EQ(first, EInterrupted::Request);
+    mi.SetOnUnknownSymbol(nullptr);
+    EXPECT_VALUE(mi.ExecutePreparedExpression(compiled), Variant(15));
     ExpectIntact(mi, prepared);
 }
 

@@ -242,6 +242,31 @@ TEST(Text, PosFindsTheFirstOccurrenceOfAnyPattern) {
     }
 }
 
+// Long texts are searched in pieces: a match across the seam of two, a
+// pattern longer than the text, patterns of both search methods.
+TEST(Text, PosOverLongTexts) {
+    TMathInterpreter mi;
+    mi.Execute("t = StringOfChar('a', 262140) + 'bcdefghijklmnopqrstuvwxyz' + StringOfChar('a', 300000) + '!'");
+    const struct {
+        const char* text;
+        int position;
+    } cases[] = {
+        {"Pos('bcd', t)", 262141},
+        {"Pos('bcdefghijklmnopqrstuvwxyz', t)", 262141},
+        {"Pos('aaaab', t)", 262137},
+        {"Pos(StringOfChar('a', 300000) + '!', t)", 262166},
+        {"Pos('!', t)", 562166},
+        {"Pos(t + 'a', t)", 0},
+        {"Pos(t, t)", 1},
+        {"Pos(StringOfChar('a', 20) + 'z', t)", 0},
+        {"Pos('z', t)", 262165},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_VALUE(mi.ExecuteExpression(c.text), Variant(c.position));
+    }
+}
+
 TEST(Text, DeletingManySymbolsKeepsTheTableInOrder) {
     TMathInterpreter mi;
     std::string create, remove;
@@ -279,6 +304,8 @@ TEST(Limits, MemoryBudgetEndsTheEvaluationAndKeepsTheInterpreter) {
         args += i ? ",0" : "n - 1";
     }
     mi.ExecuteExpression("w(" + params + ") := IfF(p0 > 0, w(" + args + "), 0)");
+    EXPECT_GT(mi.MemoryInUse(), base + 100000);  // the body's tree counts
+    const std::size_t withW = mi.MemoryInUse();
     mi.ExecuteExpression("n = 10000");
     EXPECT_EQ(ErrorOf([&] { mi.ExecuteExpression("w(" + args + ")"); }).substr(0, exceeded.size()),
               exceeded);
@@ -286,10 +313,122 @@ TEST(Limits, MemoryBudgetEndsTheEvaluationAndKeepsTheInterpreter) {
     EXPECT_NE(ErrorOf([&] { mi.Execute("a = StringOfChar('x', 3000000); b = a + a"); }).find(exceeded),
               std::string::npos);
     EXPECT_VALUE(mi.ExecuteExpression("Length(a)"), Variant(3000000));
-    EXPECT_TRUE(mi.ExecuteExpression("b").IsEmpty());
+    EXPECT_FALSE(mi.SymbolExists("b"));  // the sum is refused before it is made
     mi.ExecuteExpression("delete a");
+    EXPECT_EQ(mi.MemoryInUse(), withW);
+    mi.ExecuteExpression("delete w");
     EXPECT_EQ(mi.MemoryInUse(), base);
     EXPECT_VALUE(mi.ExecuteExpression("keep"), Variant(std::string("k")));
+}
+
+// What one evaluation makes counts while it is held: the operands waiting
+// for the next one, call frames, the results Execute gathers, the trees and
+// their literals. Each text ends with the budget error, promptly, and leaves
+// the interpreter as it was.
+TEST(Limits, BudgetCoversTreesHeldValuesAndResults) {
+    const std::string exceeded = "TMathInterpreter.MemoryBudget() Memory budget of 8388608 bytes exceeded.";
+    const std::string mb = "StringOfChar('a', 1000000)";
+    const std::string chain = "1" + Repeat("+1", 300000);
+    struct Case {
+        std::string text;
+        bool fits;
+    } cases[] = {
+        {Repeat("Pos(" + mb + ", ", 12) + "'b'" + Repeat(")", 12), false},  // held operands
+        {Repeat("(" + mb + " + ", 12) + "''" + Repeat(")", 12), false},
+        {"Pos(" + mb + ", 'b')", true},                                     // a pattern longer than the text
+        {Repeat(mb + ";", 12), false},                                      // results of Execute
+        {Repeat("Length(" + mb + ");", 12), true},
+        {chain, false},                                                     // a tree
+        {"'" + std::string(9000000, 'x') + "'", false},                     // a literal
+        {"g(n) := IfF(n > 0, Length((x = " + mb + ") + IntToStr(0 * Length(x = 0) + g(n - 1))), 0); g(12)",
+         false},  // a held text whose variable let go of it
+        {Repeat("1;", 100000), true},
+    };
+    for (const Case& c : cases) {
+        TMathInterpreter mi;
+        mi.SetMemoryBudget(8 << 20);
+        mi.Execute("keep = 'k'; f(n) := n");
+        const std::size_t base = mi.MemoryInUse();
+        const std::string result = ErrorOf([&] { mi.Execute(c.text); });
+        if (c.fits)
+            EXPECT_EQ(result, "<no exception>") << c.text.substr(0, 80);
+        else
+            EXPECT_NE(result.find(exceeded), std::string::npos) << c.text.substr(0, 80) << ": " << result;
+        for (const char* name : {"g", "x"})
+            if (mi.SymbolExists(name)) mi.ExecuteExpression(std::string("delete ") + name);
+        EXPECT_EQ(mi.MemoryInUse(), base) << c.text.substr(0, 80);
+        EXPECT_VALUE(mi.ExecuteExpression("keep + IntToStr(f(2))"), Variant(std::string("k2")));
+    }
+}
+
+// Held values count once: a text shared with a variable is the variable's.
+TEST(Limits, MemoryInUseDuringAnEvaluation) {
+    TMathInterpreter mi;
+    std::size_t seen = 0;
+    mi.SetOnUnknownSymbol([&](TMathInterpreter& sender, const std::string&, const Variant&, Variant& value) {
+        seen = sender.MemoryInUse();
+        value = Variant(std::string("z"));
+    });
+    mi.ExecuteExpression("s = StringOfChar('a', 1000000)");
+    const std::size_t base = mi.MemoryInUse();
+    EXPECT_GE(base, 1000000u);
+    const struct {
+        const char* text;
+        std::size_t held;
+    } cases[] = {
+        {"Length(s + zz)", 0},
+        {"Length(StringOfChar('b', 500000) + zz)", 500000},
+        {"Pos(StringOfChar('b', 500000), Copy(s, 1, 300000) + zz)", 800000},
+        {"Length(Copy(s, 1, 200000) + Copy(s, 1, 300000) + zz)", 500000},
+    };
+    for (const auto& c : cases) {
+        mi.ExecuteExpression(c.text);
+        EXPECT_GE(seen, base + c.held) << c.text;
+        EXPECT_LT(seen, base + c.held + 100000) << c.text;
+        EXPECT_EQ(mi.MemoryInUse(), base) << c.text;
+    }
+    // Results gathered by Execute count until it returns them.
+    mi.Execute("Copy(s, 1, 400000); zz");
+    EXPECT_GE(seen, base + 400000);
+    EXPECT_EQ(mi.MemoryInUse(), base);
+}
+
+// A failed allocation anywhere leaves an entry point as the language's error.
+TEST(Limits, OutOfMemoryIsTheLanguagesError) {
+    TMathInterpreter mi;
+    mi.SetOnUnknownSymbol([](TMathInterpreter&, const std::string& name, const Variant&, Variant& value) {
+        if (name == "huge") throw std::bad_alloc();
+        value = Variant(1);
+    });
+    mi.Execute("keep = 1");
+    const int prepared = mi.PrepareExpression("huge + 1");
+    const std::function<void()> calls[] = {
+        [&] { mi.ExecuteExpression("huge"); },
+        [&] { mi.ExecutePreparedExpression(prepared); },
+        [&] { mi.Execute("1; huge; 2"); },
+        [&] {
+            std::istringstream in("a = 1; b = huge");
+            mi.LoadSymbolsFromStream(in);
+        },
+        [&] {
+            std::istringstream in("huge");
+            mi.ExecuteFromStream(in);
+        },
+    };
+    for (const auto& call : calls) {
+        try {
+            call();
+            ADD_FAILURE() << "no exception";
+        } catch (const EOutOfMemory& e) {
+            EXPECT_EQ(e.Message(), "Out of memory");
+        }
+    }
+    TStrings errors;
+    const Variant results = mi.Execute("1; huge; 2", &errors);
+    EXPECT_EQ(results.ArraySize(), 3u);
+    EXPECT_EQ(errors.Count(), 1);
+    EXPECT_EQ(errors[0], "Out of memory");
+    EXPECT_VALUE(mi.ExecuteExpression("a + 1"), Variant(2));
 }
 
 TEST(Limits, TextLimitHoldsWhereverTextIsMade) {

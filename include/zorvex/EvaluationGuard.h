@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <thread>
 
 #include "zorvex/Export.h"
 
@@ -37,33 +38,44 @@ public:
     void SetProgress(std::function<void()> handler, std::uint32_t intervalMs);
     bool HasProgress() const { return static_cast<bool>(progress_); }
 
-    // Called where evaluation can run long: user-function calls, long
-    // built-ins, between expressions. Costs one relaxed load and a test.
+    // Called where evaluation can run long: user-function calls, between
+    // expressions. Costs one relaxed load and a test.
     void Check() {
         if (interrupt_.load(std::memory_order_relaxed) || limited_) [[unlikely]]
-            CheckSlow();
+            CheckSlow(false);
+    }
+    // Called by long work (a built-in over a long text) after each piece of
+    // it, pieces being about a tenth of a millisecond or less: reads the
+    // clock at once rather than after a number of checks.
+    void CheckWork() {
+        if (interrupt_.load(std::memory_order_relaxed) || limited_) [[unlikely]]
+            CheckSlow(true);
     }
 
-    // No request pending, no budget, no entry point running: an evaluation
-    // that makes no checks of its own may then skip Run and end with Idled.
+    // The guard of the outermost entry point running on the calling thread
+    // (the innermost interpreter's), or null: long work deep in the library
+    // checks it.
+    static TEvaluationGuard* OnThisThread() noexcept;
+
+    // No request pending, no budget, no entry point running on any thread:
+    // an evaluation that makes no checks of its own may then skip Run and
+    // end with Idled.
     [[gnu::always_inline]] bool Idle() const noexcept {
-        return depth_ == 0 && !limited_ && !interrupt_.load(std::memory_order_relaxed);
+        return owner_.load(std::memory_order_relaxed) == std::thread::id() && !limited_ &&
+               !interrupt_.load(std::memory_order_relaxed);
     }
     [[gnu::always_inline]] void Idled() noexcept {
         steps_ = 0;
         ClearInterrupt();
     }
 
-    // Brackets a public entry point. The outermost one starts the budgets,
-    // and its end drops a request that came too late to stop anything.
+    // Brackets a public entry point. The outermost one takes the guard for
+    // its thread (raising if another thread holds it) and starts the
+    // budgets; its end drops a request that came too late to stop anything.
     class Run {
     public:
-        explicit Run(TEvaluationGuard& guard) : guard_(guard) {
-            if (guard_.depth_++ == 0) guard_.Begin();
-        }
-        ~Run() {
-            if (--guard_.depth_ == 0) guard_.ClearInterrupt();
-        }
+        explicit Run(TEvaluationGuard& guard) : guard_(guard) { guard_.Enter(); }
+        ~Run() { guard_.Leave(); }
         Run(const Run&) = delete;
         Run& operator=(const Run&) = delete;
 
@@ -74,8 +86,11 @@ public:
 private:
     static_assert(std::atomic<bool>::is_always_lock_free, "the interrupt flag must suit a signal handler");
 
+    void Enter();
+    void Leave() noexcept;
     void Begin();
-    void CheckSlow();
+    void CheckSlow(bool work);
+    void ReadClock(std::chrono::steady_clock::time_point now);
     void UpdateLimited() { limited_ = timeLimitMs_ != 0 || stepLimit_ != 0 || progress_; }
     void Progress(std::chrono::steady_clock::time_point now);
 
@@ -89,7 +104,16 @@ private:
     std::chrono::milliseconds progressInterval_{50};
     std::chrono::steady_clock::time_point nextProgress_{};
     bool inProgress_ = false;
+    // The clock is read after `stride_` checks, a number fitted to how long
+    // the recent checks took, so that reads are a few microseconds apart.
+    std::chrono::steady_clock::time_point lastRead_{};
+    std::uint32_t stride_ = 1;
+    std::uint32_t sinceRead_ = 0;
+    // The thread inside an entry point, and how deeply; only that thread
+    // changes depth_.
+    std::atomic<std::thread::id> owner_{};
     int depth_ = 0;
+    TEvaluationGuard* outer_ = nullptr;
 };
 
 }  // namespace zorvex

@@ -41,6 +41,9 @@ class ZORVEX_API EListError : public Exception { public: using Exception::Except
 class ZORVEX_API EInvalidCast : public Exception { public: using Exception::Exception; };
 class ZORVEX_API EStreamError : public Exception { public: using Exception::Exception; };
 class ZORVEX_API EFileError : public EStreamError { public: using EStreamError::EStreamError; };
+// The system gave no more memory ("Out of memory"); what the budget allows
+// was more than the machine had.
+class ZORVEX_API EOutOfMemory : public Exception { public: using Exception::Exception; };
 
 // An evaluation stopped from outside: by TMathInterpreter::Interrupt or at
 // one of its budgets. Execute passes it on even with an error list.

@@ -238,16 +238,29 @@ public:
         memoryInUse_ += bytes;
     }
     void ReleaseMemory(std::size_t bytes) { memoryInUse_ -= bytes < memoryInUse_ ? bytes : memoryInUse_; }
+    // A variable lets go of a value of `bytes`. A text still held elsewhere
+    // (by an operand or a result being gathered) stays counted until the
+    // outermost entry point ends.
+    void ReleaseVariableMemory(std::size_t bytes, bool stillHeld);
+    // Brackets a public entry point.
+    struct EntryScope {
+        explicit EntryScope(TMathInterpreter& i) : interp(i) { ++interp.entryDepth_; }
+        ~EntryScope();
+        TMathInterpreter& interp;
+    };
     // Where items made while a tree is built go (null: the heap).
     ItemArena* BuildArena() const { return arena_; }
     // Loading symbols: a body may refer to a function that has parameters
     // by now; it is bound and fails when called, as it did when saved.
     bool LoadingSymbols() const { return loadingSymbols_; }
 
+    // Brackets the evaluation of a tree; the built-ins and operators it
+    // runs find the interpreter, for its budgets, through it.
     struct EvaluationScope {
         explicit EvaluationScope(TMathInterpreter& i);
-        ~EvaluationScope() { --interp.evaluationDepth_; }
+        ~EvaluationScope();
         TMathInterpreter& interp;
+        TMathInterpreter* outer;
     };
 
 private:
@@ -314,6 +327,8 @@ private:
     const char* stackFloor_ = nullptr;
     std::size_t memoryBudget_ = DefaultMemoryBudget;
     std::size_t memoryInUse_ = 0;
+    std::size_t releaseAtEnd_ = 0;
+    int entryDepth_ = 0;
     TEvaluationGuard guard_;
 
     void LoadSymbolsText(const std::string& text);

@@ -24,7 +24,9 @@ constexpr int varString = 256;
 constexpr int varArray = 0x2000;  // added to the element code: an array of Variant is 8204
 
 // Numbers and booleans live inside the object; only strings and arrays own
-// heap storage. Copies are deep: a copy never shares state with its source.
+// heap storage. A text never changes once made, so copies share it; an array
+// is copied element by element. Either way a copy behaves as a value of its
+// own, and may be used on another thread.
 class ZORVEX_API Variant {
 public:
     Variant() noexcept : kind_(VarKind::Empty) { u_.i = 0; }

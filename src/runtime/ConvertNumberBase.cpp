@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "ResourceLimits.h"
 #include "zorvex/Exception.h"
 #include "zorvex/SysUtils.h"
 
@@ -46,6 +47,13 @@ void CheckWriteBase(const char* operation, TNumberBase base) {
 
 long double Frac(long double x) { return x - std::trunc(x); }
 
+// Without the blanks and control characters around it, as Trim, but in place.
+std::string_view Trimmed(std::string_view text) {
+    text.remove_prefix(guard::Span(text, guard::IsBlank));
+    text.remove_suffix(guard::Span<true>(text, guard::IsBlank));
+    return text;
+}
+
 }  // namespace
 
 char DigitToChar(TDigit digit) {
@@ -76,7 +84,7 @@ std::string Int64ToStringBase(std::int64_t value, TNumberBase base) {
 }
 
 std::int64_t StringToInt64Base(std::string_view text, TNumberBase base) {
-    const std::string s = Trim(text);
+    const std::string_view s = Trimmed(text);
     std::int64_t result = 0;
     std::int64_t place = 1;
     // Right to left, so the place value is formed only up to the leftmost
@@ -132,27 +140,27 @@ std::string FloatToStringBase(long double value, TNumberBase base) {
 long double StringToFloatBase(std::string_view text, TNumberBase base) {
     // Trimmed as a whole so that trailing blanks do not count as fraction
     // places.
-    const std::string s = Trim(text);
+    const std::string_view s = Trimmed(text);
     const std::size_t point = s.find('.');
     if (point == std::string::npos) return static_cast<long double>(StringToInt64Base(s, base));
 
-    const std::string_view intText = std::string_view(s).substr(0, point);
-    const std::string_view fracText = std::string_view(s).substr(point + 1);
+    const std::string_view intText = s.substr(0, point);
+    const std::string_view fracText = s.substr(point + 1);
     const std::int64_t intPart = StringToInt64Base(intText, base);
     // The integer reader would accept a blank or a sign here, which would
     // shift or negate the fraction.
     if (!fracText.empty() &&
-        (fracText.front() == '-' ||
-         std::any_of(fracText.begin(), fracText.end(),
-                     [](char c) { return static_cast<unsigned char>(c) <= 32; })))
+        (fracText.front() == '-' || guard::Span(fracText, [](char c) { return !guard::IsBlank(c); }) < fracText.size()))
         RaiseInvalidDigit();
 
     // Places past 63 bits are beyond the precision: they are checked but
-    // dropped.
+    // dropped. A long fraction is long work.
     std::int64_t n = 0;
     long double scale = 1;
     bool full = false;
+    std::size_t place = 0;
     for (char ch : fracText) {
+        if ((++place & 0x3FFFFu) == 0) guard::WorkDone();
         const TDigit d = CharToDigit(ch);
         if (d >= base)
             throw Exception("StringToInt64Base() Digit '" + std::string(1, ch) +
@@ -165,7 +173,7 @@ long double StringToFloatBase(std::string_view text, TNumberBase base) {
         scale *= base;
     }
     long double f = n == 0 ? 0.0L : static_cast<long double>(n) / scale;
-    const std::string trimmedInt = Trim(intText);
+    const std::string_view trimmedInt = Trimmed(intText);
     if (!trimmedInt.empty() && trimmedInt.front() == '-') f = -f;
     return static_cast<long double>(intPart) + f;
 }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ResourceLimits.h"
+#include "zorvex/MathInterpreter.h"
 #include "zorvex/MathItem.h"
 
 #if defined(ZORVEX_ADDRESS_SANITIZER)
@@ -41,10 +42,11 @@ struct SpareBlock {
 thread_local SpareBlock spare;
 }  // namespace
 
-ItemArena* ItemArena::Open() {
+ItemArena* ItemArena::Open(TMathInterpreter* account) {
     void* memory = std::exchange(spare.block, nullptr);
     if (memory == nullptr) memory = ::operator new(kFirstBlock);
     auto* arena = new (memory) ItemArena();
+    arena->account_ = account;
     arena->next_ = static_cast<char*>(memory) + Round(sizeof(ItemArena));
     arena->end_ = static_cast<char*>(memory) + kFirstBlock;
     arena->blockSize_ = kFirstBlock;
@@ -70,7 +72,15 @@ void* ItemArena::Grow(std::size_t bytes) {
     if (blockSize_ < kLargestBlock) blockSize_ *= 2;
     const std::size_t head = Round(sizeof(Block));
     const std::size_t size = head + (bytes > blockSize_ ? bytes : blockSize_);
-    auto* block = static_cast<Block*>(::operator new(size));
+    if (account_ != nullptr) account_->ChargeMemory(size);
+    Block* block;
+    try {
+        block = static_cast<Block*>(::operator new(size));
+    } catch (...) {
+        if (account_ != nullptr) account_->ReleaseMemory(size);
+        throw;
+    }
+    charged_ += account_ != nullptr ? size : 0;
     block->next = blocks_;
     block->size = size;
     blocks_ = block;
@@ -86,12 +96,31 @@ void ItemArena::Release(void* item, std::size_t bytes) noexcept {
     if (--live_ == 0 && closed_) Destroy();
 }
 
+// A pointer in the list of tokens and one in a stack of the tree builder,
+// with room for the lists' growth.
+constexpr std::size_t kListBytesPerEntry = 3 * sizeof(void*);
+
+void ItemArena::Charge(std::size_t bytes) {
+    if (account_ == nullptr || bytes == 0) return;
+    account_->ChargeMemory(bytes);
+    charged_ += bytes;
+}
+
+void ItemArena::ChargeWorkingLists(std::size_t entries) {
+    const std::size_t bytes = entries * kListBytesPerEntry;
+    if (account_ == nullptr || bytes <= listCharge_) return;
+    account_->ChargeMemory(bytes - listCharge_);
+    listCharge_ = bytes;
+}
+
 void ItemArena::Close() noexcept {
+    if (listCharge_ != 0) account_->ReleaseMemory(std::exchange(listCharge_, 0));
     closed_ = true;
     if (live_ == 0) Destroy();
 }
 
 void ItemArena::Destroy() noexcept {
+    if (charged_ != 0) account_->ReleaseMemory(charged_);
     for (Block* b = blocks_; b != nullptr;) {
         Block* next = b->next;
         ZORVEX_UNPOISON(b, b->size);

@@ -6,22 +6,33 @@
 // expression, or a prepared tree, keeps the arena as long as it lives.
 // Under AddressSanitizer the gaps between items and the items given back are
 // poisoned, so that the sanitizer still sees each item's bounds and lifetime.
+// The blocks after the first count against the memory budget of the
+// interpreter that builds, as long as the arena lives; so do the working
+// lists of the build, until the builder lets go.
 #pragma once
 
 #include <cstddef>
 
 namespace zorvex {
 
+class TMathInterpreter;
+
 class ItemArena {
 public:
-    // A new arena, held by its builder until Close.
-    static ItemArena* Open();
+    // A new arena, held by its builder until Close; `account` (may be null)
+    // is charged for its memory.
+    static ItemArena* Open(TMathInterpreter* account);
     ItemArena(const ItemArena&) = delete;
     ItemArena& operator=(const ItemArena&) = delete;
 
     void* Allocate(std::size_t bytes);
     // One of its items, `bytes` long, has gone.
     void Release(void* item, std::size_t bytes) noexcept;
+    // Memory the items hold besides themselves (the text of a literal),
+    // counted as long as the arena lives.
+    void Charge(std::size_t bytes);
+    // The builder's working lists hold about `entries` item pointers by now.
+    void ChargeWorkingLists(std::size_t entries);
     // The builder lets go; the arena goes with its last item.
     void Close() noexcept;
 
@@ -40,6 +51,9 @@ private:
     char* end_ = nullptr;
     std::size_t live_ = 0;
     std::size_t blockSize_ = 0;
+    TMathInterpreter* account_ = nullptr;
+    std::size_t charged_ = 0;      // blocks
+    std::size_t listCharge_ = 0;  // working lists
     bool closed_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <typeinfo>
 #include <string_view>
@@ -139,6 +140,8 @@ inline void CheckFinite(const Variant& value, const char* operation, std::string
     if ((value.IsReal() || value.IsArray()) && !IsFiniteValue(value)) [[unlikely]]
         RefuseNonFinite(value, operation, name);
 }
+// Calls f with each expression of a text, as SplitExpressions splits it.
+void ForEachExpression(std::string_view text, char escapeChar, const std::function<void(std::string_view)>& f);
 
 // Keywords of the language in any letter case: the item a word makes, or
 // null. The tokenizer and the symbol loader share this one table.

@@ -17,6 +17,8 @@ namespace zorvex {
 namespace {
 
 const char* const kUnit = "Source/MathInterpreter";
+// Texts longer than this get working lists of their own.
+constexpr std::size_t kLongText = 256 * 1024;
 std::string Str(int v) { return std::to_string(v); }
 
 bool IsA(const TMItem* item, TMItemKind kind) { return item != nullptr && item->Is(kind); }
@@ -38,32 +40,44 @@ TMathInterpreter::~TMathInterpreter() {
 
 // ---------------------------------------------------------------- execution
 
+// The pieces are run as they are found, and the results gathered count
+// against the memory budget until the caller has them.
 Variant TMathInterpreter::Execute(const std::string& text, TStrings* errors) {
-    if (errors != nullptr) errors->Clear();
-    TEvaluationGuard::Run run(guard_);
-    std::vector<Variant> results;
-    for (const std::string& piece : SplitExpressions(text, escapeChar_)) {
-        try {
-            results.push_back(ExecuteExpression(piece));
-        } catch (const EInterrupted&) {
-            throw;  // stops the whole text, not one piece
-        } catch (const Exception& e) {
-            if (errors == nullptr) throw;
-            results.push_back(Variant::Null());
-            errors->Add(e.Message());
-        }
-    }
-    if (results.empty()) return Variant::Array(1);
-    Variant array = Variant::Array(results.size());
-    auto& items = array.ArrayItems();
-    for (std::size_t i = 0; i < results.size(); ++i) items[i] = std::move(results[i]);
-    return array;
+    return guard::Entry(*this, [&] {
+        if (errors != nullptr) errors->Clear();
+        TEvaluationGuard::Run run(guard_);
+        Variant array = Variant::Array(0);
+        std::vector<Variant>& results = array.ArrayItems();
+        guard::Held held(*this);
+        ForEachExpression(text, escapeChar_, [&](std::string_view piece) {
+            if (results.size() == results.capacity()) {
+                const std::size_t capacity = results.capacity() < 16 ? 16 : results.capacity() * 2;
+                held.Charge((capacity - results.capacity()) * sizeof(Variant));
+                results.reserve(capacity);
+            }
+            try {
+                Variant value = ExecuteExpression(std::string(piece));
+                held.Add(value);
+                results.push_back(std::move(value));
+            } catch (const EInterrupted&) {
+                throw;  // stops the whole text, not one piece
+            } catch (const Exception& e) {
+                if (errors == nullptr) throw;
+                results.push_back(Variant::Null());
+                errors->Add(e.Message());
+            }
+        });
+        if (results.empty()) return Variant::Array(1);
+        return array;
+    });
 }
 
 // The items of one text share an arena, which goes with the last of them.
+// A long text gets working lists of its own, so that the interpreter does
+// not keep their size afterwards.
 TMValue* TMathInterpreter::BuildTree(std::string_view text) {
     struct Scope {
-        explicit Scope(TMathInterpreter& i) : interp(i), saved(i.arena_) { interp.arena_ = ItemArena::Open(); }
+        explicit Scope(TMathInterpreter& i) : interp(i), saved(i.arena_) { interp.arena_ = ItemArena::Open(&i); }
         ~Scope() {
             interp.arena_->Close();
             interp.arena_ = saved;
@@ -72,13 +86,16 @@ TMValue* TMathInterpreter::BuildTree(std::string_view text) {
         ItemArena* saved;
     } scope(*this);
     TMItems local;
-    TMItems& items = scratchBusy_ ? local : scratch_.items;
+    TMItems& items = scratchBusy_ || text.size() > kLongText ? local : scratch_.items;
     try {
         Tokenize(text, items);
         ProcessExpressionKeywords(items);
         TMValue* root = RPN(items);
         items.FreeAndClear();
         return root;
+    } catch (const std::bad_alloc&) {
+        items.FreeAndClear();
+        guard::OutOfMemory();
     } catch (...) {
         items.FreeAndClear();
         throw;
@@ -86,14 +103,17 @@ TMValue* TMathInterpreter::BuildTree(std::string_view text) {
 }
 
 Variant TMathInterpreter::ExecuteExpression(const std::string& text) {
-    TEvaluationGuard::Run run(guard_);
-    guard_.Check();
-    std::unique_ptr<TMValue> root(BuildTree(text));
-    if (!root) return Variant::Null();
-    EvaluationScope scope(*this);
-    if (!StackFits(guard::EvalBytes(root->StackUnits)))
-        throw Exception("TMathInterpreter.ExecuteExpression() Not enough stack space left to execute an expression.");
-    return root->GetValue();
+    return guard::Entry(*this, [&]() -> Variant {
+        TEvaluationGuard::Run run(guard_);
+        guard_.Check();
+        std::unique_ptr<TMValue> root(BuildTree(text));
+        if (!root) return Variant::Null();
+        EvaluationScope scope(*this);
+        if (!StackFits(guard::EvalBytes(root->StackUnits)))
+            throw Exception(
+                "TMathInterpreter.ExecuteExpression() Not enough stack space left to execute an expression.");
+        return root->GetValue();
+    });
 }
 
 void TMathInterpreter::DebugParseExpression(const std::string& text, TStrings& lines) {
@@ -113,7 +133,7 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
     // the next; a nested call makes its own. Both are plain lists, used
     // through their entries.
     std::optional<Scratch> local;
-    Scratch& work = scratchBusy_ ? local.emplace() : scratch_;
+    Scratch& work = scratchBusy_ || static_cast<std::size_t>(items.Count()) > kLongText / 4 ? local.emplace() : scratch_;
     struct Busy {
         explicit Busy(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
         ~Busy() { flag_ = was_; }
@@ -172,7 +192,12 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
     TMItemVector& in = ItemAccess::Entries(items);
     try {
         bool previousWasCall = false;
+        int nextCheck = 0xFFF;  // a long list is long work
         for (int i = 0; i < items.Count(); ++i) {
+            if (i == nextCheck) [[unlikely]] {
+                guard_.CheckWork();
+                nextCheck += 0x1000;
+            }
             std::unique_ptr<TMItem> item;
             if (plainInput) {
                 item.reset(std::exchange(in[static_cast<std::size_t>(i)], nullptr));

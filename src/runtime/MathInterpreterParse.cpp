@@ -1,9 +1,12 @@
 // The tokenizer: expression text to a flat list of positioned items.
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "IntrinsicEval.h"
 #include "ItemArena.h"
 #include "ItemUtil.h"
+#include "ResourceLimits.h"
 
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
@@ -94,8 +97,12 @@ void TMathInterpreter::Tokenize(std::string_view text, TMItems& items) {
     };
     unsigned rounds = 0;
     while (p < n) {
-        // A text of millions of tokens takes a while to read.
-        if ((++rounds & 0x3FFFu) == 0) guard_.Check();
+        // A text of millions of tokens takes a while to read, and its
+        // list counts against the memory budget.
+        if ((++rounds & 0xFFFu) == 0) {
+            guard_.CheckWork();
+            if (arena != nullptr) arena->ChargeWorkingLists(static_cast<std::size_t>(items.Count()));
+        }
         const char c = text[p];
         const std::size_t s = p;
         switch (c) {
@@ -113,6 +120,8 @@ void TMathInterpreter::Tokenize(std::string_view text, TMItems& items) {
                 break;
             case '\'': case '"': {
                 std::string value = ParseString(text, p);
+                // A literal's text lives as long as the tree.
+                if (arena != nullptr) arena->Charge(value.size());
                 append(new (arena) TMLiteral(Variant(std::move(value))), s + 1);
                 break;
             }
@@ -264,6 +273,18 @@ StringEnd ScanString(std::string_view text, std::size_t& p, char escapeChar, std
     const char q = text[p];
     ++p;
     while (p < n) {
+        // Runs of plain characters are found and copied a piece at a time.
+        const std::string_view window = text.substr(p, guard::kWorkPiece);
+        std::size_t plain = window.find(q);
+        if (escapeChar != '\0') plain = std::min(plain, window.find(escapeChar));
+        if (plain == std::string_view::npos) {
+            if (out) out->append(window);
+            p += window.size();
+            guard::WorkDone();
+            continue;
+        }
+        if (out) out->append(window.substr(0, plain));
+        p += plain;
         const char c = text[p];
         if (c == q) {
             if (p + 1 < n && text[p + 1] == q) {
@@ -304,11 +325,15 @@ std::string TMathInterpreter::ParseString(std::string_view text, std::size_t& p)
     return result;
 }
 
-std::vector<std::string> TMathInterpreter::SplitExpressions(const std::string& text, char escapeChar) {
-    std::vector<std::string> pieces;
+// A long text takes a while to split: checked every few hundred kilobytes.
+void ForEachExpression(std::string_view text, char escapeChar, const std::function<void(std::string_view)>& f) {
     const std::size_t n = text.size();
-    std::size_t start = 0, p = 0;
+    std::size_t start = 0, p = 0, checked = 0;
     while (p < n) {
+        if (p - checked >= guard::kWorkPiece) {
+            guard::WorkDone();
+            checked = p;
+        }
         const char c = text[p];
         if (c == '\'' || c == '"') {
             // An unclosed string runs to the end of the text.
@@ -316,12 +341,17 @@ std::vector<std::string> TMathInterpreter::SplitExpressions(const std::string& t
             continue;
         }
         if (c == ';') {
-            if (p > start) pieces.push_back(text.substr(start, p - start));
+            if (p > start) f(text.substr(start, p - start));
             start = p + 1;
         }
         ++p;
     }
-    if (n > start) pieces.push_back(text.substr(start));
+    if (n > start) f(text.substr(start));
+}
+
+std::vector<std::string> TMathInterpreter::SplitExpressions(const std::string& text, char escapeChar) {
+    std::vector<std::string> pieces;
+    ForEachExpression(text, escapeChar, [&](std::string_view piece) { pieces.emplace_back(piece); });
     return pieces;
 }
 

@@ -15,6 +15,7 @@
 #include <random>
 
 #include "ItemUtil.h"
+#include "ResourceLimits.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
 #include "zorvex/MathIntrinsic.h"
@@ -236,11 +237,16 @@ void TMathInterpreter::LoadSymbolsText(const std::string& text) {
 }
 
 // The text is read whole before the table is touched: a read that fails
-// leaves the symbols as they were.
+// leaves the symbols as they were. A load, like the execution of a file or
+// stream, is one evaluation for the interrupt request and the budgets,
+// however many entries it holds.
 void TMathInterpreter::LoadSymbolsFromStream(std::istream& stream) {
-    const std::string text = ReadAll(stream, "TMathInterpreter.LoadSymbolsFromStream");
-    ClearSymbols();
-    LoadSymbolsText(text);
+    guard::Entry(*this, [&] {
+        TEvaluationGuard::Run run(guard_);
+        const std::string text = ReadAll(stream, "TMathInterpreter.LoadSymbolsFromStream");
+        ClearSymbols();
+        LoadSymbolsText(text);
+    });
 }
 
 void TMathInterpreter::SaveSymbolsToStream(std::ostream& stream) {
@@ -250,11 +256,14 @@ void TMathInterpreter::SaveSymbolsToStream(std::ostream& stream) {
 }
 
 void TMathInterpreter::LoadSymbolsFromFile(const std::string& fileName) {
-    std::ifstream file;
-    OpenForReading(file, fileName);
-    const std::string text = ReadAll(file, "TMathInterpreter.LoadSymbolsFromFile");
-    ClearSymbols();
-    LoadSymbolsText(text);
+    guard::Entry(*this, [&] {
+        TEvaluationGuard::Run run(guard_);
+        std::ifstream file;
+        OpenForReading(file, fileName);
+        const std::string text = ReadAll(file, "TMathInterpreter.LoadSymbolsFromFile");
+        ClearSymbols();
+        LoadSymbolsText(text);
+    });
 }
 
 // The symbols go to a new file beside the target, which then replaces it in
@@ -301,13 +310,19 @@ void TMathInterpreter::SaveSymbolsToFile(const std::string& fileName) {
 }
 
 Variant TMathInterpreter::ExecuteFromFile(const std::string& fileName, TStrings* errors) {
-    std::ifstream file;
-    OpenForReading(file, fileName);
-    return Execute(ReadAll(file, "TMathInterpreter.ExecuteFromFile"), errors);
+    return guard::Entry(*this, [&] {
+        TEvaluationGuard::Run run(guard_);
+        std::ifstream file;
+        OpenForReading(file, fileName);
+        return Execute(ReadAll(file, "TMathInterpreter.ExecuteFromFile"), errors);
+    });
 }
 
 Variant TMathInterpreter::ExecuteFromStream(std::istream& stream, TStrings* errors) {
-    return Execute(ReadAll(stream, "TMathInterpreter.ExecuteFromStream"), errors);
+    return guard::Entry(*this, [&] {
+        TEvaluationGuard::Run run(guard_);
+        return Execute(ReadAll(stream, "TMathInterpreter.ExecuteFromStream"), errors);
+    });
 }
 
 void TMathInterpreter::DefineProperties(TFiler& filer) {
@@ -321,7 +336,10 @@ void TMathInterpreter::DefineProperties(TFiler& filer) {
 
 void TMathInterpreter::ReadSymbols(TReader& reader) {
     ZORVEX_ASSERT(symbols_.Count() == 0, "Source/MathInterpreter");
-    LoadSymbolsText(reader.ReadString());
+    guard::Entry(*this, [&] {
+        TEvaluationGuard::Run run(guard_);
+        LoadSymbolsText(reader.ReadString());
+    });
 }
 
 void TMathInterpreter::WriteSymbols(TWriter& writer) { writer.WriteString(DumpStreamable()); }

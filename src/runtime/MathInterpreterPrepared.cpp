@@ -13,6 +13,7 @@ namespace zorvex {
 void TMathInterpreter::PreparedList::ListChanged() { TreeChanged(); }
 
 int TMathInterpreter::PrepareExpression(const std::string& text) {
+    TEvaluationGuard::Run run(guard_);  // first: refuses a second thread
     int slot = -1;
     for (int i = 0; i < prepared_.Count(); ++i)
         if (prepared_.At(i) == nullptr) {
@@ -20,7 +21,6 @@ int TMathInterpreter::PrepareExpression(const std::string& text) {
             break;
         }
     if (slot < 0) slot = prepared_.Add(nullptr);
-    TEvaluationGuard::Run run(guard_);
     guard_.Check();
     std::unique_ptr<TMValue> root(BuildTree(text));
     if (!root) throw Exception("TMathInterpreter.PrepareExpression() Can't prepare empty expression.");
@@ -58,9 +58,9 @@ Variant TMathInterpreter::ExecutePreparedCompiled(int handle) {
     // pending it runs without the entry point's checks.
     using Outcome = prepared::Program::Outcome;
     const auto index = static_cast<std::size_t>(handle);
-    if (index < compiled_.size()) {
+    if (guard_.Idle() && index < compiled_.size()) {
         const Compiled& c = compiled_[index];
-        if (c.eval != nullptr && c.epoch == TreeEpoch() && guard_.Idle()) {
+        if (c.eval != nullptr && c.epoch == TreeEpoch()) {
             const double value = c.eval(c.node);
             const Outcome outcome = prepared::Program::Judge(c.kind, value);
             if (outcome == Outcome::Miss) return ExecutePreparedTree(handle, true);
@@ -73,9 +73,9 @@ Variant TMathInterpreter::ExecutePreparedCompiled(int handle) {
 
 // After a miss of the compiled form it is not run again.
 Variant TMathInterpreter::ExecutePreparedTree(int handle, bool compiledMissed) {
+    TEvaluationGuard::Run run(guard_);  // first: refuses a second thread
     if (!IsValidPreparedExpression(handle))
         throw Exception("TMathInterpreter.ExecutePreparedExpression() Invalid prepared expression handle.");
-    TEvaluationGuard::Run run(guard_);
     guard_.Check();
     if (const prepared::Program* program = compiledMissed ? nullptr : CompiledFor(handle)) {
         double value;
@@ -87,7 +87,7 @@ Variant TMathInterpreter::ExecutePreparedTree(int handle, bool compiledMissed) {
     if (!StackFits(guard::EvalBytes(root->StackUnits)))
         throw Exception(
             "TMathInterpreter.ExecutePreparedExpression() Not enough stack space left to execute an expression.");
-    return root->GetValue();
+    return guard::Entry(*this, [&] { return root->GetValue(); });
 }
 
 bool TMathInterpreter::IsCompiledPreparedExpression(int handle) {

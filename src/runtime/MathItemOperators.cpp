@@ -127,11 +127,16 @@ bool TMOperator::LeftChains() const {
     return group != 0 && second_ != nullptr && ChainLink(first_, group) != nullptr;
 }
 
+// A long chain is long work: checked every few thousand links. The value
+// so far counts against the memory budget while the next link's operand is
+// computed.
 Variant TMOperator::EvaluateChain() {
     const Links links(this);
     Variant acc = ItemAccess::First(links[links.Count() - 1])->GetValue();
     for (int k = links.Count(); k-- > 0;) {
+        if ((k & 0xFFF) == 0xFFF) guard::WorkDone();
         TMOperator* link = links[k];
+        guard::Held held(acc);
         Variant r = ItemAccess::Second(link)->GetValue();
         acc = ApplyBinary(ItemAccess::Code(link), acc, r);
     }
@@ -318,9 +323,10 @@ Variant TMNot::GetValue() {
     return VarNot(v);
 }
 
-// Left operand is evaluated completely before the right one. With both
-// operands in place the operand pointers serve; otherwise the list is read,
-// with the count check first where the class has one (it raises then).
+// Left operand is evaluated completely before the right one, and counts
+// against the memory budget meanwhile. With both operands in place the
+// operand pointers serve; otherwise the list is read, with the count check
+// first where the class has one (it raises then).
 #define ZORVEX_EVAL_BINARY(Name, Check, Chains, Expr)                   \
     Variant Name::GetValue() {                                          \
         TMExpression* left = first_;                                    \
@@ -329,12 +335,14 @@ Variant TMNot::GetValue() {
             if (Check && Operands.Count() != 2) CheckOperatorCount();   \
             left = Op(0);                                               \
             Variant l = left->GetValue();                               \
+            guard::Held held(l);                                        \
             right = Op(1);                                              \
             Variant r = right->GetValue();                              \
             return Expr;                                                \
         }                                                               \
         if (Chains && LeftChains()) return EvaluateChain();             \
         Variant l = left->GetValue();                                   \
+        guard::Held held(l);                                            \
         Variant r = right->GetValue();                                  \
         return Expr;                                                    \
     }

@@ -192,14 +192,23 @@ TMCustomVar::~TMCustomVar() {
 }
 
 TMVar::~TMVar() {
-    if (List != nullptr && List->Interpreter != nullptr) List->Interpreter->ReleaseMemory(guard::HeldBytes(value_));
+    if (List != nullptr && List->Interpreter != nullptr)
+        List->Interpreter->ReleaseVariableMemory(guard::HeldBytes(value_), guard::TextShared(value_));
 }
 
+// A variable counts its whole value; an old text that something else still
+// holds is not freed by the assignment.
 void TMVar::SetValue(const Variant& value) {
     CheckFinite(value, "TMVar.SetValue", identifier_);
     TMathInterpreter* interp = List != nullptr ? List->Interpreter : nullptr;
     if (interp != nullptr && (value.IsString() || value.IsArray() || value_.IsString() || value_.IsArray())) {
         const std::size_t before = guard::HeldBytes(value_), after = guard::HeldBytes(value);
+        if (guard::TextShared(value_)) {
+            interp->ChargeMemory(after);
+            value_ = value;
+            interp->ReleaseVariableMemory(before, true);
+            return;
+        }
         if (after > before)
             interp->ChargeMemory(after - before);
         else
@@ -466,22 +475,24 @@ Variant TMFunctionCall::GetValue() {
                 static_cast<TMParam*>(params.At(i))->Assign(std::move(saved[i]));
             if (charged != 0) interp->ReleaseMemory(charged);
         };
+        // Each value counts from when it is bound, while the next are made.
+        auto charge = [&](std::size_t bytes) {
+            if (interp == nullptr || bytes == 0) return;
+            interp->ChargeMemory(bytes);
+            charged += bytes;
+        };
         try {
-            std::size_t frame = static_cast<std::size_t>(n) * sizeof(Variant);
+            charge(static_cast<std::size_t>(n) * sizeof(Variant));
             for (int i = 0; i < n; ++i) {
                 auto* param = static_cast<TMParam*>(params.At(i));
                 // The argument still sees the parameter's old value; a call
                 // inside it restores that value before it returns, so the old
                 // value can be moved aside afterwards instead of copied.
                 Variant v = static_cast<TMParamExpression*>(ParamExpressions.At(i))->GetValue();
-                if (!v.IsNumber()) frame += guard::HeldBytes(v);
+                charge(guard::OwnBytes(v));
                 saved[i] = param->Take();
                 param->Assign(std::move(v));
                 bound = i + 1;
-            }
-            if (interp != nullptr) {
-                interp->ChargeMemory(frame);
-                charged = frame;
             }
             Variant result = function->GetValue();
             restore();
@@ -492,8 +503,12 @@ Variant TMFunctionCall::GetValue() {
         }
     }
     Variant args = Variant::Array(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i)
-        args.ArrayPut(i, static_cast<TMParamExpression*>(ParamExpressions.At(i))->GetValue());
+    guard::Held held;
+    for (int i = 0; i < n; ++i) {
+        Variant v = static_cast<TMParamExpression*>(ParamExpressions.At(i))->GetValue();
+        held.Add(v);
+        args.ArrayPut(i, std::move(v));
+    }
     Variant result;
     ZORVEX_ASSERT(Interpreter != nullptr, kUnit);
     Interpreter->DoUnknownSymbol(ReferencedSymbolName, args, result);

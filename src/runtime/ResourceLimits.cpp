@@ -40,10 +40,75 @@ void BudgetExceeded(std::size_t budget) {
                     " bytes exceeded.");
 }
 
+void OutOfMemory() { throw EOutOfMemory("Out of memory"); }
+
+namespace {
+// Set by EvaluationScope: the operators and built-ins reach the budgets of
+// the interpreter evaluating through it.
+thread_local TMathInterpreter* current = nullptr;
+}  // namespace
+
+void Reserve(std::size_t bytes) {
+    const TMathInterpreter* interp = current;
+    if (interp == nullptr) return;
+    const std::size_t budget = interp->MemoryBudget();
+    if (bytes > budget || interp->MemoryInUse() > budget - bytes) BudgetExceeded(budget);
+}
+
+void Held::Charge(std::size_t bytes) {
+    TMathInterpreter* interp = interp_ != nullptr ? interp_ : current;
+    if (interp == nullptr || bytes == 0) return;
+    interp->ChargeMemory(bytes);
+    interp_ = interp;
+    bytes_ += bytes;
+}
+
+void Held::AddHeap(const Variant& v) {
+    if (v.IsArray() || v.AsString().size() >= kCounted) Charge(OwnBytes(v));
+}
+
+void Held::Release() noexcept {
+    if (interp_ != nullptr) interp_->ReleaseMemory(bytes_);
+}
+
+void WorkDone() {
+    if (TEvaluationGuard* guard = TEvaluationGuard::OnThisThread()) guard->CheckWork();
+}
+
+std::string CopyText(std::string_view text) {
+    Reserve(text.size());
+    std::string out;
+    out.reserve(text.size());
+    AppendText(out, text);
+    return out;
+}
+
+void AppendText(std::string& out, std::string_view text) {
+    InPieces(text.size(), kWorkPiece, [&](std::size_t from, std::size_t to) { out.append(text.substr(from, to - from)); });
+}
+
 }  // namespace guard
 
-TMathInterpreter::EvaluationScope::EvaluationScope(TMathInterpreter& i) : interp(i) {
+TMathInterpreter::EvaluationScope::EvaluationScope(TMathInterpreter& i) : interp(i), outer(guard::current) {
     if (interp.evaluationDepth_++ == 0) interp.stackFloor_ = guard::ThreadStackFloor();
+    guard::current = &interp;
+}
+
+TMathInterpreter::EntryScope::~EntryScope() {
+    if (--interp.entryDepth_ == 0 && interp.releaseAtEnd_ != 0)
+        interp.ReleaseMemory(std::exchange(interp.releaseAtEnd_, 0));
+}
+
+void TMathInterpreter::ReleaseVariableMemory(std::size_t bytes, bool stillHeld) {
+    if (stillHeld && entryDepth_ > 0)
+        releaseAtEnd_ += bytes;
+    else
+        ReleaseMemory(bytes);
+}
+
+TMathInterpreter::EvaluationScope::~EvaluationScope() {
+    guard::current = outer;
+    --interp.evaluationDepth_;
 }
 
 bool TMathInterpreter::StackFits(std::size_t bytes) const {

@@ -1,12 +1,19 @@
 // Internal: the resource limits every evaluation runs under (interruption
 // and time budgets are TEvaluationGuard's). The native stack is checked where
 // recursion goes deeper (a tree's evaluation, a user function's body, a dump
-// step) by one comparison with a floor computed once per evaluation; the
-// memory budget counts the texts held by variables and the values held by
-// active call frames.
+// step) by one comparison with a floor computed once per evaluation. The
+// memory budget counts the texts held by variables, the trees and the
+// working lists that build them, the values an evaluation keeps while it
+// computes more (operands, call frames) and the results Execute gathers;
+// a value about to be made is checked against it first.
 #pragma once
 
 #include <cstddef>
+#include <new>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "zorvex/MathInterpreter.h"
 #include "zorvex/Variant.h"
@@ -59,6 +66,9 @@ inline std::size_t EvalBytes(int units) {
 // Raises unless one more dump level fits on this thread's stack.
 void CheckDumpStack();
 
+// Whether the value's text is shared with another value (copies share it).
+bool TextShared(const Variant& v) noexcept;
+
 // Bytes of heap a value holds beyond the value itself.
 inline std::size_t HeldBytes(const Variant& v) {
     if (v.IsString()) return v.AsString().size();
@@ -71,5 +81,111 @@ inline std::size_t HeldBytes(const Variant& v) {
 }
 
 [[noreturn]] void BudgetExceeded(std::size_t budget);
+
+// Raises the budget error unless `bytes` more fit the budget of the
+// interpreter whose tree is being evaluated on this thread (the innermost
+// one, if any); charges nothing.
+void Reserve(std::size_t bytes);
+
+// Bytes a value holds that no other value shares: a text read from a
+// variable is the variable's.
+inline std::size_t OwnBytes(const Variant& v) {
+    if (v.IsString()) return TextShared(v) ? 0 : v.AsString().size();
+    return v.IsArray() ? HeldBytes(v) : 0;
+}
+
+// A value an evaluation keeps while it computes more: the bytes it owns
+// count against the budget as long as it is kept. Short texts are not
+// counted: how many the native stack can keep at once is bounded.
+class Held {
+public:
+    static constexpr std::size_t kCounted = 256;
+    Held() = default;
+    // Charges that interpreter rather than the one evaluating.
+    explicit Held(TMathInterpreter& interp) : interp_(&interp) {}
+    explicit Held(const Variant& v) { Add(v); }
+    ~Held() {
+        if (bytes_ != 0) Release();
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    // Counts a value kept beside the first. Numbers cost one test.
+    [[gnu::always_inline]] void Add(const Variant& v) {
+        static_assert(VarKind::String > VarKind::Boolean && VarKind::Array > VarKind::String);
+        if (v.Kind() >= VarKind::String) [[unlikely]]
+            AddHeap(v);
+    }
+    void Charge(std::size_t bytes);
+
+private:
+    void AddHeap(const Variant& v);
+    void Release() noexcept;
+    TMathInterpreter* interp_ = nullptr;
+    std::size_t bytes_ = 0;
+};
+
+// Long work over texts goes in pieces of about this many bytes of plain
+// copying (a tenth of a millisecond or less); between pieces the
+// evaluation's interrupt and budgets are checked.
+constexpr std::size_t kWorkPiece = 256 * 1024;
+// The check between two pieces of long work.
+void WorkDone();
+
+// Calls f(from, to) for consecutive pieces of [0, n), checking between them;
+// an f that returns false ends the walk there.
+template <class F>
+void InPieces(std::size_t n, std::size_t piece, F&& f) {
+    for (std::size_t at = 0; at < n;) {
+        const std::size_t to = n - at > piece ? at + piece : n;
+        if constexpr (std::is_same_v<decltype(f(at, to)), bool>) {
+            if (!f(at, to)) return;
+        } else {
+            f(at, to);
+        }
+        at = to;
+        if (at < n) WorkDone();
+    }
+}
+
+// How many characters at the front (or, with Back, the back) of a text are
+// of the kind `is` tells, counted in pieces.
+template <bool Back = false, class P>
+std::size_t Span(std::string_view text, P is) {
+    std::size_t n = 0;
+    if (text.size() <= kWorkPiece) {
+        while (n < text.size() && is(text[Back ? text.size() - 1 - n : n])) ++n;
+        return n;
+    }
+    InPieces(text.size(), kWorkPiece, [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i, ++n)
+            if (!is(text[Back ? text.size() - 1 - i : i])) return false;
+        return true;
+    });
+    return n;
+}
+
+struct IsBlankChar {
+    bool operator()(char c) const { return static_cast<unsigned char>(c) <= 32; }
+};
+inline constexpr IsBlankChar IsBlank{};
+
+// A copy of part of a text made in pieces, after the budget is checked.
+std::string CopyText(std::string_view text);
+// `text` appended to `out` in pieces.
+void AppendText(std::string& out, std::string_view text);
+
+[[noreturn]] void OutOfMemory();
+
+// The body of a public entry point: std::bad_alloc leaves it as the
+// language's EOutOfMemory.
+template <class F>
+decltype(auto) Entry(TMathInterpreter& interp, F&& body) {
+    const TMathInterpreter::EntryScope scope(interp);
+    try {
+        return std::forward<F>(body)();
+    } catch (const std::bad_alloc&) {
+        OutOfMemory();
+    }
+}
 
 }  // namespace zorvex::guard

@@ -2,13 +2,16 @@
 // The value type: kinds, arithmetic, comparison, conversions and text forms.
 #include "zorvex/Variant.h"
 
+#include <atomic>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
+#include "ResourceLimits.h"
 #include "zorvex/Exception.h"
 #include "zorvex/SysUtils.h"
 
@@ -100,12 +103,53 @@ std::int64_t LeadingMagnitude(const char* intStart, std::size_t intDigits, const
     return std::numeric_limits<std::int64_t>::min() / 2;
 }
 
+// The first character from p on that is not of the kind `is` tells; a long
+// text is scanned in pieces, checked between them.
+template <class P>
+const char* Skip(const char* p, const char* end, P is) {
+    return p + guard::Span(std::string_view(p, static_cast<std::size_t>(end - p)), is);
+}
+
+// More digits than this never change a double: the rest only tells whether
+// anything non-zero follows.
+constexpr std::size_t kSignificantDigits = 800;
+
+// The number of a mantissa with very many digits, as from_chars would read
+// it: the first digits and a sticky 1 when a non-zero digit follows.
+std::string ShortMantissa(const char* intStart, std::size_t intDigits, const char* fracStart, std::size_t fracDigits,
+                          std::int64_t exponent) {
+    std::string digits;
+    std::int64_t pointAt = static_cast<std::int64_t>(intDigits);  // digits before the point
+    bool sticky = false;
+    auto take = [&](const char* from, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) {
+            if ((k & 0x3FFFFu) == 0x3FFFFu) guard::WorkDone();
+            const char d = from[k];
+            if (digits.empty() && d == '0') {
+                --pointAt;  // a leading zero moves the point
+                continue;
+            }
+            if (digits.size() < kSignificantDigits) {
+                digits += d;
+            } else if (d != '0') {
+                sticky = true;
+                return;
+            }
+        }
+    };
+    take(intStart, intDigits);
+    if (!sticky) take(fracStart, fracDigits);
+    if (digits.empty()) return "0";
+    if (sticky) digits += '1';
+    return digits.substr(0, 1) + "." + digits.substr(1) + "e" + std::to_string(exponent + pointAt - 1);
+}
+
 // The numeric text rule shared by conversions and number literals.
 bool ParseNumber(std::string_view text, Num& out) {
     const char* p = text.data();
     const char* end = p + text.size();
-    while (p < end && IsBlank(*p)) ++p;
-    while (end > p && IsBlank(end[-1])) --end;
+    p = Skip(p, end, guard::IsBlank);
+    end -= guard::Span<true>(std::string_view(p, static_cast<std::size_t>(end - p)), guard::IsBlank);
     if (p == end) return false;
 
     bool negative = false;
@@ -115,7 +159,7 @@ bool ParseNumber(std::string_view text, Num& out) {
     }
     const char* mantissa = p;
     const char* intStart = p;
-    while (p < end && IsDigit(*p)) ++p;
+    p = Skip(p, end, [](char c) { return IsDigit(c); });
     const std::size_t intDigits = static_cast<std::size_t>(p - intStart);
     const char* fracStart = p;
     std::size_t fracDigits = 0;
@@ -124,7 +168,7 @@ bool ParseNumber(std::string_view text, Num& out) {
         point = true;
         ++p;
         fracStart = p;
-        while (p < end && IsDigit(*p)) ++p;
+        p = Skip(p, end, [](char c) { return IsDigit(c); });
         fracDigits = static_cast<std::size_t>(p - fracStart);
     }
     if (intDigits + fracDigits == 0) return false;
@@ -150,9 +194,8 @@ bool ParseNumber(std::string_view text, Num& out) {
 
     if (!point && !hasExponent) {
         // Integer form: Integer when within 32 bits.
-        const char* q = intStart;
         const char* intEnd = intStart + intDigits;
-        while (q < intEnd && *q == '0') ++q;
+        const char* q = Skip(intStart, intEnd, [](char c) { return c == '0'; });
         if (intEnd - q <= 10) {
             std::int64_t v = 0;
             for (; q < intEnd; ++q) v = v * 10 + (*q - '0');
@@ -165,6 +208,12 @@ bool ParseNumber(std::string_view text, Num& out) {
     }
 
     double value = 0.0;
+    std::string shortened;
+    if (intDigits + fracDigits > 2 * kSignificantDigits) {
+        shortened = ShortMantissa(intStart, intDigits, fracStart, fracDigits, exponent);
+        mantissa = shortened.data();
+        end = mantissa + shortened.size();
+    }
     auto res = std::from_chars(mantissa, end, value, std::chars_format::general);
     if (res.ec == std::errc::result_out_of_range) {
         // Beyond the range of a double: no number. Below the smallest
@@ -222,12 +271,15 @@ std::int32_t RealToInt(double d) {
     return static_cast<std::int32_t>(r);
 }
 
+// Within an evaluation, long texts are joined in pieces and the budget
+// checked first.
 Variant Concat(const std::string& a, const std::string& b) {
     CheckTextLength(a.size() + b.size());
+    guard::Reserve(a.size() + b.size());
     std::string r;
     r.reserve(a.size() + b.size());
-    r.append(a);
-    r.append(b);
+    guard::AppendText(r, a);
+    guard::AppendText(r, b);
     return Variant(std::move(r));
 }
 
@@ -402,8 +454,28 @@ inline int CmpReal(double a, double b) {
 // ---------------------------------------------------------------------------
 // Variant members
 
+namespace {
+
+// A text is never changed once made, so copies of a value share it: reading
+// a long text from a variable, binding it to a parameter or holding it as a
+// result costs no copy. The count is atomic: values may be copied on any
+// thread.
+struct TextBox {
+    std::string text;
+    std::atomic<std::uint32_t> refs{1};
+};
+static_assert(std::is_standard_layout_v<TextBox>, "the text is found at the start of its box");
+
+TextBox* BoxOf(const std::string* text) { return reinterpret_cast<TextBox*>(const_cast<std::string*>(text)); }
+
+}  // namespace
+
+bool guard::TextShared(const Variant& v) noexcept {
+    return v.IsString() && BoxOf(&v.AsString())->refs.load(std::memory_order_relaxed) > 1;
+}
+
 Variant::Variant(std::string v) : kind_(VarKind::Empty) {
-    u_.s = new std::string(std::move(v));
+    u_.s = &(new TextBox{std::move(v)})->text;
     kind_ = VarKind::String;
 }
 
@@ -416,7 +488,7 @@ Variant Variant::Array(std::size_t count) {
 
 void Variant::CopyHeap(const Variant& other) {
     if (kind_ == VarKind::String)
-        u_.s = new std::string(*other.u_.s);
+        BoxOf(u_.s)->refs.fetch_add(1, std::memory_order_relaxed);
     else if (kind_ == VarKind::Array)
         u_.a = new std::vector<Variant>(*other.u_.a);
 }
@@ -435,9 +507,10 @@ void Variant::AssignSlow(const Variant& other) {
 }
 
 void Variant::ReleaseHeap() noexcept {
-    if (kind_ == VarKind::String)
-        delete u_.s;
-    else if (kind_ == VarKind::Array)
+    if (kind_ == VarKind::String) {
+        TextBox* box = BoxOf(u_.s);
+        if (box->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete box;
+    } else if (kind_ == VarKind::Array)
         delete u_.a;
 }
 
