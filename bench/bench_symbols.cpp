@@ -1,6 +1,7 @@
 // Building and loading large symbol tables.
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -71,8 +72,113 @@ void BM_LoadSymbolsFile(benchmark::State& state) {
     std::remove(path.c_str());
 }
 
+// Table operations as the table and the number of prepared trees grow. Each
+// figure is one pass (Iterations(1)); the rows of one benchmark double their
+// argument, so near-linear growth shows as a doubling of the time.
+
+// `delete y; y = 1` run `k` times beside a table of 100,000 variables.
+void BM_DeleteThenAssign(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto interp = std::make_unique<zorvex::TMathInterpreter>();
+        interp->Execute(Variables(100000) + "y = 1");
+        state.ResumeTiming();
+        for (int64_t i = 0; i < state.range(0); ++i) interp->Execute("delete y; y = 1");
+        state.PauseTiming();
+        interp.reset();
+        state.ResumeTiming();
+    }
+}
+
+// n variables, then n times `delete y; y = 1`: table and work grow together.
+void BM_DeleteThenAssignTable(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto interp = std::make_unique<zorvex::TMathInterpreter>();
+        interp->Execute(Variables(n) + "y = 1");
+        state.ResumeTiming();
+        for (int i = 0; i < n; ++i) interp->Execute("delete y; y = 1");
+        state.PauseTiming();
+        interp.reset();
+        state.ResumeTiming();
+    }
+}
+
+// n functions that read x, then n times `delete x; x = i`.
+void BM_DeleteWithReaders(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    std::string functions = "x = 0;";
+    for (int i = 0; i < n; ++i) functions += "f" + std::to_string(i) + " := x + " + std::to_string(i) + ";";
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto interp = std::make_unique<zorvex::TMathInterpreter>();
+        interp->Execute(functions);
+        state.ResumeTiming();
+        for (int i = 0; i < n; ++i) interp->Execute("delete x; x = " + std::to_string(i));
+        state.PauseTiming();
+        interp.reset();
+        state.ResumeTiming();
+    }
+}
+
+// n functions that read x, then 100 times `delete x; x = i`: each delete
+// unbinds the n readers and each assignment binds them again.
+void BM_DeleteReadByMany(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    std::string functions = "x = 0;";
+    for (int i = 0; i < n; ++i) functions += "f" + std::to_string(i) + " := x + " + std::to_string(i) + ";";
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto interp = std::make_unique<zorvex::TMathInterpreter>();
+        interp->Execute(functions);
+        state.ResumeTiming();
+        for (int i = 0; i < 100; ++i) interp->Execute("delete x; x = " + std::to_string(i));
+        state.PauseTiming();
+        interp.reset();
+        state.ResumeTiming();
+    }
+}
+
+// n prepared expressions of their own text each.
+void BM_PrepareMany(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto interp = std::make_unique<zorvex::TMathInterpreter>();
+        interp->Execute("a = 1.5; b = 2.5");
+        state.ResumeTiming();
+        for (int i = 0; i < n; ++i) interp->PrepareExpression("a * b + " + std::to_string(i));
+        state.PauseTiming();
+        interp.reset();
+        state.ResumeTiming();
+    }
+}
+
+// n prepared trees that read a and b, then n times `delete y; y = 1`.
+void BM_DeleteWithPreparedTrees(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto interp = std::make_unique<zorvex::TMathInterpreter>();
+        interp->Execute("a = 1.5; b = 2.5; y = 1");
+        for (int i = 0; i < n; ++i) interp->PrepareExpression("a * b + " + std::to_string(i));
+        state.ResumeTiming();
+        for (int i = 0; i < n; ++i) interp->Execute("delete y; y = 1");
+        state.PauseTiming();
+        interp.reset();
+        state.ResumeTiming();
+    }
+}
+
 }  // namespace
 
+BENCHMARK(BM_DeleteThenAssign)->Arg(250)->Arg(500)->Arg(1000)->Arg(2000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteThenAssignTable)->Arg(2000)->Arg(4000)->Arg(8000)->Arg(16000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteWithReaders)->Arg(1250)->Arg(2500)->Arg(5000)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteReadByMany)->Arg(2500)->Arg(5000)->Arg(10000)->Arg(20000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrepareMany)->Arg(25000)->Arg(50000)->Arg(100000)->Arg(200000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteWithPreparedTrees)->Arg(2500)->Arg(5000)->Arg(10000)->Arg(20000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Define10000Variables)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Define10000Functions)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadSymbolsFile)->Unit(benchmark::kMillisecond);
