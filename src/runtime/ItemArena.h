@@ -9,11 +9,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace zorvex {
 
+class TMItem;
+
 class ItemArena {
 public:
+    // The arena an item was made in; null for an item of its own.
+    static ItemArena* Of(const TMItem* item) noexcept;
+
     // A new arena, held by its builder until Close.
     static ItemArena* Open();
     ItemArena(const ItemArena&) = delete;
@@ -24,6 +30,12 @@ public:
     void Release(void* item, std::size_t bytes) noexcept;
     // The builder lets go; the arena goes with its last item.
     void Close() noexcept;
+
+    // Changes to its items that a compiled form of their tree may have read.
+    // The arena lives as long as any of them, and the items of a prepared
+    // tree share one, so the count is the tree's own.
+    void Changed() noexcept { ++changes_; }
+    const std::uint64_t* Changes() const noexcept { return &changes_; }
 
 private:
     struct Block {
@@ -40,6 +52,7 @@ private:
     char* end_ = nullptr;
     std::size_t live_ = 0;
     std::size_t blockSize_ = 0;
+    std::uint64_t changes_ = 0;
     bool closed_ = false;
 };
 
