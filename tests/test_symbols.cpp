@@ -193,7 +193,7 @@ TEST(Identifiers, IndexFollowsEveryChangeOfTheTable) {
     };
     std::mt19937 rng(16u);
     auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
-    for (int step = 0; step < 4000; ++step) {
+    for (int step = 0; step < 1500; ++step) {
         const std::string n = pool[pick(pool.size())];
         const int at = find(n);
         const bool function = at >= 0 && model[static_cast<std::size_t>(at)].find('(') != std::string::npos;
