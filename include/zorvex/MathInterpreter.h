@@ -86,13 +86,14 @@ public:
 
     // ---- prepared expressions and variable handles
     int PrepareExpression(const std::string& text);
-    // A compiled form taken at its tree's current count that gives a finite
-    // Real answers here, inline; everything else is the library's.
+    // A compiled form taken at the current count of changes to the trees
+    // that gives a finite Real answers here, inline; everything else is the
+    // library's.
     Variant ExecutePreparedExpression(int handle) {
         const auto index = static_cast<std::size_t>(handle);
         if (index < compiled_.size()) [[likely]] {
             const Compiled& c = compiled_[index];
-            if (c.kind == VarKind::Real && c.epoch == *c.changes && guard_.Idle()) [[likely]] {
+            if (c.kind == VarKind::Real && c.epoch == treeChanges_ && guard_.Idle()) [[likely]] {
                 const double value = c.eval(c.node);
                 if (std::isfinite(value)) [[likely]] {
                     guard_.Idled();
@@ -278,10 +279,7 @@ private:
     // The compiled form of a prepared tree, and what it was taken from.
     // Aligned so that finding a slot takes a shift.
     struct alignas(32) Compiled {
-        // The count of changes to the tree when it was compiled, and where
-        // the tree keeps it (64 bits: never comes round again).
-        std::uint64_t epoch = 0;
-        const std::uint64_t* changes = nullptr;
+        std::uint64_t epoch = 0;  // treeChanges_ when compiled; 64 bits: never comes round again
         // Of the result; Empty without a compiled form.
         VarKind kind = VarKind::Empty;
         // The root of the compiled form and its function, null without one.
@@ -306,6 +304,10 @@ private:
     Variant expressionResult_;
     PreparedList prepared_{this};
     std::vector<Compiled> compiled_;
+    // Changes to the items of this interpreter's prepared trees that their
+    // compiled forms read; the trees' arenas count them here while it lives.
+    std::uint64_t treeChanges_ = 0;
+    std::shared_ptr<std::uint64_t> treeChangesCount_{std::make_shared<char>(), &treeChanges_};
     // The prepared trees that can refer to each name (case folded); for each
     // tree those names, with the tree's place in each name's list; the free
     // slots, lowest first; compilations made, for tests.

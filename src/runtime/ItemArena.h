@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace zorvex {
 
@@ -31,11 +32,13 @@ public:
     // The builder lets go; the arena goes with its last item.
     void Close() noexcept;
 
-    // Changes to its items that a compiled form of their tree may have read.
-    // The arena lives as long as any of them, and the items of a prepared
-    // tree share one, so the count is the tree's own.
-    void Changed() noexcept { ++changes_; }
-    const std::uint64_t* Changes() const noexcept { return &changes_; }
+    // A change to one of its items that a compiled form read moves on the
+    // count of the interpreter that compiled it (the items of a prepared
+    // tree share one arena), for as long as that interpreter lives.
+    void CountChangesIn(std::weak_ptr<std::uint64_t> count) noexcept { count_ = std::move(count); }
+    void Changed() noexcept {
+        if (std::shared_ptr<std::uint64_t> count = count_.lock()) ++*count;
+    }
 
 private:
     struct Block {
@@ -52,7 +55,7 @@ private:
     char* end_ = nullptr;
     std::size_t live_ = 0;
     std::size_t blockSize_ = 0;
-    std::uint64_t changes_ = 0;
+    std::weak_ptr<std::uint64_t> count_;
     bool closed_ = false;
 };
 

@@ -36,9 +36,10 @@ struct ItemAccess {
 Variant ApplyBinary(TMOpCode code, const Variant& l, const Variant& r);
 
 // An item that a compiled form read has changed (a literal's value, an
-// operator's operands, a reference's binding): the count of its tree's arena
-// moves on, and a compiled form taken at another count is made afresh. Only
-// items marked compiled are counted; they are made in their tree's arena.
+// operator's operands, a reference's binding): the count of changes of the
+// interpreter that compiled it moves on, and its compiled forms taken at
+// another count are made afresh. Only items marked compiled are counted;
+// they were made in their tree's arena, which knows that interpreter.
 void TreeChanged(const TMItem* item) noexcept;
 
 void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow);

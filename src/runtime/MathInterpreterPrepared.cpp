@@ -186,9 +186,11 @@ void TMathInterpreter::SymbolRemoved(TMSymbol* symbol) {
 // ---------------------------------------------------------------- compiled forms
 
 namespace {
-// The count of a tree that has no compiled form, since its items are not
-// all of one arena: it never changes.
-constexpr std::uint64_t kNoChanges = 0;
+// A tree about to be freed: taking it apart changes nothing that a compiled
+// form of another tree read.
+void StopCounting(TMItem* root) {
+    if (ItemArena* arena = root != nullptr ? ItemArena::Of(root) : nullptr) arena->CountChangesIn({});
+}
 
 // The arena of a tree whose items were all made in it, marking them as read
 // by a compiled form (so that changing one counts); else null.
@@ -208,14 +210,14 @@ prepared::Program* TMathInterpreter::CompiledFor(int handle) {
     if (index >= compiled_.size()) compiled_.resize(index + 1);
     Compiled& c = compiled_[index];
     TMItem* root = prepared_.At(handle);
-    if (c.root == root && c.changes != nullptr && c.epoch == *c.changes) return c.program.get();
+    if (c.root == root && c.epoch == treeChanges_) return c.program.get();
     c = Compiled{};
     c.root = root;
+    c.epoch = treeChanges_;
     ++compilations_;
     ItemArena* arena = TreeArena(root);
-    c.changes = arena != nullptr ? arena->Changes() : &kNoChanges;
-    c.epoch = *c.changes;
     if (arena == nullptr) return nullptr;
+    arena->CountChangesIn(treeChangesCount_);
     c.program = prepared::Program::Compile(root);
     if (c.program != nullptr) {
         c.kind = c.program->Kind();
@@ -229,14 +231,14 @@ prepared::Program* TMathInterpreter::CompiledFor(int handle) {
 // Boolean or constant one, pending requests or budgets, a bad handle.
 Variant TMathInterpreter::ExecutePreparedCompiled(int handle) {
     // A compiled form stands for a valid handle: freeing or replacing the
-    // tree drops it. Taken at its tree's current count, it calls nothing
-    // outside and checks nothing, so with no request or budget pending it
-    // runs without the entry point's checks.
+    // tree drops it. Taken at the current count, it calls nothing outside
+    // and checks nothing, so with no request or budget pending it runs
+    // without the entry point's checks.
     using Outcome = prepared::Program::Outcome;
     const auto index = static_cast<std::size_t>(handle);
     if (index < compiled_.size()) {
         const Compiled& c = compiled_[index];
-        if (c.eval != nullptr && c.epoch == *c.changes && guard_.Idle()) {
+        if (c.eval != nullptr && c.epoch == treeChanges_ && guard_.Idle()) {
             const double value = c.eval(c.node);
             const Outcome outcome = prepared::Program::Judge(c.kind, value);
             if (outcome == Outcome::Miss) return ExecutePreparedTree(handle, true);
@@ -276,6 +278,7 @@ void TMathInterpreter::FreePreparedExpression(int handle) {
     CheckNotEvaluating("free a prepared expression");
     if (!preparedIndexValid_) RebuildPreparedIndex();
     std::unique_ptr<TMItem> root(prepared_.At(handle));
+    StopCounting(root.get());
     if (static_cast<std::size_t>(handle) < compiled_.size()) compiled_[static_cast<std::size_t>(handle)] = Compiled{};
     UnindexPreparedTree(handle);
     ItemAccess::Entries(prepared_)[static_cast<std::size_t>(handle)] = nullptr;
@@ -284,6 +287,7 @@ void TMathInterpreter::FreePreparedExpression(int handle) {
 
 void TMathInterpreter::ClearPreparedExpressions() {
     CheckNotEvaluating("clear prepared expressions");
+    for (int i = 0; i < prepared_.Count(); ++i) StopCounting(prepared_.At(i));
     prepared_.FreeAndClear();
     preparedUsers_.clear();
     preparedNames_.clear();
