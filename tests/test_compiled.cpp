@@ -10,12 +10,15 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "PreparedAccess.h"
 #include "TestSupport.h"
 #include "zorvex/MathInterpreter.h"
 
 using namespace zorvex;
+using zorvex::InterpreterAccess;
 using zorvex::testing::ErrorOf;
 using zorvex::testing::Show;
 
@@ -199,6 +202,59 @@ TEST(CompiledForm, FollowsChangesToItsTree) {
     mi.ClearSymbols();
     EXPECT_EQ(ErrorOf([&] { mi.ExecutePreparedExpression(g); }),
               "TMVarRef.GetValue() Referenced symbol: \"y\" is not defied, position: 1.");
+}
+
+// Whatever makes a compiled form stale, done on another interpreter (on this
+// thread or another), and work of its own interpreter that no compiled form
+// reads, leave it alone: it is not compiled again.
+TEST(CompiledForm, OtherWorkNeverMakesItStale) {
+    TMathInterpreter a;
+    a.Execute("a = 1.5; b = 2.5; c = 3.5; k = 2.0");
+    const int h = a.PrepareExpression("a^2 + b^2 - 2*a*b*Cos(c)");
+    const int g = a.PrepareExpression("k * 2.0 + 1");
+    ASSERT_TRUE(a.IsCompiledPreparedExpression(h));
+    ASSERT_TRUE(a.IsCompiledPreparedExpression(g));
+    const Variant e4 = a.ExecutePreparedExpression(h);
+    const std::uint64_t compiled = InterpreterAccess::Compilations(a);
+    // Every kind of change that reaches a compiled form, made on `b`.
+    auto work = [](TMathInterpreter& b) {
+        b.Execute("y = 1+2*3; a = 1.5; f(x) := x + a; delete y");
+        const int p = b.PrepareExpression("a * 2.0 + 1");
+        b.ExecutePreparedExpression(p);
+        static_cast<TMValue*>(static_cast<TMOperator*>(b.PreparedExpressions()[p])->Operands[1])->SetValue(Variant(3.0));
+        b.ExecutePreparedExpression(p);
+        static_cast<TMSymbol*>(b.Symbols()[0])->SetIdentifier("aa");
+        b.PreparedExpressions().Put(p, b.PreparedExpressions()[p]);
+        b.ExecuteExpression("aa := 2");
+        EXPECT_EQ(ErrorOf([&] { b.ExecutePreparedExpression(p); }),
+                  "TMVarRef.GetValue() Referenced symbol: \"a\" is not defied, position: 1.");
+        b.FreePreparedExpression(p);
+        b.ClearSymbols();
+        b.ClearPreparedExpressions();
+    };
+    for (int i = 0; i < 20; ++i) {
+        TMathInterpreter b;
+        work(b);
+        EXPECT_VALUE(a.ExecutePreparedExpression(h), e4);
+    }
+    std::thread other([&] {
+        TMathInterpreter b;
+        for (int i = 0; i < 200; ++i) work(b);
+    });
+    for (int i = 0; i < 2000; ++i) a.ExecutePreparedExpression(h);
+    other.join();
+    EXPECT_EQ(InterpreterAccess::Compilations(a), compiled);
+    // Its own interpreter's work on symbols and trees that no compiled form reads.
+    a.Execute("y = 1; delete y; f(x) := x * k");
+    a.FreePreparedExpression(a.PrepareExpression("b * 2.0"));
+    static_cast<TMSymbol*>(a.Symbols()[3])->SetIdentifier("kk");
+    EXPECT_VALUE(a.ExecutePreparedExpression(h), e4);
+    EXPECT_EQ(InterpreterAccess::Compilations(a), compiled + 1);  // "b * 2.0"
+    // A change to what a form reads still reaches it.
+    a.ExecuteExpression("delete kk");
+    EXPECT_EQ(ErrorOf([&] { a.ExecutePreparedExpression(g); }),
+              "TMVarRef.GetValue() Referenced symbol: \"k\" is not defied, position: 1.");
+    EXPECT_VALUE(a.ExecutePreparedExpression(h), e4);
 }
 
 // Typed writes store what the Variant overload stores; other arguments take

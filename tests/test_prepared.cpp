@@ -3,6 +3,7 @@
 // the symbols they name come and go.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -215,7 +216,79 @@ TEST(Prepared, DeletedAndLaterSymbolsGoThroughTheHandler) {
     EXPECT_VALUE(mi.ExecuteExpression("y"), Variant(5));
 }
 
+// In any order of preparing and freeing, the next handle is the lowest free
+// slot, also after the list was changed through its own operations.
+TEST(Prepared, FreeSlotsAreTakenLowestFirstInAnyOrder) {
+    TMathInterpreter mi;
+    std::vector<bool> used;
+    std::mt19937 rng(17u);
+    for (int step = 0; step < 3000; ++step) {
+        const int r = static_cast<int>(rng() % 10);
+        if (r < 5) {
+            const auto lowest = static_cast<int>(std::find(used.begin(), used.end(), false) - used.begin());
+            if (r == 0) {
+                EXPECT_ERROR(mi.PrepareExpression("(1"), "TMathInterpreter.RPN() Unclosed left bracket on position: 1.");
+                if (lowest == static_cast<int>(used.size())) used.push_back(false);  // the slot was added
+                continue;
+            }
+            ASSERT_EQ(mi.PrepareExpression(std::to_string(step)), lowest) << "step " << step;
+            if (lowest == static_cast<int>(used.size())) used.push_back(true);
+            used[static_cast<std::size_t>(lowest)] = true;
+        } else if (r < 9 && !used.empty()) {
+            const int h = static_cast<int>(rng() % used.size());
+            EXPECT_EQ(mi.IsValidPreparedExpression(h), used[static_cast<std::size_t>(h)]);
+            if (used[static_cast<std::size_t>(h)]) mi.FreePreparedExpression(h);
+            used[static_cast<std::size_t>(h)] = false;
+        } else if (!used.empty()) {
+            // Freed and emptied by hand: the slot becomes free as well.
+            const int h = static_cast<int>(rng() % used.size());
+            delete mi.PreparedExpressions()[h];
+            mi.PreparedExpressions().Put(h, nullptr);
+            used[static_cast<std::size_t>(h)] = false;
+        }
+    }
+}
+
 // ---------------------------------------------------------------- trees outliving symbols
+
+// A prepared tree is not offered a rename: it keeps the symbol under its new
+// name, and deleting it by that name still unbinds the tree.
+TEST(PreparedLifetime, RenamedSymbolStaysBoundUntilDeleted) {
+    for (bool update : {false, true}) {
+        TMathInterpreter mi;
+        mi.Execute("x = 3; w = 1");
+        const int h = mi.PrepareExpression("x * 2");
+        auto* x = static_cast<TMSymbol*>(mi.Symbols()[0]);
+        x->UpdateReferences = update;
+        x->SetIdentifier("y");
+        x->SetIdentifier("z");
+        EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(6));
+        mi.ExecuteExpression("x = 5");
+        EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(6));
+        mi.ExecuteExpression("delete z");
+        EXPECT_ERROR(mi.ExecutePreparedExpression(h), kUndefinedX);
+    }
+}
+
+// Trees moved or replaced through the list itself are still found when a
+// symbol they read goes.
+TEST(PreparedLifetime, TreesMovedThroughTheListAreStillUnbound) {
+    TMathInterpreter mi;
+    mi.Execute("x = 3.5; y = 4.5");
+    mi.PrepareExpression("x + 1.0");
+    mi.PrepareExpression("y + 1.0");
+    mi.PreparedExpressions().Exchange(0, 1);
+    mi.ExecuteExpression("delete x");
+    EXPECT_VALUE(mi.ExecutePreparedExpression(0), Variant(5.5));
+    EXPECT_ERROR(mi.ExecutePreparedExpression(1), kUndefinedX);
+    TMItem* tree = mi.PreparedExpressions()[0];
+    mi.PreparedExpressions().Put(0, nullptr);
+    mi.PreparedExpressions().Add(tree);
+    mi.ExecuteExpression("delete y");
+    EXPECT_ERROR(mi.ExecutePreparedExpression(2),
+                 "TMVarRef.GetValue() Referenced symbol: \"y\" is not defied, position: 1.");
+    EXPECT_EQ(mi.PrepareExpression("1"), 0);
+}
 
 TEST(PreparedLifetime, ClearSymbolsUnbindsPreparedTrees) {
     TMathInterpreter mi;
@@ -592,7 +665,7 @@ TEST(Stress, InterleavedOperationsNeverReachFreedSymbols) {
     int executed = 0;
     for (int step = 0; step < 6000; ++step) {
         try {
-            switch (pick(16)) {
+            switch (pick(17)) {
                 case 0:
                 case 1:
                 case 2: handles.push_back(mi.PrepareExpression(exprs[pick(static_cast<int>(exprs.size()))])); break;
@@ -644,6 +717,13 @@ TEST(Stress, InterleavedOperationsNeverReachFreedSymbols) {
                     mi.Dump(";", dfDetailed | dfQualified);
                     for (int i = 0; i < mi.PreparedExpressions().Count(); ++i)
                         if (mi.PreparedExpressions()[i] != nullptr) mi.PreparedExpressions()[i]->Dump(dfDetailed);
+                    break;
+                case 16:  // renamed by the host, with or without its references
+                    if (mi.SymbolCount() > 0) {
+                        auto* symbol = static_cast<TMSymbol*>(mi.Symbols()[pick(mi.SymbolCount())]);
+                        symbol->UpdateReferences = pick(2) == 0;
+                        symbol->SetIdentifier(names[pick(static_cast<int>(names.size()))] + (pick(2) ? "" : "2"));
+                    }
                     break;
             }
         } catch (const Exception&) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -167,6 +168,76 @@ TEST(Identifiers, TablesOfTwoInterpretersAreIndependent) {
     two.ExecuteExpression("X = 1");
     EXPECT_TRUE(one.SymbolExists("x"));
     EXPECT_FALSE(two.SymbolExists("x"));
+}
+
+// The name index follows every change of a large table (values, deletes
+// left waiting to be compacted, variables replaced by functions, renames):
+// lookups, handles and the table order agree with a plain list of the names.
+TEST(Identifiers, IndexFollowsEveryChangeOfTheTable) {
+    TMathInterpreter mi;
+    std::vector<std::string> model;  // as spelled, in table order; "()" marks a function
+    for (int i = 0; i < 20; ++i) {
+        model.push_back("v" + std::to_string(i));
+        mi.ExecuteExpression(model.back() + " = " + std::to_string(i));
+    }
+    const std::vector<std::string> pool = {"x", "X", "y", "Long_Name", "LONG_NAME", "z9", "f", "v3"};
+    auto upper = [](std::string t) {
+        for (char& c : t) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+        return t;
+    };
+    auto name = [](const std::string& entry) { return entry.substr(0, entry.find('(')); };
+    auto find = [&](const std::string& n) {
+        for (std::size_t i = 0; i < model.size(); ++i)
+            if (upper(name(model[i])) == upper(n)) return static_cast<int>(i);
+        return -1;
+    };
+    std::mt19937 rng(16u);
+    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+    for (int step = 0; step < 1500; ++step) {
+        const std::string n = pool[pick(pool.size())];
+        const int at = find(n);
+        const bool function = at >= 0 && model[static_cast<std::size_t>(at)].find('(') != std::string::npos;
+        switch (pick(4)) {
+            case 0: {
+                const std::string error = ErrorOf([&] { mi.ExecuteExpression(n + " = 1"); });
+                EXPECT_EQ(error.find("must reference to variable") != std::string::npos, function) << error;
+                if (at < 0) model.push_back(n);
+                break;
+            }
+            case 1:
+                EXPECT_EQ(ErrorOf([&] { mi.ExecuteExpression("delete " + n); }) == "<no exception>", at >= 0);
+                if (at >= 0) model.erase(model.begin() + at);
+                break;
+            case 2:
+                mi.ExecuteExpression(n + " := 1");
+                if (at < 0) model.push_back(n + "()");
+                else model[static_cast<std::size_t>(at)] = name(model[static_cast<std::size_t>(at)]) + "()";
+                break;
+            case 3:
+                if (at >= 0) {
+                    const std::string to = pool[pick(pool.size())];
+                    const int taken = find(to);
+                    auto* symbol = static_cast<TMSymbol*>(mi.Symbols().Get(at));
+                    symbol->UpdateReferences = pick(2) == 0;
+                    const std::string error = ErrorOf([&] { symbol->SetIdentifier(to); });
+                    EXPECT_EQ(error == "<no exception>", taken < 0 || taken == at) << error;
+                    if (taken < 0 || taken == at)
+                        model[static_cast<std::size_t>(at)] = to + (function ? "()" : "");
+                }
+                break;
+        }
+        // Lookups by name leave deleted entries waiting; the full check,
+        // every few steps, compacts them.
+        for (const std::string& p : pool)
+            EXPECT_EQ(ErrorOf([&] { mi.DumpSymbol(p, 0); }) == "<no exception>", find(p) >= 0) << p << " step " << step;
+        if (step % 7 != 0) continue;
+        ASSERT_EQ(mi.SymbolCount(), static_cast<int>(model.size())) << "step " << step;
+        for (std::size_t i = 0; i < model.size(); ++i) {
+            EXPECT_EQ(static_cast<TMSymbol*>(mi.Symbols()[static_cast<int>(i)])->Identifier(), name(model[i]));
+            if (model[i].find('(') == std::string::npos)
+                EXPECT_EQ(mi.GetVariableHandles(upper(name(model[i]))), static_cast<int>(i));
+        }
+    }
 }
 
 // ---------------------------------------------------------------- symbol dumps

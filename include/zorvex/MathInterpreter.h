@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "zorvex/Component.h"
@@ -85,14 +86,14 @@ public:
 
     // ---- prepared expressions and variable handles
     int PrepareExpression(const std::string& text);
-    // A compiled form of the current tree count that gives a finite Real
-    // answers here, inline; everything else is the library's.
+    // A compiled form taken at the current count of changes to the trees
+    // that gives a finite Real answers here, inline; everything else is the
+    // library's.
     Variant ExecutePreparedExpression(int handle) {
         const auto index = static_cast<std::size_t>(handle);
         if (index < compiled_.size()) [[likely]] {
             const Compiled& c = compiled_[index];
-            if (c.kind == VarKind::Real && c.epoch == treeEpoch.load(std::memory_order_relaxed) && guard_.Idle())
-                [[likely]] {
+            if (c.kind == VarKind::Real && c.epoch == treeChanges_ && guard_.Idle()) [[likely]] {
                 const double value = c.eval(c.node);
                 if (std::isfinite(value)) [[likely]] {
                     guard_.Idled();
@@ -226,6 +227,8 @@ public:
     // ---- internal protocol of the items
     // Unbinds every prepared tree from a symbol about to be freed.
     void SymbolRemoved(TMSymbol* symbol);
+    // A symbol of the table took a new name.
+    void SymbolRenamed(const std::string& oldName, const std::string& newName);
     // Raises when an evaluation is running: freeing symbols or trees then
     // would pull them from under the evaluation.
     void CheckNotEvaluating(const char* operation) const;
@@ -276,15 +279,22 @@ private:
     std::string ParseString(std::string_view text, std::size_t& p) const;
     TMValue* BuildTree(std::string_view text);
 
-    // Replacing or removing a prepared tree makes the compiled forms stale.
+    // The interpreter changes its prepared trees through the entries; a
+    // change through the list's own operations drops what is kept about them.
     class PreparedList : public TMExpressions {
+    public:
+        explicit PreparedList(TMathInterpreter* owner) : owner_(owner) {}
+
     protected:
         void ListChanged() override;
+
+    private:
+        TMathInterpreter* owner_;
     };
     // The compiled form of a prepared tree, and what it was taken from.
     // Aligned so that finding a slot takes a shift.
     struct alignas(32) Compiled {
-        std::uint64_t epoch = 0;  // 64 bits: never comes round again
+        std::uint64_t epoch = 0;  // treeChanges_ when compiled; 64 bits: never comes round again
         // Of the result; Empty without a compiled form.
         VarKind kind = VarKind::Empty;
         // The root of the compiled form and its function, null without one.
@@ -294,14 +304,38 @@ private:
         const TMItem* root = nullptr;
     };
     prepared::Program* CompiledFor(int handle);
+    void PreparedListChanged();
+    int TakePreparedSlot();
+    void ReleasePreparedSlot(int slot) noexcept;
+    void IndexPreparedTree(int handle, TMItem* root);
+    void AddPreparedName(int handle, std::string key);
+    void UnindexPreparedTree(int handle) noexcept;
+    void RebuildPreparedIndex();
     Variant ExecutePreparedCompiled(int handle);
     Variant ExecutePreparedTree(int handle, bool compiledMissed);
 
     TDumpFormat dumpFormat_ = dfQualified;
     std::string expression_;
     Variant expressionResult_;
-    PreparedList prepared_;
+    PreparedList prepared_{this};
     std::vector<Compiled> compiled_;
+    // Changes to the items of this interpreter's prepared trees that their
+    // compiled forms read; the trees' arenas count them here while it lives.
+    std::uint64_t treeChanges_ = 0;
+    std::shared_ptr<std::uint64_t> treeChangesCount_{std::make_shared<char>(), &treeChanges_};
+    // The prepared trees that can refer to each name (case folded); for each
+    // tree those names, with the tree's place in each name's list; the free
+    // slots, lowest first; compilations made, for tests.
+    struct PreparedName {
+        std::string key;
+        std::size_t position;
+    };
+    std::unordered_map<std::string, std::vector<int>> preparedUsers_;
+    std::vector<std::vector<PreparedName>> preparedNames_;
+    std::vector<int> freePrepared_;
+    bool preparedIndexValid_ = true;
+    std::uint64_t compilations_ = 0;
+    friend struct InterpreterAccess;
     std::uint32_t maxFunctionNesting_ = 1000;
     bool caseSensitive_ = false;
     TUnknownSymbolEvent onUnknownSymbol_;

@@ -3,7 +3,6 @@
 // that hold them.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -15,11 +14,6 @@
 #include "zorvex/Variant.h"
 
 namespace zorvex {
-
-// Moves on whenever a tree that may have a compiled form changes; a compiled
-// form taken at another count is not run. Internal, declared here for the
-// interpreter's inline fast path.
-ZORVEX_API extern std::atomic<std::uint64_t> treeEpoch;
 
 class TMathInterpreter;
 class TMItem;
@@ -197,7 +191,12 @@ public:
 protected:
     [[noreturn]] static void IndexError(int index);
     virtual void ListChanged() {}
+    // An entry appended at, or put into, a storage slot (removed entries
+    // not yet compacted count).
     virtual void ItemAdded(int) { ListChanged(); }
+    virtual void ItemReplaced(int, TMItem*) { ListChanged(); }
+    // Removed entries were compacted away; entries from slot `from` on moved.
+    virtual void Compacted(std::size_t) { ListChanged(); }
 
     // Removed entries wait as tombstones until an index is asked for, so a
     // run of removals costs one compaction instead of one shift each.
@@ -233,6 +232,8 @@ private:
 class ZORVEX_API TMParamExpressions : public TMValues {};
 
 // The symbol table: adds the owning interpreter and a lookup index by name.
+// The index follows appends, removals, puts, renames and compaction; only
+// other changes through the base list rebuild it.
 class ZORVEX_API TMSymbols : public TMValues {
 public:
     TMathInterpreter* Interpreter = nullptr;
@@ -257,25 +258,38 @@ public:
 
     // Drops the lookup index, e.g. after the comparison rule changed.
     void InvalidateIndex() const { indexValid_ = false; }
+    // A symbol of the list has taken a new name.
+    void Renamed(TMSymbol* symbol, const std::string& oldIdentifier);
+    // A symbol of the list is being freed: its entry, if it still has one,
+    // becomes null rather than dangle, and the index lets go of it.
+    void Forget(TMSymbol* symbol) noexcept;
 
     // Functions whose bodies mention a name (case folded), so that naming or
     // freeing a symbol visits only the bodies that can refer to it.
     void RegisterBody(TMFunction* function);
     void UnregisterBody(TMFunction* function);
-    std::vector<TMFunction*> BodiesMentioning(const std::string& name) const;
+    const std::vector<TMFunction*>& BodiesMentioning(const std::string& name) const;
 
 protected:
     void ListChanged() override { indexValid_ = false; }
     // Appending keeps the index: a new name never hides an earlier one.
-    void ItemAdded(int index) override;
+    void ItemAdded(int slot) override;
+    void ItemReplaced(int slot, TMItem* old) override;
+    void Compacted(std::size_t from) override;
 
 private:
     void RebuildIndex() const;
+    void IndexEntry(int slot) const;
+    void UnindexEntry(const TMItem* item) const;
     std::string Key(const std::string& name) const;
 
-    mutable std::unordered_map<std::string, int> index_;
+    // The symbol of each name; a symbol knows its slot.
+    mutable std::unordered_map<std::string, TMSymbol*> index_;
     mutable bool indexValid_ = false;
     mutable bool indexCaseSensitive_ = false;
+    // Two entries of one name (only the base list lets that happen): the
+    // first keeps the name, and removing it rebuilds the index.
+    mutable bool duplicates_ = false;
     std::unordered_map<std::string, std::vector<TMFunction*>> bodyUsers_;
     std::unordered_map<TMFunction*, std::vector<std::string>> bodyNames_;
 };
@@ -598,6 +612,9 @@ public:
 protected:
     bool valueHolder_ = false;
     bool variable_ = false;
+    // Storage slot in List, kept by the list's index.
+    int slot_ = -1;
+    friend class TMSymbols;
     // Offers this symbol to every function body of the list that can refer to
     // `name` (and, on a rename, to the old name).
     void OfferToBodies(const std::string& name, const std::string& oldIdentifier);

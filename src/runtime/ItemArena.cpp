@@ -143,6 +143,10 @@ constexpr std::size_t kHeader = 8;
 ItemArena*& HeaderOf(void* item) { return *reinterpret_cast<ItemArena**>(static_cast<char*>(item) - kHeader); }
 }  // namespace
 
+ItemArena* ItemArena::Of(const TMItem* item) noexcept {
+    return HeaderOf(const_cast<TMItem*>(item));  // only read
+}
+
 void* TMItem::operator new(std::size_t size) {
     char* block = static_cast<char*>(::operator new(size + kHeader));
     void* item = block + kHeader;

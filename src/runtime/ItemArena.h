@@ -12,13 +12,19 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 
 namespace zorvex {
 
 class TMathInterpreter;
+class TMItem;
 
 class ItemArena {
 public:
+    // The arena an item was made in; null for an item of its own.
+    static ItemArena* Of(const TMItem* item) noexcept;
+
     // A new arena, held by its builder until Close; `account` (may be null)
     // is charged for its memory.
     static ItemArena* Open(TMathInterpreter* account);
@@ -35,6 +41,14 @@ public:
     void ChargeWorkingLists(std::size_t entries);
     // The builder lets go; the arena goes with its last item.
     void Close() noexcept;
+
+    // A change to one of its items that a compiled form read moves on the
+    // count of the interpreter that compiled it (the items of a prepared
+    // tree share one arena), for as long as that interpreter lives.
+    void CountChangesIn(std::weak_ptr<std::uint64_t> count) noexcept { count_ = std::move(count); }
+    void Changed() noexcept {
+        if (std::shared_ptr<std::uint64_t> count = count_.lock()) ++*count;
+    }
 
 private:
     struct Block {
@@ -54,6 +68,7 @@ private:
     TMathInterpreter* account_ = nullptr;
     std::size_t charged_ = 0;      // blocks
     std::size_t listCharge_ = 0;  // working lists
+    std::weak_ptr<std::uint64_t> count_;
     bool closed_ = false;
 };
 

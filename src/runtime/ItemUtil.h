@@ -2,7 +2,6 @@
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -37,11 +36,12 @@ struct ItemAccess {
 // exactly as its GetValue computes it.
 Variant ApplyBinary(TMOpCode code, const Variant& l, const Variant& r);
 
-// treeEpoch changes whenever a tree that has a compiled form may have
-// changed: a literal's value, the operands of a compiled operator, the list
-// of prepared trees. A compiled form taken at another count is made afresh.
-inline std::uint64_t TreeEpoch() { return treeEpoch.load(std::memory_order_relaxed); }
-inline void TreeChanged() { treeEpoch.fetch_add(1, std::memory_order_relaxed); }
+// An item that a compiled form read has changed (a literal's value, an
+// operator's operands, a reference's binding): the count of changes of the
+// interpreter that compiled it moves on, and its compiled forms taken at
+// another count are made afresh. Only items marked compiled are counted;
+// they were made in their tree's arena, which knows that interpreter.
+void TreeChanged(const TMItem* item) noexcept;
 
 void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow);
 // RewireFromTable and, given an interpreter, SetMathInterpreter of the tree's

@@ -408,7 +408,10 @@ void TMathInterpreter::ClearSymbols() {
     for (int i = 0; i < prepared_.Count(); ++i)
         if (auto* root = dynamic_cast<TMExpression*>(prepared_.At(i))) root->CollectReferences(refs);
     for (TMReference* ref : refs)
-        if (ref->SymbolReference != nullptr && ref->SymbolReference->List == &symbols_) ref->SymbolReference = nullptr;
+        if (ref->SymbolReference != nullptr && ref->SymbolReference->List == &symbols_) {
+            ref->SymbolReference = nullptr;
+            if (ref->Is(ikCompiled)) TreeChanged(ref);
+        }
     clearing_ = true;
     try {
         symbols_.FreeAndClear();
@@ -429,12 +432,6 @@ void TMathInterpreter::DoUnknownSymbol(const std::string& identifier, const Vari
 }
 
 // ---------------------------------------------------------------- item protocol
-
-void TMathInterpreter::SymbolRemoved(TMSymbol* symbol) {
-    if (clearing_) return;
-    for (int i = 0; i < prepared_.Count(); ++i)
-        if (auto* root = dynamic_cast<TMExpression*>(prepared_.At(i))) root->Unwire(symbol);
-}
 
 void TMathInterpreter::CheckNotEvaluating(const char* operation) const {
     if (evaluationDepth_ > 0)

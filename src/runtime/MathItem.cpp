@@ -8,6 +8,7 @@
 
 #include "ResourceLimits.h"
 #include "ItemUtil.h"
+#include "ItemArena.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
 #include "zorvex/MathIntrinsic.h"
@@ -53,22 +54,26 @@ TMItem* TMItems::Tombstone() {
 
 void TMItems::SettleSlow() const {
     TMItem* const dead = Tombstone();
+    const std::size_t first = static_cast<std::size_t>(std::find(items_.begin(), items_.end(), dead) - items_.begin());
     items_.remove(dead);
     holes_ = 0;
-    const_cast<TMItems*>(this)->ListChanged();
+    const_cast<TMItems*>(this)->Compacted(first);
 }
 
 void TMItems::Put(int index, TMItem* item) {
     Settle();
     if (index < 0 || index >= Count()) ListIndexError(index);
-    items_[static_cast<std::size_t>(index)] = item;
-    ListChanged();
+    TMItem* old = std::exchange(items_[static_cast<std::size_t>(index)], item);
+    ItemReplaced(index, old);
 }
 
+// Removed entries all stand before the new one, so its index is known
+// without compacting them.
 int TMItems::Add(TMItem* item) {
     items_.push_back(item);
-    ItemAdded(Count() - 1);
-    return Count() - 1;
+    const int slot = static_cast<int>(items_.size()) - 1;
+    ItemAdded(slot);
+    return slot - static_cast<int>(holes_);
 }
 
 void TMItems::Delete(int index) {
@@ -168,18 +173,67 @@ std::string TMSymbols::Key(const std::string& name) const { return CaseSensitive
 void TMSymbols::RebuildIndex() const {
     index_.clear();
     indexCaseSensitive_ = CaseSensitive();
-    TMItem* const dead = Tombstone();
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-        if (items_[i] == nullptr || items_[i] == dead) continue;
-        index_.emplace(Key(static_cast<TMSymbol*>(items_[i])->Identifier()), static_cast<int>(i));
-    }
+    duplicates_ = false;
     indexValid_ = true;
+    for (std::size_t i = 0; i < items_.size(); ++i) IndexEntry(static_cast<int>(i));
 }
 
-void TMSymbols::ItemAdded(int index) {
-    if (!indexValid_ || indexCaseSensitive_ != CaseSensitive()) return;
-    auto* symbol = static_cast<TMSymbol*>(items_[static_cast<std::size_t>(index)]);
-    if (symbol != nullptr) index_.emplace(Key(symbol->Identifier()), index);
+// The first entry of a name keeps it. Every entry learns its slot, indexed
+// or not.
+void TMSymbols::IndexEntry(int slot) const {
+    TMItem* item = items_[static_cast<std::size_t>(slot)];
+    if (item == nullptr || item == Tombstone()) return;
+    auto* symbol = static_cast<TMSymbol*>(item);
+    symbol->slot_ = slot;
+    if (indexValid_ && indexCaseSensitive_ == CaseSensitive() &&
+        !index_.emplace(Key(symbol->Identifier()), symbol).second)
+        duplicates_ = true;
+}
+
+void TMSymbols::UnindexEntry(const TMItem* item) const {
+    if (item == nullptr || item == Tombstone()) return;
+    auto it = index_.find(Key(static_cast<const TMSymbol*>(item)->Identifier()));
+    if (it == index_.end() || it->second != item) return;
+    index_.erase(it);
+    // A later entry of the same name would take it.
+    if (duplicates_) indexValid_ = false;
+}
+
+void TMSymbols::ItemAdded(int slot) { IndexEntry(slot); }
+
+// The entry put in place of another: a symbol freed in place has already
+// cleared its entry (see Forget), so `old` is alive or null.
+void TMSymbols::ItemReplaced(int slot, TMItem* old) {
+    if (indexValid_) UnindexEntry(old);
+    // An entry put before others of its name takes the name from them.
+    TMItem* item = items_[static_cast<std::size_t>(slot)];
+    if (indexValid_ && item != nullptr && index_.count(Key(static_cast<TMSymbol*>(item)->Identifier())) != 0)
+        indexValid_ = false;
+    IndexEntry(slot);
+}
+
+void TMSymbols::Forget(TMSymbol* symbol) noexcept {
+    const auto slot = static_cast<std::size_t>(symbol->slot_);
+    if (slot < items_.size() && items_[slot] == symbol) items_[slot] = nullptr;
+    if (!indexValid_) return;
+    auto it = index_.find(Key(symbol->Identifier()));
+    if (it != index_.end() && it->second == symbol) index_.erase(it);
+}
+
+void TMSymbols::Compacted(std::size_t from) {
+    for (std::size_t i = from; i < items_.size(); ++i)
+        if (items_[i] != nullptr) static_cast<TMSymbol*>(items_[i])->slot_ = static_cast<int>(i);
+}
+
+void TMSymbols::Renamed(TMSymbol* symbol, const std::string& oldIdentifier) {
+    if (!indexValid_) return;
+    auto it = index_.find(Key(oldIdentifier));
+    if (it == index_.end() || it->second != symbol) {
+        indexValid_ = false;  // not indexed under the old name: start afresh
+        return;
+    }
+    index_.erase(it);
+    if (!index_.emplace(Key(symbol->Identifier()), symbol).second) duplicates_ = true;
 }
 
 int TMSymbols::FindSymbolIndex(const std::string& name) const {
@@ -203,15 +257,18 @@ int TMSymbols::FindSymbolSlot(const std::string& name) const {
         return -1;
     }
     if (!indexValid_ || indexCaseSensitive_ != CaseSensitive()) RebuildIndex();
-    auto it = index_.find(Key(name));
-    if (it == index_.end()) return -1;
-    const std::size_t index = static_cast<std::size_t>(it->second);
-    auto* symbol = index < items_.size() && items_[index] != dead ? static_cast<TMSymbol*>(items_[index]) : nullptr;
-    if (symbol != nullptr && symbol->IsEqualIdentifier(name)) return static_cast<int>(index);
+    auto found = [&]() -> int {
+        auto it = index_.find(Key(name));
+        if (it == index_.end()) return -1;
+        TMSymbol* symbol = it->second;
+        const auto slot = static_cast<std::size_t>(symbol->slot_);
+        return slot < items_.size() && items_[slot] == symbol && symbol->IsEqualIdentifier(name) ? symbol->slot_ : -2;
+    };
+    const int slot = found();
+    if (slot != -2) return slot;
     // Entries changed behind the index (e.g. through the base list).
     RebuildIndex();
-    it = index_.find(Key(name));
-    return it == index_.end() ? -1 : it->second;
+    return std::max(found(), -1);
 }
 
 TMSymbol* TMSymbols::FindSymbol(const std::string& name) const {
@@ -220,6 +277,10 @@ TMSymbol* TMSymbols::FindSymbol(const std::string& name) const {
 }
 
 int TMSymbols::SlotOf(const TMItem* item) const {
+    if (item != nullptr && item->Is(ikSymbol)) {
+        const auto slot = static_cast<std::size_t>(static_cast<const TMSymbol*>(item)->slot_);
+        if (slot < items_.size() && items_[slot] == item) return static_cast<int>(slot);
+    }
     for (std::size_t i = 0; i < items_.size(); ++i)
         if (items_[i] == item) return static_cast<int>(i);
     return -1;
@@ -228,11 +289,7 @@ int TMSymbols::SlotOf(const TMItem* item) const {
 void TMSymbols::RemoveSlot(int slot) {
     if (slot < 0 || static_cast<std::size_t>(slot) >= items_.size() || items_[static_cast<std::size_t>(slot)] == Tombstone())
         ListIndexError(slot);
-    auto* symbol = static_cast<TMSymbol*>(items_[static_cast<std::size_t>(slot)]);
-    if (indexValid_ && symbol != nullptr) {  // the slot holds no tombstone, checked above
-        auto it = index_.find(Key(symbol->Identifier()));
-        if (it != index_.end() && it->second == slot) index_.erase(it);
-    }
+    if (indexValid_) UnindexEntry(items_[static_cast<std::size_t>(slot)]);
     items_[static_cast<std::size_t>(slot)] = Tombstone();
     ++holes_;
 }
@@ -263,10 +320,10 @@ void TMSymbols::UnregisterBody(TMFunction* function) {
     bodyNames_.erase(it);
 }
 
-std::vector<TMFunction*> TMSymbols::BodiesMentioning(const std::string& name) const {
+const std::vector<TMFunction*>& TMSymbols::BodiesMentioning(const std::string& name) const {
+    static const std::vector<TMFunction*> none;
     auto it = bodyUsers_.find(UpperCase(name));
-    if (it == bodyUsers_.end()) return {};
-    return it->second;
+    return it == bodyUsers_.end() ? none : it->second;
 }
 
 // ---------------------------------------------------------------- TMItem
@@ -479,12 +536,14 @@ void RefuseNonFinite(const Variant& value, const char* operation, std::string_vi
 
 // ---------------------------------------------------------------- TMLiteral
 
-std::atomic<std::uint64_t> treeEpoch{0};
+void TreeChanged(const TMItem* item) noexcept {
+    if (ItemArena* arena = ItemArena::Of(item)) arena->Changed();
+}
 
 void TMLiteral::SetValue(const Variant& value) {
     CheckFinite(value, "TMLiteral.SetValue", {});
     Value = value;
-    TreeChanged();
+    if (Is(ikCompiled)) TreeChanged(this);
 }
 
 std::string TMLiteral::Dump(TDumpFormat format) const {

@@ -24,7 +24,7 @@ void TMOperator::MissingOperand() { AssertionFailed(kUnit, "operand is null"); }
 void TMOperands::ListChanged() { owner_->OperandsChanged(); }
 
 void TMOperator::OperandsChanged() noexcept {
-    if (Is(ikCompiled)) TreeChanged();
+    if (Is(ikCompiled)) TreeChanged(this);
     first_ = second_ = nullptr;
     const TMItemVector& items = Operands.items_;
     if (Operands.holes_ != 0 || items.size() == 0 || items.size() > 2) return;

@@ -17,23 +17,22 @@ namespace {
 const char* const kUnit = "Source/MathItem";
 std::string Str(int v) { return std::to_string(v); }
 
-// Position of a function in its list, for visiting bodies in table order.
-int TableOrder(const TMSymbols* list, TMFunction* function) {
-    int slot = list->FindSymbolSlot(function->Identifier());
-    if (slot >= 0 && list->At(slot) == function) return slot;
-    slot = list->SlotOf(function);
-    return slot < 0 ? INT32_MAX : slot;
-}
-
-std::vector<TMFunction*> BodiesInTableOrder(const TMSymbols* list, const std::string& a, const std::string& b) {
+// The bodies that can refer to name `a` or `b`, each once; in table order
+// when asked.
+std::vector<TMFunction*> BodiesMentioning(const TMSymbols* list, const std::string& a, const std::string& b,
+                                          bool tableOrder) {
     std::vector<TMFunction*> bodies = list->BodiesMentioning(a);
     if (UpperCase(a) != UpperCase(b))
         for (TMFunction* f : list->BodiesMentioning(b)) bodies.push_back(f);
     for (TMFunction* f : list->BodiesMentioning("")) bodies.push_back(f);
     std::sort(bodies.begin(), bodies.end());
     bodies.erase(std::unique(bodies.begin(), bodies.end()), bodies.end());
+    if (!tableOrder) return bodies;
     std::vector<std::pair<int, TMFunction*>> ordered;
-    for (TMFunction* f : bodies) ordered.emplace_back(TableOrder(list, f), f);
+    for (TMFunction* f : bodies) {
+        const int slot = list->SlotOf(f);
+        ordered.emplace_back(slot < 0 ? INT32_MAX : slot, f);
+    }
     std::sort(ordered.begin(), ordered.end());
     bodies.clear();
     for (auto& entry : ordered) bodies.push_back(entry.second);
@@ -64,9 +63,10 @@ void RewireTree(TMExpression* tree, TMSymbol* symbol) {
         if (item->Is(ikReference) && OfferSymbol(static_cast<TMReference*>(item), symbol) && misfit == nullptr)
             misfit = static_cast<TMReference*>(item);
     });
+    if (misfit == nullptr) return;
     TMSymbols* list = symbol->List;
     const bool loading = list != nullptr && list->Interpreter != nullptr && list->Interpreter->LoadingSymbols();
-    if (misfit != nullptr && !loading) RaiseMisfit(misfit, "Rewire");
+    if (!loading) RaiseMisfit(misfit, "Rewire");
 }
 
 void UnwireTree(TMExpression* tree, TMSymbol* symbol) {
@@ -100,7 +100,9 @@ bool IsFunctionWithParameters(const TMSymbol* symbol) {
 
 // ---------------------------------------------------------------- TMSymbol
 
-TMSymbol::~TMSymbol() = default;
+TMSymbol::~TMSymbol() {
+    if (List != nullptr) List->Forget(this);
+}
 
 std::string TMSymbol::Dump(TDumpFormat format) const {
     if (format & dfDetailed) return std::string(ClassName()) + "[\"" + identifier_ + "\"]";
@@ -135,7 +137,13 @@ void TMSymbol::SetIdentifier(const std::string& name) {
                         ") already exists.");
     const std::string old = identifier_;
     identifier_ = name;
-    if (!old.empty()) List->InvalidateIndex();  // a rename changes the key
+    if (!old.empty()) {
+        List->Renamed(this, old);
+        // Prepared trees are not offered the new name: those bound to the
+        // symbol keep it under its old one.
+        if (List->Interpreter != nullptr && List == &List->Interpreter->Symbols())
+            List->Interpreter->SymbolRenamed(old, name);
+    }
     if (dynamic_cast<TMParam*>(this) != nullptr) {
         auto* params = static_cast<TMParams*>(List);
         if (params->Func->Expression() != nullptr) RewireTree(params->Func->Expression(), this);
@@ -146,13 +154,26 @@ void TMSymbol::SetIdentifier(const std::string& name) {
 }
 
 void TMSymbol::OfferToBodies(const std::string& trimmed, const std::string& oldIdentifier) {
-    std::vector<TMFunction*> bodies = BodiesInTableOrder(List, identifier_, oldIdentifier);
+    // Only a function that takes parameters makes a misfit, and only then
+    // does the order count: the first misfit in table order is reported.
+    const bool misfits = IsFunctionWithParameters(this);
+    auto offer = [&](TMFunction* f) {
+        const TMParams& params = f->Parameters();
+        if (f->Expression() != nullptr && (params.Empty() || !params.ParamExists(trimmed)))
+            RewireTree(f->Expression(), this);
+    };
+    // A new name, the usual case, visits the bodies where they are listed.
+    if (!misfits && oldIdentifier.empty()) {
+        for (TMFunction* f : List->BodiesMentioning(identifier_)) offer(f);
+        for (TMFunction* f : List->BodiesMentioning("")) offer(f);
+        return;
+    }
+    const std::vector<TMFunction*> bodies = BodiesMentioning(List, identifier_, oldIdentifier, misfits);
     // Every body learns of the name; the first misfit is reported afterwards.
     std::exception_ptr error;
     for (TMFunction* f : bodies) {
-        if (f->Expression() == nullptr || f->Parameters().ParamExists(trimmed)) continue;
         try {
-            RewireTree(f->Expression(), this);
+            offer(f);
         } catch (const Exception&) {
             if (!error) error = std::current_exception();
         }
@@ -175,21 +196,19 @@ static void NotifySymbolGone(TMSymbol* symbol, bool isParam) {
         return;
     }
     // Unwiring raises nothing, so the order of the bodies does not matter.
-    std::vector<TMFunction*> bodies = list->BodiesMentioning(symbol->Identifier());
-    for (TMFunction* f : list->BodiesMentioning("")) bodies.push_back(f);
-    for (TMFunction* f : bodies)
-        if (f != symbol && f->Expression() != nullptr) UnwireTree(f->Expression(), symbol);
+    for (const std::string& name : {symbol->Identifier(), std::string()})
+        for (TMFunction* f : list->BodiesMentioning(name))
+            if (f != symbol && f->Expression() != nullptr) UnwireTree(f->Expression(), symbol);
     if (list->Interpreter != nullptr && list == &list->Interpreter->Symbols())
         list->Interpreter->SymbolRemoved(symbol);
 }
 
 // ---------------------------------------------------------------- variables
 
-// Compiled forms of prepared trees hold the address of the value.
-TMCustomVar::~TMCustomVar() {
-    TreeChanged();
-    NotifySymbolGone(this, dynamic_cast<TMParams*>(List) != nullptr);
-}
+// Compiled forms of prepared trees hold the address of the value: whoever
+// frees a variable unbinds the prepared trees from it first, which makes
+// their compiled forms stale.
+TMCustomVar::~TMCustomVar() { NotifySymbolGone(this, dynamic_cast<TMParams*>(List) != nullptr); }
 
 TMVar::~TMVar() {
     if (List != nullptr && List->Interpreter != nullptr)
@@ -330,10 +349,10 @@ void TMReference::Rewire(TMSymbol* symbol) {
     ZORVEX_ASSERT(symbol != nullptr, kUnit);
     if (ReferencedSymbolName.empty()) ReferencedSymbolName = symbol->Identifier();
     if (symbol->IsEqualIdentifier(ReferencedSymbolName)) {
-        if (Is(ikCompiled) && symbol != SymbolReference) TreeChanged();
+        if (Is(ikCompiled) && symbol != SymbolReference) TreeChanged(this);
         SymbolReference = symbol;
     } else if (symbol == SymbolReference) {
-        if (Is(ikCompiled)) TreeChanged();
+        if (Is(ikCompiled)) TreeChanged(this);
         if (symbol->UpdateReferences)
             ReferencedSymbolName = symbol->Identifier();
         else
@@ -344,7 +363,7 @@ void TMReference::Rewire(TMSymbol* symbol) {
 void TMReference::Unwire(TMSymbol* symbol) {
     ZORVEX_ASSERT(symbol != nullptr, kUnit);
     if (symbol != SymbolReference) return;
-    if (Is(ikCompiled)) TreeChanged();
+    if (Is(ikCompiled)) TreeChanged(this);
     SymbolReference = nullptr;
 }
 

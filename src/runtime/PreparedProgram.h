@@ -15,7 +15,8 @@
 //
 // A variable is read through the address of its value, taken when the form
 // is compiled: whatever could move it (the symbol freed, the reference bound
-// elsewhere) moves the tree epoch on, and a form of another epoch is not run.
+// elsewhere) moves its interpreter's count of tree changes on, and a form
+// taken at another count is not run.
 #pragma once
 
 #include <cmath>
