@@ -224,54 +224,49 @@ void Console::ReportStop(const zorvex::EInterrupted& e, const std::string& note)
     Report(e.Message() + note);
 }
 
-bool Console::RunPieces(const std::vector<Piece>& pieces, const std::string* typed) {
-    for (const Piece& piece : pieces) {
-        try {
-            ShowResult(interp_.ExecuteExpression(piece.text));
-        } catch (const zorvex::EInterrupted& e) {
-            // A budget ends one expression; Ctrl-C all that was asked for.
-            ReportStop(e);
-            if (e.Reason() == zorvex::EInterrupted::Request) return false;
-        } catch (const zorvex::Exception& e) {
-            const std::size_t offset = typed != nullptr ? ErrorOffset(e.Message(), piece.text, interp_) : std::string::npos;
-            Report(e.Message(), Origin::Runtime, typed, offset == std::string::npos ? offset : piece.offset + offset);
-        } catch (const std::bad_alloc&) {
-            Report("Out of memory");
-        } catch (const std::exception& e) {
-            Report(e.what());
-        }
-        // A person watching sees each result as it comes.
-        if (terminal_.outputIsTerminal) std::cout.flush();
-        // Between two expressions no evaluation takes the request.
-        if (Interrupted()) {
-            ReportStop(Interruption());
-            return false;
-        }
+bool Console::RunPieces(const std::string& text, const std::string* typed) {
+    bool go = true;
+    zorvex::TMathInterpreter::ForEachExpression(text, interp_.EscapeChar(), [&](std::string_view piece) {
+        go = RunPiece({std::string(piece), static_cast<std::size_t>(piece.data() - text.data())}, typed);
+        return go;
+    });
+    return go;
+}
+
+bool Console::RunPiece(const Piece& piece, const std::string* typed) {
+    try {
+        ShowResult(interp_.ExecuteExpression(piece.text));
+    } catch (const zorvex::EInterrupted& e) {
+        // A budget ends one expression; Ctrl-C all that was asked for.
+        ReportStop(e);
+        if (e.Reason() == zorvex::EInterrupted::Request) return false;
+    } catch (const zorvex::Exception& e) {
+        const std::size_t offset = typed != nullptr ? ErrorOffset(e.Message(), piece.text, interp_) : std::string::npos;
+        Report(e.Message(), Origin::Runtime, typed, offset == std::string::npos ? offset : piece.offset + offset);
+    } catch (const std::bad_alloc&) {
+        Report("Out of memory");
+    } catch (const std::exception& e) {
+        Report(e.what());
+    }
+    // A person watching sees each result as it comes.
+    if (terminal_.outputIsTerminal) std::cout.flush();
+    // Between two expressions no evaluation takes the request.
+    if (Interrupted()) {
+        ReportStop(Interruption());
+        return false;
     }
     return true;
 }
 
 bool Console::RunText(const std::string& text) {
     moved_ = false;
-    return RunPieces(Split(text), nullptr);
+    return RunPieces(text, nullptr);
 }
 
 bool Console::RunTyped(const std::string& text, bool typed) {
     moved_ = false;
     if (typed && session_ && Hint(text)) return true;
-    return RunPieces(Split(text), typed ? &text : nullptr);
-}
-
-std::vector<Console::Piece> Console::Split(const std::string& text) const {
-    std::vector<Piece> pieces;
-    std::size_t from = 0;
-    for (std::string& piece : zorvex::TMathInterpreter::SplitExpressions(text, interp_.EscapeChar())) {
-        // The pieces are the text's own characters, in order.
-        const std::size_t at = text.find(piece, from);
-        from = at == std::string::npos ? from : at + piece.size();
-        pieces.push_back({std::move(piece), at == std::string::npos ? 0 : at});
-    }
-    return pieces;
+    return RunPieces(text, typed ? &text : nullptr);
 }
 
 bool Console::Hint(const std::string& text) {

@@ -65,9 +65,11 @@ private:
     enum class Origin { Runtime, Console };
 
     // False when interrupted. With `typed`, errors point into it.
-    bool RunPieces(const std::vector<Piece>& pieces, const std::string* typed);
+    // Runs the expressions of a text one by one as they are split off.
+    bool RunPieces(const std::string& text, const std::string* typed);
+    // One expression; false when the rest of the text must not run.
+    bool RunPiece(const Piece& piece, const std::string* typed);
     bool RunTyped(const std::string& text, bool typed);
-    std::vector<Piece> Split(const std::string& text) const;
     void ShowResult(const zorvex::Variant& v);
     // An error line; with the typed text, a caret under `offset` first.
     // Messages of the console hold names as they were given, not Latin-1.

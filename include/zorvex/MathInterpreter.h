@@ -83,6 +83,11 @@ public:
     // Splits a text into expressions at ";" outside string literals, with the
     // tokenizer's string rules; empty pieces are dropped.
     static std::vector<std::string> SplitExpressions(const std::string& text, char escapeChar);
+    // The same pieces one by one, as views into `text` (so a piece's offset
+    // is its data() minus text.data()), without a list of them all; `each`
+    // returns false to stop.
+    static void ForEachExpression(std::string_view text, char escapeChar,
+                                  const std::function<bool(std::string_view piece)>& each);
 
     // ---- prepared expressions and variable handles
     int PrepareExpression(const std::string& text);

@@ -142,6 +142,8 @@ inline void CheckFinite(const Variant& value, const char* operation, std::string
 }
 // Calls f with each expression of a text, as SplitExpressions splits it.
 void ForEachExpression(std::string_view text, char escapeChar, const std::function<void(std::string_view)>& f);
+// As above; an f that returns false ends the walk.
+void ForEachExpressionUntil(std::string_view text, char escapeChar, const std::function<bool(std::string_view)>& f);
 
 // Keywords of the language in any letter case: the item a word makes, or
 // null. The tokenizer and the symbol loader share this one table.

@@ -49,7 +49,7 @@ Variant TMathInterpreter::Execute(const std::string& text, TStrings* errors) {
         Variant array = Variant::Array(0);
         std::vector<Variant>& results = array.ArrayItems();
         guard::Held held(*this);
-        ForEachExpression(text, escapeChar_, [&](std::string_view piece) {
+        zorvex::ForEachExpression(text, escapeChar_, [&](std::string_view piece) {
             if (results.size() == results.capacity()) {
                 const std::size_t capacity = results.capacity() < 16 ? 16 : results.capacity() * 2;
                 held.Charge((capacity - results.capacity()) * sizeof(Variant));

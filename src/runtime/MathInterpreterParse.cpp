@@ -327,6 +327,13 @@ std::string TMathInterpreter::ParseString(std::string_view text, std::size_t& p)
 
 // A long text takes a while to split: checked every few hundred kilobytes.
 void ForEachExpression(std::string_view text, char escapeChar, const std::function<void(std::string_view)>& f) {
+    ForEachExpressionUntil(text, escapeChar, [&](std::string_view piece) {
+        f(piece);
+        return true;
+    });
+}
+
+void ForEachExpressionUntil(std::string_view text, char escapeChar, const std::function<bool(std::string_view)>& f) {
     const std::size_t n = text.size();
     std::size_t start = 0, p = 0, checked = 0;
     while (p < n) {
@@ -341,7 +348,7 @@ void ForEachExpression(std::string_view text, char escapeChar, const std::functi
             continue;
         }
         if (c == ';') {
-            if (p > start) f(text.substr(start, p - start));
+            if (p > start && !f(text.substr(start, p - start))) return;
             start = p + 1;
         }
         ++p;
@@ -349,9 +356,14 @@ void ForEachExpression(std::string_view text, char escapeChar, const std::functi
     if (n > start) f(text.substr(start));
 }
 
+void TMathInterpreter::ForEachExpression(std::string_view text, char escapeChar,
+                                         const std::function<bool(std::string_view)>& each) {
+    ForEachExpressionUntil(text, escapeChar, each);
+}
+
 std::vector<std::string> TMathInterpreter::SplitExpressions(const std::string& text, char escapeChar) {
     std::vector<std::string> pieces;
-    ForEachExpression(text, escapeChar, [&](std::string_view piece) { pieces.emplace_back(piece); });
+    zorvex::ForEachExpression(text, escapeChar, [&](std::string_view piece) { pieces.emplace_back(piece); });
     return pieces;
 }
 

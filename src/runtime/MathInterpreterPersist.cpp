@@ -217,11 +217,13 @@ void TMathInterpreter::LoadSymbolsText(const std::string& text) {
         bool& flag;
         bool saved;
     } loading(loadingSymbols_);
-    for (const std::string& entry : SplitExpressions(text, escapeChar_)) {
+    // Entries run as they are split off: a long text makes no list of them.
+    zorvex::ForEachExpression(text, escapeChar_, [&](std::string_view piece) {
+        const std::string entry(piece);
         const std::string name = EmptyVariableEntry(entry);
         if (name.empty() || !IsPlainName(name)) {
             ExecuteExpression(entry);
-            continue;
+            return;
         }
         TMSymbol* symbol = symbols_.FindSymbol(name);
         if (symbol == nullptr) {
@@ -233,7 +235,7 @@ void TMathInterpreter::LoadSymbolsText(const std::string& text) {
             symbol = var.release();
         }
         symbol->SetValue(Variant::Null());
-    }
+    });
 }
 
 // The text is read whole before the table is touched: a read that fails
