@@ -847,8 +847,9 @@ TEST_F(ConsoleTest, LongNamesInMessagesAreCut) {
     const std::string cut = name.substr(0, 10) + "...'";
     for (const std::string& line : {".help " + name, ".set " + name + " 1", "." + name})
         EXPECT_THAT(RunConsole({}, line + "\n").out, ::testing::AllOf(HasSubstr(cut), ::testing::SizeIs(::testing::Lt(200u))));
-    Result option = RunConsole({"--" + name});
-    EXPECT_THAT(option.err, ::testing::AllOf(HasSubstr(cut), ::testing::SizeIs(::testing::Lt(200u))));
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--" + name}, {"--load", name}, {name}})
+        EXPECT_THAT(RunConsole(args).err, ::testing::AllOf(HasSubstr(name.substr(0, 10) + "..."),
+                                                           ::testing::SizeIs(::testing::Lt(200u))));
 }
 
 TEST_F(ConsoleTest, DashAtTerminalEndsOnFirstCtrlD) {

@@ -47,7 +47,7 @@ const char kUsage[] =
 namespace {
 
 std::string ErrnoText(const std::string& what, const std::string& name, int err) {
-    return what + " '" + name + "': " + std::strerror(err);
+    return what + " '" + Excerpt(name) + "': " + std::strerror(err);
 }
 
 }  // namespace
