@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <typeinfo>
 #include <string_view>
@@ -13,12 +14,20 @@
 
 namespace zorvex {
 
+namespace op {
+enum class Operation : std::uint8_t;
+}
+
 // What the runtime's own units read of an operator without a public name:
 // its operation and its direct operand pointers (null unless complete).
 struct ItemAccess {
-    static TMOpCode Code(const TMOperator* op) { return op->code_; }
+    static op::Operation Code(const TMOperator* op) { return static_cast<op::Operation>(op->code_); }
     static TMExpression* First(const TMOperator* op) { return op->first_; }
     static TMExpression* Second(const TMOperator* op) { return op->second_; }
+    // Operand i, raising as evaluation does when it is missing.
+    static TMExpression* Operand(const TMOperator* op, int i) { return op->Op(i); }
+    static bool LeftChains(const TMOperator* op) { return op->LeftChains(); }
+    static Variant EvaluateChain(TMOperator* op) { return op->EvaluateChain(); }
     static void MarkBracketed(TMItem* item) { item->kinds_ |= ikBracketed; }
     static void MarkCompiled(TMItem* item) { item->kinds_ |= ikCompiled; }
     // The entries of a list as they are stored, removed ones included.
@@ -32,16 +41,35 @@ struct ItemAccess {
     }
 };
 
-// The value of a binary operator of that code on its operands' values,
-// exactly as its GetValue computes it.
-Variant ApplyBinary(TMOpCode code, const Variant& l, const Variant& r);
-
 // An item that a compiled form read has changed (a literal's value, an
 // operator's operands, a reference's binding): the count of changes of the
 // interpreter that compiled it moves on, and its compiled forms taken at
 // another count are made afresh. Only items marked compiled are counted;
 // they were made in their tree's arena, which knows that interpreter.
 void TreeChanged(const TMItem* item) noexcept;
+
+// One step of tree building (PullFromStack1): the top of `source` takes its
+// operands from `output` and goes on top of it; an item that fails to is
+// freed. Plain lists are used through their entries.
+inline void PullStep(TMItems& output, TMItems& source, TMSymbols* symbols) {
+    std::unique_ptr<TMItem> item;
+    if (ItemAccess::IsPlain(source)) {
+        TMItemVector& from = ItemAccess::Entries(source);
+        item.reset(from.back());
+        from.pop_back();
+    } else {
+        item.reset(source.Pop());
+    }
+    if (item->Is(ikOperator))
+        static_cast<TMOperator*>(item.get())->PullOperands(output, symbols);
+    else if (item->Is(ikFunctionCall))
+        static_cast<TMFunctionCall*>(item.get())->PullParamExpressions(output, symbols);
+    if (ItemAccess::IsPlain(output))
+        ItemAccess::Entries(output).push_back(item.get());
+    else
+        output.Add(item.get());
+    item.release();
+}
 
 void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow);
 // RewireFromTable and, given an interpreter, SetMathInterpreter of the tree's

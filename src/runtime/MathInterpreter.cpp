@@ -146,17 +146,7 @@ TMValue* TMathInterpreter::RPN(TMItems& items) {
     TMItemVector& out = ItemAccess::Entries(output);
     auto& brackets = work.brackets;
     brackets.clear();
-    // PullFromStack1 of the output from the stack.
-    auto pull = [&] {
-        std::unique_ptr<TMItem> item(st.back());
-        st.pop_back();
-        if (item->Is(ikOperator))
-            static_cast<TMOperator*>(item.get())->PullOperands(output, &symbols_);
-        else if (item->Is(ikFunctionCall))
-            static_cast<TMFunctionCall*>(item.get())->PullParamExpressions(output, &symbols_);
-        out.push_back(item.get());
-        item.release();
-    };
+    auto pull = [&] { PullStep(output, stack, &symbols_); };
     auto pullDownTo = [&](TOperatorPriority priority, TOperatorAssociativity associativity) {
         while (!st.empty()) {
             TMItem* top = st.back();

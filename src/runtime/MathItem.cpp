@@ -155,13 +155,7 @@ void TMItems::Reverse() {
 
 void TMItems::PullFromStack1(TMItems& source, TMSymbols* symbols) {
     ZORVEX_ASSERT(!source.Empty(), "Source/MathItem");
-    std::unique_ptr<TMItem> item(source.Pop());
-    if (item->Is(ikOperator))
-        static_cast<TMOperator*>(item.get())->PullOperands(*this, symbols);
-    else if (item->Is(ikFunctionCall))
-        static_cast<TMFunctionCall*>(item.get())->PullParamExpressions(*this, symbols);
-    Add(item.get());
-    item.release();
+    PullStep(*this, source, symbols);
 }
 
 // ---------------------------------------------------------------- TMSymbols

@@ -6,6 +6,7 @@
 
 #include "IntrinsicEval.h"
 #include "ItemUtil.h"
+#include "OperatorTable.h"
 #include "ResourceLimits.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathIntrinsic.h"
@@ -259,8 +260,8 @@ double ConstValue(const Variant& v) {
     return VarToReal(v);
 }
 
-bool IsBinary(TMOpCode code) {
-    return code != TMOpCode::None && code != TMOpCode::UnaryMinus && code != TMOpCode::Not;
+bool IsBinary(op::Operation code) {
+    return code != op::Operation::None && code != op::Operation::TMUnaryMinus && code != op::Operation::TMNot;
 }
 
 // A binary operator with both operands in place, else null.
@@ -270,22 +271,22 @@ TMOperator* BinaryNode(TMExpression* e) {
     return IsBinary(ItemAccess::Code(op)) && ItemAccess::Second(op) != nullptr ? op : nullptr;
 }
 
-Op BinaryOp(TMOpCode code) {
+Op BinaryOp(op::Operation code) {
     switch (code) {
-        case TMOpCode::Plus: return Op::Add;
-        case TMOpCode::Minus: return Op::Sub;
-        case TMOpCode::Multiply: return Op::Mul;
-        case TMOpCode::Divide: return Op::Div;
-        case TMOpCode::Power: return Op::Pow;
-        case TMOpCode::Less: return Op::Lt;
-        case TMOpCode::LessOrEqual: return Op::Le;
-        case TMOpCode::Equal: return Op::Eq;
-        case TMOpCode::LargerOrEqual: return Op::Ge;
-        case TMOpCode::Larger: return Op::Gt;
-        case TMOpCode::NotEqual: return Op::Ne;
-        case TMOpCode::And: return Op::And;
-        case TMOpCode::Or: return Op::Or;
-        case TMOpCode::Xor: return Op::Xor;
+        case op::Operation::TMPlus: return Op::Add;
+        case op::Operation::TMMinus: return Op::Sub;
+        case op::Operation::TMMultiply: return Op::Mul;
+        case op::Operation::TMDivide: return Op::Div;
+        case op::Operation::TMPower: return Op::Pow;
+        case op::Operation::TMLess: return Op::Lt;
+        case op::Operation::TMLessOrEqual: return Op::Le;
+        case op::Operation::TMEqual: return Op::Eq;
+        case op::Operation::TMLargerOrEqual: return Op::Ge;
+        case op::Operation::TMLarger: return Op::Gt;
+        case op::Operation::TMNotEqual: return Op::Ne;
+        case op::Operation::TMAnd: return Op::And;
+        case op::Operation::TMOr: return Op::Or;
+        case op::Operation::TMXor: return Op::Xor;
         default: throw GiveUp{};
     }
 }
@@ -378,13 +379,13 @@ private:
     Info AnalyzeOther(TMOperator* op) {
         ItemAccess::MarkCompiled(op);
         Info info;
-        const TMOpCode code = ItemAccess::Code(op);
-        if (code == TMOpCode::UnaryMinus || code == TMOpCode::Not) {
+        const op::Operation code = ItemAccess::Code(op);
+        if (code == op::Operation::TMUnaryMinus || code == op::Operation::TMNot) {
             TMExpression* operand = ItemAccess::First(op);
             if (operand == nullptr || ItemAccess::Second(op) != nullptr) throw GiveUp{};
             const Info& x = Analyze(operand);
             if (x.shape == Shape::Const) return Fold(op);
-            if (code == TMOpCode::UnaryMinus) {
+            if (code == op::Operation::TMUnaryMinus) {
                 // -Integer stays an Integer: only a Real variable is negated here.
                 if (x.shape == Shape::Bool) throw GiveUp{};
                 info.guard[0] = 'R';
@@ -441,12 +442,12 @@ private:
         ItemAccess::MarkCompiled(op);
         const Info& l = infos_.at(ItemAccess::First(op));
         const Info& r = infos_.at(ItemAccess::Second(op));
-        const TMOpCode code = ItemAccess::Code(op);
+        const op::Operation code = ItemAccess::Code(op);
         Info info;
         if (l.shape == Shape::Const && r.shape == Shape::Const) {
             info.shape = Shape::Const;
             try {
-                info.value = ApplyBinary(code, l.value, r.value);
+                info.value = op::Apply(code, l.value, r.value);
             } catch (const Exception&) {
                 throw GiveUp{};  // the tree raises it when evaluated
             }
@@ -454,9 +455,9 @@ private:
             return;
         }
         switch (code) {
-            case TMOpCode::Plus:
-            case TMOpCode::Minus:
-            case TMOpCode::Multiply:
+            case op::Operation::TMPlus:
+            case op::Operation::TMMinus:
+            case op::Operation::TMMultiply:
                 if (!Numeric(l) || !Numeric(r)) throw GiveUp{};
                 // Integer with Integer gives an Integer: a Real operand,
                 // known or guarded, keeps the result a Real.
@@ -468,23 +469,23 @@ private:
                 }
                 info.shape = Shape::Real;
                 break;
-            case TMOpCode::Divide:
-            case TMOpCode::Power:
+            case op::Operation::TMDivide:
+            case op::Operation::TMPower:
                 if (!Numeric(l) || !Numeric(r)) throw GiveUp{};
                 info.shape = Shape::Real;
                 break;
-            case TMOpCode::Less:
-            case TMOpCode::LessOrEqual:
-            case TMOpCode::Equal:
-            case TMOpCode::LargerOrEqual:
-            case TMOpCode::Larger:
-            case TMOpCode::NotEqual:
+            case op::Operation::TMLess:
+            case op::Operation::TMLessOrEqual:
+            case op::Operation::TMEqual:
+            case op::Operation::TMLargerOrEqual:
+            case op::Operation::TMLarger:
+            case op::Operation::TMNotEqual:
                 if (!Numeric(l) || !Numeric(r)) throw GiveUp{};
                 info.shape = Shape::Bool;
                 break;
-            case TMOpCode::And:
-            case TMOpCode::Or:
-            case TMOpCode::Xor:
+            case op::Operation::TMAnd:
+            case op::Operation::TMOr:
+            case op::Operation::TMXor:
                 if (!Boolean(l) || !Boolean(r)) throw GiveUp{};
                 info.guard[0] = info.guard[1] = 'B';
                 info.shape = Shape::Bool;
@@ -555,12 +556,12 @@ private:
             return BuildBinary(op);
         }
         auto* op = static_cast<TMOperator*>(e);
-        const TMOpCode code = ItemAccess::Code(op);
-        if (code == TMOpCode::UnaryMinus) {
+        const op::Operation code = ItemAccess::Code(op);
+        if (code == op::Operation::TMUnaryMinus) {
             const Form f = Operand(ItemAccess::First(op), info.guard[0], a, ea);
             return Add(f == FNode ? &Negate<FNode> : f == FReal ? &Negate<FReal> : nullptr, a, b, c, ea);
         }
-        if (code == TMOpCode::Not) {
+        if (code == op::Operation::TMNot) {
             const Form f = Operand(ItemAccess::First(op), info.guard[0], a, ea);
             return Add(f == FNode ? &Not<FNode> : f == FBool ? &Not<FBool> : nullptr, a, b, c, ea);
         }
