@@ -22,6 +22,7 @@ class TMSymbols;
 class TMFunction;
 class TMReference;
 class TMExpression;
+class TMParams;
 
 // Set of dump flags: bit 0 detailed, bit 1 qualified. Zero is the plain form.
 using TDumpFormat = std::uint8_t;
@@ -75,6 +76,7 @@ enum TMItemKind : std::uint32_t {
     // Read by the compiled form of a prepared tree: changing it makes that
     // form stale.
     ikCompiled = 1u << 17,
+    ikParam = 1u << 18,
 };
 
 // The operation of an operator class, so that chains and the compiled form
@@ -270,7 +272,13 @@ public:
     void UnregisterBody(TMFunction* function);
     const std::vector<TMFunction*>& BodiesMentioning(const std::string& name) const;
 
+    // The list as the parameters of a function, or null for a table.
+    TMParams* Params() noexcept { return params_; }
+    const TMParams* Params() const noexcept { return params_; }
+
 protected:
+    TMParams* params_ = nullptr;
+
     void ListChanged() override { indexValid_ = false; }
     // Appending keeps the index: a new name never hides an earlier one.
     void ItemAdded(int slot) override;
@@ -296,6 +304,7 @@ private:
 
 class ZORVEX_API TMParams : public TMSymbols {
 public:
+    TMParams() { params_ = this; }
     TMFunction* Func = nullptr;
     bool ParamExists(const std::string& name) const { return SymbolExists(name); }
 };
@@ -330,14 +339,14 @@ public:
     bool Is(TMItemKind kind) const { return (kinds_ & kind) != 0; }
 
     int ParsePosition = 0;
-    // Height of the subtree rooted here (1 for a leaf); kept by tree building.
-    int TreeDepth = 1;
-    // Native stack that evaluating the subtree takes, in units of the
-    // lightest node (plain operators); kept by tree building.
-    int StackUnits = 1;
 
 protected:
     std::uint32_t kinds_ = 0;
+    // Kept by tree building: the height of the subtree rooted here (1 for a
+    // leaf), and the native stack its evaluation takes, in units of the
+    // lightest node.
+    int treeDepth_ = 1;
+    int stackUnits_ = 1;
 
 private:
     friend struct ItemAccess;
@@ -651,7 +660,10 @@ public:
 
 class ZORVEX_API TMParam : public TMCustomVar {
 public:
-    TMParam() { valueHolder_ = true; }
+    TMParam() {
+        valueHolder_ = true;
+        kinds_ |= ikParam;
+    }
     ZORVEX_CLASS(TMParam)
 };
 

@@ -10,7 +10,7 @@
 #include "ItemUtil.h"
 #include "ItemArena.h"
 #include "zorvex/Exception.h"
-#include "zorvex/MathInterpreter.h"
+#include "ItemHost.h"
 #include "zorvex/MathIntrinsic.h"
 #include "zorvex/SysUtils.h"
 
@@ -166,7 +166,7 @@ void TMItems::PullFromStack1(TMItems& source, TMSymbols* symbols) {
 
 // ---------------------------------------------------------------- TMSymbols
 
-bool TMSymbols::CaseSensitive() const { return Interpreter != nullptr && Interpreter->CaseSensitiveSymbols(); }
+bool TMSymbols::CaseSensitive() const { return host::CaseSensitive(Interpreter); }
 
 std::string TMSymbols::Key(const std::string& name) const { return CaseSensitive() ? name : UpperCase(name); }
 
@@ -376,68 +376,6 @@ void TMValue::SetValue(const Variant&) { throw Exception("TMValue.SetValue() Rea
 
 // ---------------------------------------------------------------- TMExpression
 
-void TMExpression::CollectReferences(std::vector<TMReference*>& out) {
-    WalkTree(this, [&](TMItem* item) {
-        if (item->Is(ikReference)) out.push_back(static_cast<TMReference*>(item));
-    });
-}
-
-void TMExpression::SetMathInterpreter(TMathInterpreter*) {}
-
-void TMExpression::RewireSymbols(TMSymbols* symbols) { RewireFromTable(this, symbols, nullptr); }
-
-// Binding a tree to a table: the outcome of offering every symbol in table
-// order, each reference found by name instead of by a pass per symbol. A
-// plain reference to a function that takes parameters is bound all the same
-// (it fails when read, and works again once the function takes none); the
-// first such reference is reported after the whole tree is bound, except
-// while symbols are loaded, where the table is taken as it was saved.
-void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow) {
-    BindTree(tree, symbols, shadow, nullptr);
-}
-
-void BindTree(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow, TMathInterpreter* interpreter) {
-    if (symbols == nullptr) throw Exception("RewireSymbols() No symbol table to bind to.");
-    SmallVector<TMReference*, 16> refs;
-    WalkTree(tree, [&](TMItem* item) {
-        if (item->Is(ikReference)) refs.push_back(static_cast<TMReference*>(item));
-        if (interpreter != nullptr) AttachInterpreter(item, interpreter);
-    });
-    bool faithful = false;
-    for (TMReference* ref : refs) {
-        // A binding to one of the shadowing parameters stays as it is anyway.
-        bool boundElsewhere = ref->SymbolReference != nullptr &&
-                              (shadow == nullptr || ref->SymbolReference->List != shadow);
-        if (boundElsewhere || ref->ReferencedSymbolName.empty()) faithful = true;
-    }
-    const TMReference* misfit = nullptr;
-    if (faithful) {
-        // References already bound may follow renames; take the long way.
-        for (int i = 0; i < symbols->Count(); ++i) {
-            auto* symbol = static_cast<TMSymbol*>(symbols->At(i));
-            if (symbol == nullptr) continue;
-            if (shadow != nullptr && shadow->ParamExists(symbol->Identifier())) continue;
-            for (TMReference* ref : refs)
-                if (OfferSymbol(ref, symbol) && misfit == nullptr) misfit = ref;
-        }
-    } else {
-        int misfitSlot = -1;
-        for (TMReference* ref : refs) {
-            const int slot = symbols->FindSymbolSlot(ref->ReferencedSymbolName);
-            if (slot < 0) continue;
-            auto* symbol = static_cast<TMSymbol*>(symbols->At(slot));
-            if (shadow != nullptr && shadow->ParamExists(symbol->Identifier())) continue;
-            if (ref->Is(ikVarRef) && !IsVarRefTarget(symbol)) continue;
-            ref->SymbolReference = symbol;
-            if (ref->Is(ikVarRef) && IsFunctionWithParameters(symbol) && (misfit == nullptr || slot < misfitSlot)) {
-                misfit = ref;
-                misfitSlot = slot;
-            }
-        }
-    }
-    const bool loading = symbols->Interpreter != nullptr && symbols->Interpreter->LoadingSymbols();
-    if (misfit != nullptr && !loading) RaiseMisfit(misfit, "Rewire");
-}
 
 // ---------------------------------------------------------------- freeing
 
@@ -548,7 +486,7 @@ void TMLiteral::SetValue(const Variant& value) {
 
 std::string TMLiteral::Dump(TDumpFormat format) const {
     if (format & dfDetailed) return std::string(ClassName()) + "(" + QuotedVar(Value) + ")";
-    return QuotedVar(Value, Interpreter != nullptr ? Interpreter->EscapeChar() : '\0');
+    return QuotedVar(Value, host::EscapeChar(Interpreter));
 }
 
 }  // namespace zorvex
