@@ -75,6 +75,25 @@ int TMathInterpreter::PrepareExpression(const std::string& text) {
 
 // ---------------------------------------------------------------- index of prepared trees
 
+namespace {
+// A change of the index that fails half way leaves no index: it is taken
+// afresh from the list when next needed.
+class IndexChange {
+public:
+    explicit IndexChange(bool& valid) : valid_(valid) {}
+    ~IndexChange() {
+        if (!done_) valid_ = false;
+    }
+    IndexChange(const IndexChange&) = delete;
+    IndexChange& operator=(const IndexChange&) = delete;
+    void Done() noexcept { done_ = true; }
+
+private:
+    bool& valid_;
+    bool done_ = false;
+};
+}  // namespace
+
 // Under the names its references carry and the names of the symbols they are
 // bound to (the same, unless the symbol was renamed since).
 void TMathInterpreter::Impl::IndexPreparedTree(int handle, TMItem* root) {
@@ -88,14 +107,11 @@ void TMathInterpreter::Impl::IndexPreparedTree(int handle, TMItem* root) {
     });
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    try {
-        const auto index = static_cast<std::size_t>(handle);
-        if (preparedNames.size() <= index) preparedNames.resize(index + 1);
-        for (std::string& key : keys) AddPreparedName(handle, std::move(key));
-    } catch (...) {
-        preparedIndexValid = false;  // taken afresh from the list when next needed
-        throw;
-    }
+    IndexChange change(preparedIndexValid);
+    const auto index = static_cast<std::size_t>(handle);
+    if (preparedNames.size() <= index) preparedNames.resize(index + 1);
+    for (std::string& key : keys) AddPreparedName(handle, std::move(key));
+    change.Done();
 }
 
 void TMathInterpreter::Impl::AddPreparedName(int handle, std::string key) {
@@ -130,17 +146,14 @@ void TMathInterpreter::Impl::RebuildPreparedIndex() {
     preparedNames.clear();
     freePrepared.clear();
     preparedIndexValid = true;
-    try {
-        for (int i = 0; i < prepared.Count(); ++i) {
-            if (TMItem* root = prepared.At(i))
-                IndexPreparedTree(i, root);
-            else
-                freePrepared.push_back(i);  // ascending: already a heap
-        }
-    } catch (...) {
-        preparedIndexValid = false;
-        throw;
+    IndexChange change(preparedIndexValid);
+    for (int i = 0; i < prepared.Count(); ++i) {
+        if (TMItem* root = prepared.At(i))
+            IndexPreparedTree(i, root);
+        else
+            freePrepared.push_back(i);  // ascending: already a heap
     }
+    change.Done();
 }
 
 // A prepared tree bound to the symbol still names it by its old name.
@@ -150,16 +163,13 @@ void TMathInterpreter::Impl::SymbolRenamed(const std::string& oldName, const std
     auto it = preparedUsers.find(from);
     if (from == to || it == preparedUsers.end()) return;
     const std::vector<int> trees = it->second;
-    try {
-        for (int handle : trees) {
-            const auto& names = preparedNames[static_cast<std::size_t>(handle)];
-            if (std::none_of(names.begin(), names.end(), [&](const PreparedName& n) { return n.key == to; }))
-                AddPreparedName(handle, to);
-        }
-    } catch (...) {
-        preparedIndexValid = false;
-        throw;
+    IndexChange change(preparedIndexValid);
+    for (int handle : trees) {
+        const auto& names = preparedNames[static_cast<std::size_t>(handle)];
+        if (std::none_of(names.begin(), names.end(), [&](const PreparedName& n) { return n.key == to; }))
+            AddPreparedName(handle, to);
     }
+    change.Done();
 }
 
 // Only the trees that can refer to the symbol are visited; without an index
