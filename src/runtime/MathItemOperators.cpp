@@ -532,7 +532,8 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
             param->ParsePosition = ref->ParsePosition;
             param->List = &params;
             param->SetIdentifier(ref->ReferencedSymbolName);
-            params.Add(param.release());
+            params.Add(param.get());
+            param.release();
         }
     } catch (const Exception&) {
         error = std::current_exception();

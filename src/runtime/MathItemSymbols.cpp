@@ -253,26 +253,24 @@ void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols* symbols) {
     int depth = 0, units = 0;
     for (;;) {
         ZORVEX_ASSERT(!stack.Empty(), kUnit);
-        TMItem* top = stack.Pop();
-        if (auto* e = ItemAs<TMExpression>(top, ikExpression)) {
+        std::unique_ptr<TMItem> top(stack.Pop());
+        if (top->Is(ikExpression)) {
             std::unique_ptr<TMParamExpression> wrapper(new (arena) TMParamExpression());
+            auto* e = static_cast<TMExpression*>(top.release());
             wrapper->ParsePosition = e->ParsePosition;
             wrapper->Expression = e;
             ItemAccess::SetShape(wrapper.get(), ItemAccess::TreeDepth(e) + 1,
                                  ItemAccess::StackUnits(e) + guard::kHeavyUnits);
             depth = std::max(depth, ItemAccess::TreeDepth(wrapper.get()));
             units = std::max(units, ItemAccess::StackUnits(wrapper.get()));
-            ParamExpressions.Add(wrapper.release());
+            ParamExpressions.Add(wrapper.get());
+            wrapper.release();
             continue;
         }
-        if (top->Is(ikLeftBracket)) {
-            delete top;
-            break;
-        }
+        if (top->Is(ikLeftBracket)) break;  // the call's own bracket has done its work
         const int index = ParamExpressions.Count() - 1;
         const std::string position = Str(top->ParsePosition);
         const std::string className = top->ClassName();
-        delete top;
         throw Exception("TMFunctionCall.PullParamExpressions() Invalid parameter expression on index: " + Str(index) +
                         " (position: " + position + ", type: \"" + className + "\") for function call: \"" +
                         Excerpt(ReferencedSymbolName) + "\" (position :" + Str(ParsePosition) + ").");
