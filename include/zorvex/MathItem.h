@@ -5,9 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "zorvex/Export.h"
@@ -238,68 +238,60 @@ class ZORVEX_API TMParamExpressions : public TMValues {};
 // other changes through the base list rebuild it.
 class ZORVEX_API TMSymbols : public TMValues {
 public:
+    TMSymbols();
+    ~TMSymbols() override;
+
     TMathInterpreter* Interpreter = nullptr;
 
     int FindSymbolIndex(const std::string& name) const;
     TMSymbol* FindSymbol(const std::string& name) const;
-    // Storage slot of the symbol: table order without compacting removed
-    // entries first; At(slot) is the symbol.
-    int FindSymbolSlot(const std::string& name) const;
-    int SlotOf(const TMItem* item) const;
-    // Takes the symbol at a slot out of the table without freeing it.
-    void RemoveSlot(int slot);
     bool SymbolExists(const std::string& name) const { return FindSymbolIndex(name) >= 0; }
     bool CaseSensitive() const;
-
-    // The symbol at a table index without a check that raises: null where
-    // Get would raise, or while removed entries wait to be compacted.
-    TMItem* Peek(int index) const noexcept {
-        return holes_ == 0 && static_cast<std::size_t>(index) < items_.size() ? items_[static_cast<std::size_t>(index)]
-                                                                              : nullptr;
-    }
-
-    // Drops the lookup index, e.g. after the comparison rule changed.
-    void InvalidateIndex() const { indexValid_ = false; }
-    // A symbol of the list has taken a new name.
-    void Renamed(TMSymbol* symbol, const std::string& oldIdentifier);
-    // A symbol of the list is being freed: its entry, if it still has one,
-    // becomes null rather than dangle, and the index lets go of it.
-    void Forget(TMSymbol* symbol) noexcept;
-
-    // Functions whose bodies mention a name (case folded), so that naming or
-    // freeing a symbol visits only the bodies that can refer to it.
-    void RegisterBody(TMFunction* function);
-    void UnregisterBody(TMFunction* function);
-    const std::vector<TMFunction*>& BodiesMentioning(const std::string& name) const;
-
-    // The list as the parameters of a function, or null for a table.
-    TMParams* Params() noexcept { return params_; }
-    const TMParams* Params() const noexcept { return params_; }
 
 protected:
     TMParams* params_ = nullptr;
 
-    void ListChanged() override { indexValid_ = false; }
+    void ListChanged() override;
     // Appending keeps the index: a new name never hides an earlier one.
     void ItemAdded(int slot) override;
     void ItemReplaced(int slot, TMItem* old) override;
     void Compacted(std::size_t from) override;
 
 private:
+    // The library's own bookkeeping: the lookup index by name and the
+    // function bodies that mention each name.
+    struct Index;
+    std::unique_ptr<Index> index_;
+
+    // Storage slot of the symbol: table order without compacting removed
+    // entries first; At(slot) is the symbol.
+    int FindSymbolSlot(const std::string& name) const;
+    int SlotOf(const TMItem* item) const;
+    // Takes the symbol at a slot out of the table without freeing it.
+    void RemoveSlot(int slot);
+    // The symbol at a table index without a check that raises: null where
+    // Get would raise, or while removed entries wait to be compacted.
+    TMItem* Peek(int index) const noexcept;
+    // Drops the lookup index, e.g. after the comparison rule changed.
+    void InvalidateIndex() const;
+    // A symbol of the list has taken a new name.
+    void Renamed(TMSymbol* symbol, const std::string& oldIdentifier);
+    // A symbol of the list is being freed: its entry, if it still has one,
+    // becomes null rather than dangle, and the index lets go of it.
+    void Forget(TMSymbol* symbol) noexcept;
+    // Functions whose bodies mention a name (case folded), so that naming or
+    // freeing a symbol visits only the bodies that can refer to it.
+    void RegisterBody(TMFunction* function);
+    void UnregisterBody(TMFunction* function);
+    const std::vector<TMFunction*>& BodiesMentioning(const std::string& name) const;
     void RebuildIndex() const;
     void IndexEntry(int slot) const;
     void UnindexEntry(const TMItem* item) const;
     std::string Key(const std::string& name) const;
 
-    // The symbol of each name; a symbol knows its slot.
-    mutable std::unordered_map<std::string, TMSymbol*> index_;
-    mutable bool indexValid_ = false;
-    mutable bool indexCaseSensitive_ = false;
-    // Two entries of one name (only the base list lets that happen): the
-    // first keeps the name, and removing it rebuilds the index.
-    mutable bool duplicates_ = false;
-    std::unordered_map<std::string, std::vector<TMFunction*>> bodyUsers_;
-    std::unordered_map<TMFunction*, std::vector<std::string>> bodyNames_;
+    friend struct ItemAccess;
+    friend class TMSymbol;
+    friend class TMFunction;
 };
 
 class ZORVEX_API TMParams : public TMSymbols {

@@ -20,6 +20,18 @@ struct ItemAccess {
     static TMExpression* First(const TMOperator* op) { return op->first_; }
     static TMExpression* Second(const TMOperator* op) { return op->second_; }
     static void MarkBracketed(TMItem* item) { item->kinds_ |= ikBracketed; }
+    // The symbol table's bookkeeping, for the interpreter and the binding.
+    static int FindSlot(const TMSymbols& list, const std::string& name) { return list.FindSymbolSlot(name); }
+    static int SlotOf(const TMSymbols& list, const TMItem* item) { return list.SlotOf(item); }
+    static void RemoveSlot(TMSymbols& list, int slot) { list.RemoveSlot(slot); }
+    static TMItem* Peek(const TMSymbols& list, int index) noexcept { return list.Peek(index); }
+    static void InvalidateIndex(const TMSymbols& list) { list.InvalidateIndex(); }
+    static const std::vector<TMFunction*>& Bodies(const TMSymbols& list, const std::string& name) {
+        return list.BodiesMentioning(name);
+    }
+    static void RegisterBody(TMSymbols& list, TMFunction* function) { list.RegisterBody(function); }
+    // The list as the parameters of a function, or null for a table.
+    static TMParams* Params(TMSymbols* list) { return list != nullptr ? list->params_ : nullptr; }
     static int TreeDepth(const TMItem* item) { return item->treeDepth_; }
     static int StackUnits(const TMItem* item) { return item->stackUnits_; }
     static void SetShape(TMItem* item, int depth, int units) {

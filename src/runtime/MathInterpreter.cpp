@@ -95,7 +95,7 @@ bool TMathInterpreter::CaseSensitiveSymbols() const { return impl_->caseSensitiv
 void TMathInterpreter::SetCaseSensitiveSymbols(bool value) {
     if (impl_->caseSensitive && !value) ClearSymbols();
     impl_->caseSensitive = value;
-    impl_->symbols.InvalidateIndex();
+    ItemAccess::InvalidateIndex(impl_->symbols);
 }
 
 TDumpFormat TMathInterpreter::DumpFormat() const { return impl_->dumpFormat; }

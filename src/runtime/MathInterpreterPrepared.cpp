@@ -339,7 +339,7 @@ namespace {
 // text; anything else, errors included, takes the variable's SetValue.
 template <class T>
 void StoreNumber(TMathInterpreter::Impl& d, int handle, T value) {
-    TMItem* item = d.symbols.Peek(handle);
+    TMItem* item = ItemAccess::Peek(d.symbols, handle);
     bool finite = true;
     if constexpr (std::is_same_v<T, double>) finite = std::isfinite(value);
     if (item != nullptr && finite && static_cast<TMSymbol*>(item)->IsVariable()) [[likely]] {

@@ -254,7 +254,7 @@ void TMathInterpreter::Impl::ProcessExpressionKeywords(TMItems& items) {
     for (int i = 1; i < items.Count(); ++i) {
         TMItem* item = items.At(i);
         if (auto* ref = ItemAs<TMVarRef>(item, ikVarRef)) {
-            const int slot = symbols.FindSymbolSlot(ref->ReferencedSymbolName);
+            const int slot = ItemAccess::FindSlot(symbols, ref->ReferencedSymbolName);
             if (slot < 0)
                 throw Exception("TMathInterpreter.ProcessExpressionKeywords() Delete - parameter on index: " +
                                 Str(i - 1) + ", position: " + Str(ref->ParsePosition) +
@@ -262,7 +262,7 @@ void TMathInterpreter::Impl::ProcessExpressionKeywords(TMItems& items) {
             CheckNotEvaluating("delete a symbol");
             // Its destructor unbinds the function bodies and the prepared trees.
             std::unique_ptr<TMItem> symbol(symbols.At(slot));
-            symbols.RemoveSlot(slot);
+            ItemAccess::RemoveSlot(symbols, slot);
         } else if (IsA(item, ikComma)) {
             if (!IsA(items.At(i - 1), ikVarRef))
                 throw Exception(

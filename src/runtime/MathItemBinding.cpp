@@ -25,16 +25,16 @@ std::string Str(int v) { return std::to_string(v); }
 // when asked.
 std::vector<TMFunction*> BodiesMentioning(const TMSymbols* list, const std::string& a, const std::string& b,
                                           bool tableOrder) {
-    std::vector<TMFunction*> bodies = list->BodiesMentioning(a);
+    std::vector<TMFunction*> bodies = ItemAccess::Bodies(*list, a);
     if (UpperCase(a) != UpperCase(b))
-        for (TMFunction* f : list->BodiesMentioning(b)) bodies.push_back(f);
-    for (TMFunction* f : list->BodiesMentioning("")) bodies.push_back(f);
+        for (TMFunction* f : ItemAccess::Bodies(*list, b)) bodies.push_back(f);
+    for (TMFunction* f : ItemAccess::Bodies(*list, "")) bodies.push_back(f);
     std::sort(bodies.begin(), bodies.end());
     bodies.erase(std::unique(bodies.begin(), bodies.end()), bodies.end());
     if (!tableOrder) return bodies;
     std::vector<std::pair<int, TMFunction*>> ordered;
     for (TMFunction* f : bodies) {
-        const int slot = list->SlotOf(f);
+        const int slot = ItemAccess::SlotOf(*list, f);
         ordered.emplace_back(slot < 0 ? INT32_MAX : slot, f);
     }
     std::sort(ordered.begin(), ordered.end());
@@ -93,7 +93,7 @@ void BindTree(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow, TM
     } else {
         int misfitSlot = -1;
         for (TMReference* ref : refs) {
-            const int slot = symbols->FindSymbolSlot(ref->ReferencedSymbolName);
+            const int slot = ItemAccess::FindSlot(*symbols, ref->ReferencedSymbolName);
             if (slot < 0) continue;
             auto* symbol = static_cast<TMSymbol*>(symbols->At(slot));
             if (shadow != nullptr && shadow->ParamExists(symbol->Identifier())) continue;
@@ -202,14 +202,14 @@ void NotifySymbolGone(TMSymbol* symbol, bool isParam) {
     TMSymbols* list = symbol->List;
     if (list == nullptr) return;
     if (isParam) {
-        TMParams* params = list->Params();
+        TMParams* params = ItemAccess::Params(list);
         if (params != nullptr && params->Func != nullptr && params->Func->Expression() != nullptr)
             UnwireTree(params->Func->Expression(), symbol);
         return;
     }
     // Unwiring raises nothing, so the order of the bodies does not matter.
     for (const std::string& name : {symbol->Identifier(), std::string()})
-        for (TMFunction* f : list->BodiesMentioning(name))
+        for (TMFunction* f : ItemAccess::Bodies(*list, name))
             if (f != symbol && f->Expression() != nullptr) UnwireTree(f->Expression(), symbol);
     if (host::IsTable(list->Interpreter, list)) host::SymbolRemoved(*list->Interpreter, symbol);
 }

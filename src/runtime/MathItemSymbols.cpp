@@ -48,7 +48,7 @@ void TMSymbol::SetIdentifier(const std::string& name) {
     const std::string trimmed = Trim(name);
     if (trimmed.empty()) throw Exception("TMSymbol.SetIdentifier() Symbol identifier can't be empty string.");
     ZORVEX_ASSERT(List != nullptr, kUnit);
-    TMParams* const params = Is(ikParam) ? List->Params() : nullptr;
+    TMParams* const params = Is(ikParam) ? ItemAccess::Params(List) : nullptr;
     if (Is(ikParam)) {
         ZORVEX_ASSERT(params != nullptr && params->Func != nullptr && params->Func->List != nullptr, kUnit);
         params->Interpreter = params->Func->List->Interpreter;
@@ -80,7 +80,7 @@ void TMSymbol::SetIdentifier(const std::string& name) {
 // Compiled forms of prepared trees hold the address of the value: whoever
 // frees a variable unbinds the prepared trees from it first, which makes
 // their compiled forms stale.
-TMCustomVar::~TMCustomVar() { NotifySymbolGone(this, List != nullptr && List->Params() != nullptr); }
+TMCustomVar::~TMCustomVar() { NotifySymbolGone(this, ItemAccess::Params(List) != nullptr); }
 
 TMVar::~TMVar() {
     if (List != nullptr && List->Interpreter != nullptr)
@@ -185,7 +185,7 @@ Variant TMFunction::GetValue() {
 std::string TMReference::Dump(TDumpFormat format) const {
     std::string text;
     if ((format & dfQualified) && SymbolReference != nullptr && SymbolReference->Is(ikParam)) {
-        TMParams* params = SymbolReference->List != nullptr ? SymbolReference->List->Params() : nullptr;
+        TMParams* params = ItemAccess::Params(SymbolReference->List);
         ZORVEX_ASSERT(params != nullptr && params->Func != nullptr, kUnit);
         text = params->Func->Identifier() + ".";
     }
