@@ -36,7 +36,7 @@ bool Survives(F&& f) {
 }
 
 inline void ExpectUsable(TMathInterpreter& mi) {
-    if (mi.FunctionNestingLevel != 0) Fail("nesting level left over", std::to_string(mi.FunctionNestingLevel));
+    if (mi.FunctionNestingLevel() != 0) Fail("nesting level left over", std::to_string(mi.FunctionNestingLevel()));
     std::string two;
     Survives([&] { two = VarToStr(mi.ExecuteExpression("1+1")); });
     if (two != "2") Fail("interpreter no longer answers", two);

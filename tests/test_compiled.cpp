@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "PreparedAccess.h"
+#include "InterpreterAccess.h"
 #include "TestSupport.h"
 #include "zorvex/MathInterpreter.h"
 

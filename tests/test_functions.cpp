@@ -147,7 +147,7 @@ TEST(Calls, ParametersAreRestoredAfterEveryCall) {
                  "TMVarRef.GetValue() Referenced symbol: \"nosuch\" is not defied, position: 14. Most outer function: "
                  "\"u\".");
     EXPECT_TRUE(ux->GetValue().IsEmpty());
-    EXPECT_EQ(mi.FunctionNestingLevel, 0u);
+    EXPECT_EQ(mi.FunctionNestingLevel(), 0u);
 }
 
 TEST(Calls, RecursiveCallBindsParametersInOrder) {
@@ -179,10 +179,10 @@ TEST(Nesting, LimitMessagesNameTheOutermostFunctionOnce) {
     EXPECT_VALUE(mi.ExecuteExpression("a"), Variant(3));
     mi.SetMaxFunctionNesting(1);
     EXPECT_ERROR(mi.ExecuteExpression("a"), kNest + "\"b\", position: 1). Most outer function: \"a\".");
-    EXPECT_EQ(mi.FunctionNestingLevel, 0u);
+    EXPECT_EQ(mi.FunctionNestingLevel(), 0u);
     mi.SetMaxFunctionNesting(0);
     EXPECT_ERROR(mi.ExecuteExpression("b"), kNest + "\"b\", position: 1). Most outer function: \"b\".");
-    EXPECT_EQ(mi.FunctionNestingLevel, 0u);
+    EXPECT_EQ(mi.FunctionNestingLevel(), 0u);
 }
 
 TEST(Nesting, EndlessRecursionStopsAtTheDefaultLimit) {
@@ -200,7 +200,7 @@ TEST(Nesting, EndlessRecursionStopsAtTheDefaultLimit) {
     EXPECT_EQ(Count(message, "Most outer function"), 1);
     EXPECT_EQ(calls, 1000);  // 1000 evaluations of g were active
     EXPECT_EQ(deepest, 999);
-    EXPECT_EQ(mi.FunctionNestingLevel, 0u);
+    EXPECT_EQ(mi.FunctionNestingLevel(), 0u);
     EXPECT_TRUE(static_cast<TMParam*>(Function(mi, "g")->Parameters()[0])->GetValue().IsEmpty());
 
     // The plain recursion of the definition binds the inner h to itself.
@@ -219,7 +219,7 @@ TEST(Nesting, HugeLimitRaisesInsteadOfCrashing) {
         EXPECT_NE(message, "<no exception>");
         EXPECT_TRUE(EndsWith(message, "\".")) << message;
         EXPECT_EQ(Count(message, "Most outer function"), 1) << message;
-        EXPECT_EQ(mi.FunctionNestingLevel, 0u);
+        EXPECT_EQ(mi.FunctionNestingLevel(), 0u);
     }
     EXPECT_TRUE(static_cast<TMParam*>(Function(mi, "g")->Parameters()[0])->GetValue().IsEmpty());
     EXPECT_TRUE(static_cast<TMParam*>(Function(mi, "m")->Parameters()[1])->GetValue().IsEmpty());
@@ -230,7 +230,7 @@ TEST(Nesting, HugeLimitRaisesInsteadOfCrashing) {
     // Also through a prepared expression.
     const int h = mi.PrepareExpression("g(0)");
     EXPECT_THROW(mi.ExecutePreparedExpression(h), Exception);
-    EXPECT_EQ(mi.FunctionNestingLevel, 0u);
+    EXPECT_EQ(mi.FunctionNestingLevel(), 0u);
     EXPECT_VALUE(mi.ExecuteExpression("f(2)"), Variant(7));
 }
 
@@ -260,7 +260,7 @@ TEST(Nesting, ConditionalRecursion) {
     mi.SetMaxFunctionNesting(5);
     EXPECT_VALUE(mi.ExecuteExpression("h(4)"), Variant(24));
     EXPECT_ERROR(mi.ExecuteExpression("h(5)"), kNest + "\"h\", position: 1). Most outer function: \"h\".");
-    EXPECT_EQ(mi.FunctionNestingLevel, 0u);
+    EXPECT_EQ(mi.FunctionNestingLevel(), 0u);
 }
 
 // ---------------------------------------------------------------- value assignment

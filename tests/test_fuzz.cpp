@@ -44,7 +44,7 @@ int Iterations() {
 void ExpectUsable(TMathInterpreter& mi, const std::string& after) {
     ASSERT_EQ(VarToStr(mi.ExecuteExpression("1+1")), "2") << "after: " << after;
     EXPECT_NO_THROW(mi.Dump(";", 0)) << "after: " << after;
-    EXPECT_EQ(mi.FunctionNestingLevel, 0u) << "after: " << after;
+    EXPECT_EQ(mi.FunctionNestingLevel(), 0u) << "after: " << after;
 }
 
 }  // namespace

@@ -729,7 +729,7 @@ TEST(Stress, InterleavedOperationsNeverReachFreedSymbols) {
         } catch (const Exception&) {
             // Errors are expected; only crashes and freed memory are not.
         }
-        ASSERT_EQ(mi.FunctionNestingLevel, 0u) << "step " << step;
+        ASSERT_EQ(mi.FunctionNestingLevel(), 0u) << "step " << step;
     }
     EXPECT_GT(executed, 200);
     mi.SetOnUnknownSymbol(nullptr);

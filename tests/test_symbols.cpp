@@ -404,7 +404,7 @@ TEST(Properties, InitialValues) {
     EXPECT_EQ(mi.ExpressionResult(), "");
     EXPECT_EQ(mi.MaxFunctionNesting(), 1000u);
     EXPECT_FALSE(static_cast<bool>(mi.OnUnknownSymbol()));
-    EXPECT_EQ(mi.FunctionNestingLevel, 0u);
+    EXPECT_EQ(mi.FunctionNestingLevel(), 0u);
     EXPECT_EQ(mi.SymbolCount(), 0);
     EXPECT_EQ(mi.DumpText(), "");
 }
@@ -552,7 +552,7 @@ TEST(UnknownSymbolEvent, HandlerErrorsPropagateAndLeaveStateIntact) {
     });
     EXPECT_ERROR(mi.ExecuteExpression("u"), "host says no");
     EXPECT_ERROR(mi.ExecuteExpression("f(1)"), "host says no Most outer function: \"f\".");
-    EXPECT_EQ(mi.FunctionNestingLevel, 0u);
+    EXPECT_EQ(mi.FunctionNestingLevel(), 0u);
     EXPECT_EQ(mi.SymbolCount(), 2);
     EXPECT_VALUE(mi.ExecuteExpression("x + 1"), Variant(2));
 }
@@ -596,7 +596,7 @@ TEST(UnknownSymbolEvent, HandlerCannotFreeWhatTheEvaluationUses) {
         const std::string nested = ErrorOf([&] { mi.ExecuteExpression("g(1)"); });
         EXPECT_TRUE(IsBusyError(caught)) << caught;
         EXPECT_EQ(nested, caught + " Most outer function: \"g\".");
-        EXPECT_EQ(mi.FunctionNestingLevel, 0u);
+        EXPECT_EQ(mi.FunctionNestingLevel(), 0u);
         EXPECT_EQ(mi.Dump(";", 0), dumpBefore);
         ASSERT_TRUE(mi.IsValidPreparedExpression(prepared));
         EXPECT_VALUE(mi.ExecutePreparedExpression(prepared), Variant(3));

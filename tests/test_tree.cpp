@@ -92,7 +92,7 @@ TEST_F(Tree, FreshInterpreterState) {
     EXPECT_EQ(interp.MaxFunctionNesting(), 1000u);
     EXPECT_FALSE(interp.CaseSensitiveSymbols());
     EXPECT_EQ(interp.SymbolCount(), 0);
-    EXPECT_EQ(interp.FunctionNestingLevel, 0u);
+    EXPECT_EQ(interp.FunctionNestingLevel(), 0u);
 }
 
 // ---------------------------------------------------------------- RPN messages

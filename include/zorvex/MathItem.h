@@ -5,9 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "zorvex/Export.h"
@@ -22,6 +22,7 @@ class TMSymbols;
 class TMFunction;
 class TMReference;
 class TMExpression;
+class TMParams;
 
 // Set of dump flags: bit 0 detailed, bit 1 qualified. Zero is the plain form.
 using TDumpFormat = std::uint8_t;
@@ -75,6 +76,7 @@ enum TMItemKind : std::uint32_t {
     // Read by the compiled form of a prepared tree: changing it makes that
     // form stale.
     ikCompiled = 1u << 17,
+    ikParam = 1u << 18,
 };
 
 // ---------------------------------------------------------------- lists
@@ -210,66 +212,65 @@ class ZORVEX_API TMParamExpressions : public TMValues {};
 // other changes through the base list rebuild it.
 class ZORVEX_API TMSymbols : public TMValues {
 public:
+    TMSymbols();
+    ~TMSymbols() override;
+
     TMathInterpreter* Interpreter = nullptr;
 
     int FindSymbolIndex(const std::string& name) const;
     TMSymbol* FindSymbol(const std::string& name) const;
-    // Storage slot of the symbol: table order without compacting removed
-    // entries first; At(slot) is the symbol.
-    int FindSymbolSlot(const std::string& name) const;
-    int SlotOf(const TMItem* item) const;
-    // Takes the symbol at a slot out of the table without freeing it.
-    void RemoveSlot(int slot);
     bool SymbolExists(const std::string& name) const { return FindSymbolIndex(name) >= 0; }
     bool CaseSensitive() const;
 
-    // The symbol at a table index without a check that raises: null where
-    // Get would raise, or while removed entries wait to be compacted.
-    TMItem* Peek(int index) const noexcept {
-        return holes_ == 0 && static_cast<std::size_t>(index) < items_.size() ? items_[static_cast<std::size_t>(index)]
-                                                                              : nullptr;
-    }
-
-    // Drops the lookup index, e.g. after the comparison rule changed.
-    void InvalidateIndex() const { indexValid_ = false; }
-    // A symbol of the list has taken a new name.
-    void Renamed(TMSymbol* symbol, const std::string& oldIdentifier);
-    // A symbol of the list is being freed: its entry, if it still has one,
-    // becomes null rather than dangle, and the index lets go of it.
-    void Forget(TMSymbol* symbol) noexcept;
-
-    // Functions whose bodies mention a name (case folded), so that naming or
-    // freeing a symbol visits only the bodies that can refer to it.
-    void RegisterBody(TMFunction* function);
-    void UnregisterBody(TMFunction* function);
-    const std::vector<TMFunction*>& BodiesMentioning(const std::string& name) const;
-
 protected:
-    void ListChanged() override { indexValid_ = false; }
+    TMParams* params_ = nullptr;
+
+    void ListChanged() override;
     // Appending keeps the index: a new name never hides an earlier one.
     void ItemAdded(int slot) override;
     void ItemReplaced(int slot, TMItem* old) override;
     void Compacted(std::size_t from) override;
 
 private:
+    // The library's own bookkeeping: the lookup index by name and the
+    // function bodies that mention each name.
+    struct Index;
+    std::unique_ptr<Index> index_;
+
+    // Storage slot of the symbol: table order without compacting removed
+    // entries first; At(slot) is the symbol.
+    int FindSymbolSlot(const std::string& name) const;
+    int SlotOf(const TMItem* item) const;
+    // Takes the symbol at a slot out of the table without freeing it.
+    void RemoveSlot(int slot);
+    // The symbol at a table index without a check that raises: null where
+    // Get would raise, or while removed entries wait to be compacted.
+    TMItem* Peek(int index) const noexcept;
+    // Drops the lookup index, e.g. after the comparison rule changed.
+    void InvalidateIndex() const;
+    // A symbol of the list has taken a new name.
+    void Renamed(TMSymbol* symbol, const std::string& oldIdentifier);
+    // A symbol of the list is being freed: its entry, if it still has one,
+    // becomes null rather than dangle, and the index lets go of it.
+    void Forget(TMSymbol* symbol) noexcept;
+    // Functions whose bodies mention a name (case folded), so that naming or
+    // freeing a symbol visits only the bodies that can refer to it.
+    void RegisterBody(TMFunction* function);
+    void UnregisterBody(TMFunction* function);
+    const std::vector<TMFunction*>& BodiesMentioning(const std::string& name) const;
     void RebuildIndex() const;
     void IndexEntry(int slot) const;
     void UnindexEntry(const TMItem* item) const;
     std::string Key(const std::string& name) const;
 
-    // The symbol of each name; a symbol knows its slot.
-    mutable std::unordered_map<std::string, TMSymbol*> index_;
-    mutable bool indexValid_ = false;
-    mutable bool indexCaseSensitive_ = false;
-    // Two entries of one name (only the base list lets that happen): the
-    // first keeps the name, and removing it rebuilds the index.
-    mutable bool duplicates_ = false;
-    std::unordered_map<std::string, std::vector<TMFunction*>> bodyUsers_;
-    std::unordered_map<TMFunction*, std::vector<std::string>> bodyNames_;
+    friend struct ItemAccess;
+    friend class TMSymbol;
+    friend class TMFunction;
 };
 
 class ZORVEX_API TMParams : public TMSymbols {
 public:
+    TMParams() { params_ = this; }
     TMFunction* Func = nullptr;
     bool ParamExists(const std::string& name) const { return SymbolExists(name); }
 };
@@ -304,14 +305,14 @@ public:
     bool Is(TMItemKind kind) const { return (kinds_ & kind) != 0; }
 
     int ParsePosition = 0;
-    // Height of the subtree rooted here (1 for a leaf); kept by tree building.
-    int TreeDepth = 1;
-    // Native stack that evaluating the subtree takes, in units of the
-    // lightest node (plain operators); kept by tree building.
-    int StackUnits = 1;
 
 protected:
     std::uint32_t kinds_ = 0;
+    // Kept by tree building: the height of the subtree rooted here (1 for a
+    // leaf), and the native stack its evaluation takes, in units of the
+    // lightest node.
+    int treeDepth_ = 1;
+    int stackUnits_ = 1;
 
 private:
     friend struct ItemAccess;
@@ -571,7 +572,10 @@ public:
 
 class ZORVEX_API TMParam : public TMCustomVar {
 public:
-    TMParam() { valueHolder_ = true; }
+    TMParam() {
+        valueHolder_ = true;
+        kinds_ |= ikParam;
+    }
     ZORVEX_CLASS(TMParam)
 };
 

@@ -1,4 +1,4 @@
-#include "zorvex/EvaluationGuard.h"
+#include "EvaluationGuard.h"
 
 #include <string>
 #include <utility>

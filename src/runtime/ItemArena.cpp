@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "ResourceLimits.h"
-#include "zorvex/MathInterpreter.h"
+#include "ItemHost.h"
 #include "zorvex/MathItem.h"
 
 #if defined(ZORVEX_ADDRESS_SANITIZER)
@@ -72,12 +72,12 @@ void* ItemArena::Grow(std::size_t bytes) {
     if (blockSize_ < kLargestBlock) blockSize_ *= 2;
     const std::size_t head = Round(sizeof(Block));
     const std::size_t size = head + (bytes > blockSize_ ? bytes : blockSize_);
-    if (account_ != nullptr) account_->ChargeMemory(size);
+    if (account_ != nullptr) host::ChargeMemory(*account_, size);
     Block* block;
     try {
         block = static_cast<Block*>(::operator new(size));
     } catch (...) {
-        if (account_ != nullptr) account_->ReleaseMemory(size);
+        if (account_ != nullptr) host::ReleaseMemory(*account_, size);
         throw;
     }
     charged_ += account_ != nullptr ? size : 0;
@@ -102,25 +102,25 @@ constexpr std::size_t kListBytesPerEntry = 3 * sizeof(void*);
 
 void ItemArena::Charge(std::size_t bytes) {
     if (account_ == nullptr || bytes == 0) return;
-    account_->ChargeMemory(bytes);
+    host::ChargeMemory(*account_, bytes);
     charged_ += bytes;
 }
 
 void ItemArena::ChargeWorkingLists(std::size_t entries) {
     const std::size_t bytes = entries * kListBytesPerEntry;
     if (account_ == nullptr || bytes <= listCharge_) return;
-    account_->ChargeMemory(bytes - listCharge_);
+    host::ChargeMemory(*account_, bytes - listCharge_);
     listCharge_ = bytes;
 }
 
 void ItemArena::Close() noexcept {
-    if (listCharge_ != 0) account_->ReleaseMemory(std::exchange(listCharge_, 0));
+    if (listCharge_ != 0) host::ReleaseMemory(*account_, std::exchange(listCharge_, 0));
     closed_ = true;
     if (live_ == 0) Destroy();
 }
 
 void ItemArena::Destroy() noexcept {
-    if (charged_ != 0) account_->ReleaseMemory(charged_);
+    if (charged_ != 0) host::ReleaseMemory(*account_, charged_);
     for (Block* b = blocks_; b != nullptr;) {
         Block* next = b->next;
         ZORVEX_UNPOISON(b, b->size);

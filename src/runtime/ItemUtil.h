@@ -29,6 +29,24 @@ struct ItemAccess {
     static bool LeftChains(const TMOperator* op) { return op->LeftChains(); }
     static Variant EvaluateChain(TMOperator* op) { return op->EvaluateChain(); }
     static void MarkBracketed(TMItem* item) { item->kinds_ |= ikBracketed; }
+    // The symbol table's bookkeeping, for the interpreter and the binding.
+    static int FindSlot(const TMSymbols& list, const std::string& name) { return list.FindSymbolSlot(name); }
+    static int SlotOf(const TMSymbols& list, const TMItem* item) { return list.SlotOf(item); }
+    static void RemoveSlot(TMSymbols& list, int slot) { list.RemoveSlot(slot); }
+    static TMItem* Peek(const TMSymbols& list, int index) noexcept { return list.Peek(index); }
+    static void InvalidateIndex(const TMSymbols& list) { list.InvalidateIndex(); }
+    static const std::vector<TMFunction*>& Bodies(const TMSymbols& list, const std::string& name) {
+        return list.BodiesMentioning(name);
+    }
+    static void RegisterBody(TMSymbols& list, TMFunction* function) { list.RegisterBody(function); }
+    // The list as the parameters of a function, or null for a table.
+    static TMParams* Params(TMSymbols* list) { return list != nullptr ? list->params_ : nullptr; }
+    static int TreeDepth(const TMItem* item) { return item->treeDepth_; }
+    static int StackUnits(const TMItem* item) { return item->stackUnits_; }
+    static void SetShape(TMItem* item, int depth, int units) {
+        item->treeDepth_ = depth;
+        item->stackUnits_ = units;
+    }
     static void MarkCompiled(TMItem* item) { item->kinds_ |= ikCompiled; }
     // The entries of a list as they are stored, removed ones included.
     static TMItemVector& Entries(TMItems& list) { return list.items_; }
@@ -86,6 +104,9 @@ bool OfferSymbol(TMReference* ref, TMSymbol* symbol);
 
 // Rewire, Unwire and SetMathInterpreter of a whole tree, without recursion.
 void RewireTree(TMExpression* tree, TMSymbol* symbol);
+// Tells the bodies that may refer to a dying symbol, and the interpreter's
+// prepared trees, to let go of it.
+void NotifySymbolGone(TMSymbol* symbol, bool isParam);
 void UnwireTree(TMExpression* tree, TMSymbol* symbol);
 void SetTreeInterpreter(TMExpression* tree, TMathInterpreter* interpreter);
 // What SetMathInterpreter gives one node, without its subtree.
@@ -150,6 +171,19 @@ void WalkTree(TMItem* root, F&& visit) {
         }
     }
 }
+
+// Frees what a working list still holds once its user is done with it,
+// normally or by an error.
+class FreeOnExit {
+public:
+    explicit FreeOnExit(TMItems& items) : items_(items) {}
+    ~FreeOnExit() { items_.FreeAndClear(); }
+    FreeOnExit(const FreeOnExit&) = delete;
+    FreeOnExit& operator=(const FreeOnExit&) = delete;
+
+private:
+    TMItems& items_;
+};
 
 // Frees an item whose subtree may be of any height: nested frees queue up
 // behind the outermost one instead of recursing.

@@ -1,55 +1,53 @@
+// The interpreter component: its state, the entry points that run texts,
+// the published properties and the symbol table's operations. Text to tree
+// is MathInterpreterTokenizer.cpp and MathInterpreterTree.cpp; prepared
+// expressions, persistence and the limits have units of their own.
 #include "zorvex/MathInterpreter.h"
 
-#include <algorithm>
 #include <memory>
-#include <optional>
 #include <utility>
+#include <vector>
 
-#include "ResourceLimits.h"
+#include "InterpreterImpl.h"
 #include "ItemArena.h"
+#include "ItemHost.h"
 #include "ItemUtil.h"
 #include "PreparedProgram.h"
+#include "ResourceLimits.h"
 #include "zorvex/Exception.h"
 #include "zorvex/SysUtils.h"
 
 namespace zorvex {
 
-namespace {
+TMathInterpreter::Impl::Impl(TMathInterpreter& owner) : self(owner) { symbols.Interpreter = &owner; }
 
-const char* const kUnit = "Source/MathInterpreter";
-// Texts longer than this get working lists of their own.
-constexpr std::size_t kLongText = 256 * 1024;
-std::string Str(int v) { return std::to_string(v); }
+TMathInterpreter::Impl::~Impl() = default;
 
-bool IsA(const TMItem* item, TMItemKind kind) { return item != nullptr && item->Is(kind); }
-
-}  // namespace
-
-TMathInterpreter::TMathInterpreter(TComponent* owner) : TComponent(owner) {
-    symbols_.Interpreter = this;
+TMathInterpreter::TMathInterpreter(TComponent* owner) : TComponent(owner), impl_(std::make_unique<Impl>(*this)) {
     SetCaseSensitiveSymbols(false);
 }
 
 TMathInterpreter::~TMathInterpreter() {
     // Those who hear of our end may still read the table.
     Destroying();
-    prepared_.FreeAndClear();
-    clearing_ = true;
-    symbols_.FreeAndClear();
+    impl_->prepared.FreeAndClear();
+    impl_->clearing = true;
+    impl_->symbols.FreeAndClear();
 }
 
-// ---------------------------------------------------------------- execution
+// ---------------------------------------------------------------- running texts
 
 // The pieces are run as they are found, and the results gathered count
 // against the memory budget until the caller has them.
 Variant TMathInterpreter::Execute(const std::string& text, TStrings* errors) {
-    return guard::Entry(*this, [&] {
+    Impl& d = *impl_;
+    return d.Entry([&] {
         if (errors != nullptr) errors->Clear();
-        TEvaluationGuard::Run run(guard_);
+        TEvaluationGuard::Run run(d.guard);
         Variant array = Variant::Array(0);
         std::vector<Variant>& results = array.ArrayItems();
         guard::Held held(*this);
-        zorvex::ForEachExpression(text, escapeChar_, [&](std::string_view piece) {
+        zorvex::ForEachExpression(text, d.escapeChar, [&](std::string_view piece) {
             if (results.size() == results.capacity()) {
                 const std::size_t capacity = results.capacity() < 16 ? 16 : results.capacity() * 2;
                 held.Charge((capacity - results.capacity()) * sizeof(Variant));
@@ -72,361 +70,237 @@ Variant TMathInterpreter::Execute(const std::string& text, TStrings* errors) {
     });
 }
 
-// The items of one text share an arena, which goes with the last of them.
-// A long text gets working lists of its own, so that the interpreter does
-// not keep their size afterwards.
-TMValue* TMathInterpreter::BuildTree(std::string_view text) {
-    struct Scope {
-        explicit Scope(TMathInterpreter& i) : interp(i), saved(i.arena_) { interp.arena_ = ItemArena::Open(&i); }
-        ~Scope() {
-            interp.arena_->Close();
-            interp.arena_ = saved;
-        }
-        TMathInterpreter& interp;
-        ItemArena* saved;
-    } scope(*this);
-    TMItems local;
-    TMItems& items = scratchBusy_ || text.size() > kLongText ? local : scratch_.items;
-    try {
-        Tokenize(text, items);
-        ProcessExpressionKeywords(items);
-        TMValue* root = RPN(items);
-        items.FreeAndClear();
-        return root;
-    } catch (const std::bad_alloc&) {
-        items.FreeAndClear();
-        guard::OutOfMemory();
-    } catch (...) {
-        items.FreeAndClear();
-        throw;
-    }
-}
-
 Variant TMathInterpreter::ExecuteExpression(const std::string& text) {
-    return guard::Entry(*this, [&]() -> Variant {
-        TEvaluationGuard::Run run(guard_);
-        guard_.Check();
-        std::unique_ptr<TMValue> root(BuildTree(text));
+    Impl& d = *impl_;
+    return d.Entry([&]() -> Variant {
+        TEvaluationGuard::Run run(d.guard);
+        d.guard.Check();
+        std::unique_ptr<TMValue> root(d.BuildTree(text));
         if (!root) return Variant::Null();
-        EvaluationScope scope(*this);
-        if (!StackFits(guard::EvalBytes(root->StackUnits)))
-            throw Exception(
-                "TMathInterpreter.ExecuteExpression() Not enough stack space left to execute an expression.");
-        return root->GetValue();
+        return d.Evaluate(*root, "TMathInterpreter.ExecuteExpression()");
     });
 }
 
-void TMathInterpreter::DebugParseExpression(const std::string& text, TStrings& lines) {
-    TMItems items;
-    try {
-        ParseExpression(text, items);
-    } catch (...) {
-        items.FreeAndClear();
-        throw;
-    }
-    for (int i = 0; i < items.Count(); ++i) lines.Add(items.At(i)->ClassName());
-    items.FreeAndClear();
-}
-
-TMValue* TMathInterpreter::RPN(TMItems& items) {
-    // The interpreter's working lists keep their capacity from one text to
-    // the next; a nested call makes its own. Both are plain lists, used
-    // through their entries.
-    std::optional<Scratch> local;
-    Scratch& work = scratchBusy_ || static_cast<std::size_t>(items.Count()) > kLongText / 4 ? local.emplace() : scratch_;
-    struct Busy {
-        explicit Busy(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
-        ~Busy() { flag_ = was_; }
-        bool& flag_;
-        bool was_;
-    } busy(scratchBusy_);
-    TMItems& stack = work.stack;
-    TMValues& output = work.output;
-    TMItemVector& st = ItemAccess::Entries(stack);
-    TMItemVector& out = ItemAccess::Entries(output);
-    auto& brackets = work.brackets;
-    brackets.clear();
-    auto pull = [&] { PullStep(output, stack, &symbols_); };
-    auto pullDownTo = [&](TOperatorPriority priority, TOperatorAssociativity associativity) {
-        while (!st.empty()) {
-            TMItem* top = st.back();
-            if (IsA(top, ikVarRef) || IsA(top, ikLiteral)) {
-                pull();
-                continue;
-            }
-            auto* op = ItemAs<TMOperator>(top, ikOperator);
-            if (op == nullptr) return;
-            if (associativity == oaLeftToRight ? op->Priority() <= priority : op->Priority() < priority)
-                pull();
-            else
-                return;
-        }
-    };
-    // Every comma-separated piece of a bracket must leave exactly one
-    // expression in the output; empty brackets are allowed.
-    using OpenBracket = Scratch::OpenBracket;
-    auto unbalanced = [](int position) {
-        throw Exception("TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " +
-                        Str(position) + ".");
-    };
-    auto outCount = [&] { return static_cast<int>(out.size()); };
-    auto closePiece = [&](int position, bool closing) {
-        if (brackets.empty()) return;
-        const OpenBracket& b = brackets.back();
-        const int n = outCount() - b.start;
-        if (n == 1 || (n == 0 && closing && !b.comma)) return;
-        unbalanced(n > 0 ? out[static_cast<std::size_t>(b.start)]->ParsePosition : position);
-    };
-    // The input is taken entry by entry; a plain list directly.
-    const bool plainInput = ItemAccess::IsPlain(items);
-    TMItemVector& in = ItemAccess::Entries(items);
-    try {
-        bool previousWasCall = false;
-        int nextCheck = 0xFFF;  // a long list is long work
-        for (int i = 0; i < items.Count(); ++i) {
-            if (i == nextCheck) [[unlikely]] {
-                guard_.CheckWork();
-                nextCheck += 0x1000;
-            }
-            std::unique_ptr<TMItem> item;
-            if (plainInput) {
-                item.reset(std::exchange(in[static_cast<std::size_t>(i)], nullptr));
-            } else {
-                item.reset(items.At(i));
-                items.Put(i, nullptr);
-            }
-            if (!item) continue;
-            const bool isCall = IsA(item.get(), ikFunctionCall);
-            if (IsA(item.get(), ikLeftBracket)) {
-                if (previousWasCall)
-                    out.push_back(item.get());
-                else
-                    st.push_back(item.get());
-                item.release();
-                brackets.push_back({outCount(), false});
-            } else if (IsA(item.get(), ikVarRef) || IsA(item.get(), ikLiteral)) {
-                st.push_back(item.get());
-                item.release();
-            } else if (isCall) {
-                pullDownTo(opSuper, oaLeftToRight);
-                st.push_back(item.get());
-                item.release();
-            } else if (IsA(item.get(), ikComma)) {
-                const int position = item->ParsePosition;
-                item.reset();
-                for (;;) {
-                    if (st.empty())
-                        throw Exception("TMathInterpreter.RPN() Comma outside parameter list, position: " +
-                                        Str(position) + ".");
-                    TMItem* top = st.back();
-                    if (IsA(top, ikLeftBracket) || IsA(top, ikFunctionCall)) break;
-                    pull();
-                }
-                closePiece(position, false);
-                if (!brackets.empty()) brackets.back() = {outCount(), true};
-            } else if (IsA(item.get(), ikRightBracket)) {
-                const int position = item->ParsePosition;
-                item.reset();
-                for (;;) {
-                    if (st.empty())
-                        throw Exception("TMathInterpreter.RPN() Unclosed right bracket, position: " + Str(position) +
-                                        ".");
-                    TMItem* top = st.back();
-                    if (IsA(top, ikLeftBracket)) {
-                        closePiece(position, true);
-                        if (outCount() > brackets.back().start) ItemAccess::MarkBracketed(out.back());
-                        brackets.pop_back();
-                        st.pop_back();
-                        delete top;
-                        break;
-                    }
-                    if (IsA(top, ikFunctionCall)) {
-                        closePiece(position, true);
-                        brackets.pop_back();
-                        pull();
-                        break;
-                    }
-                    pull();
-                }
-            } else if (auto* op = ItemAs<TMOperator>(item.get(), ikOperator)) {
-                pullDownTo(op->Priority(), op->Associativity());
-                st.push_back(item.get());
-                item.release();
-            } else {
-                const std::string name = item->ClassName();
-                item.reset();
-                throw Exception("TMathInterpreter.RPN() Invalid type \"" + name + "\" of parsed item on index " +
-                                Str(i) + ".");
-            }
-            previousWasCall = isCall;
-        }
-        while (!st.empty()) {
-            TMItem* top = st.back();
-            if (IsA(top, ikLeftBracket))
-                throw Exception("TMathInterpreter.RPN() Unclosed left bracket on position: " +
-                                Str(top->ParsePosition) + ".");
-            if (IsA(top, ikFunctionCall)) {
-                // A call left open at the end is completed as if closed there.
-                closePiece(top->ParsePosition, true);
-                if (!brackets.empty()) brackets.pop_back();
-            }
-            pull();
-        }
-        if (out.empty()) return nullptr;
-        if (out.size() > 1)
-            throw Exception("TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " +
-                            Str(out[0]->ParsePosition) + ".");
-        // Only expressions reach the output: parse-only items never do.
-        TMItem* last = out.back();
-        ZORVEX_ASSERT(IsA(last, ikExpression), kUnit);
-        out.pop_back();
-        std::unique_ptr<TMValue> root(static_cast<TMExpression*>(last));
-        auto* expression = static_cast<TMExpression*>(root.get());
-        if (expression->Is(ikLiteral)) {
-            expression->SetMathInterpreter(this);
-        } else {
-            // RewireSymbols and SetMathInterpreter of the tree in one walk;
-            // when binding fails the tree goes unused either way.
-            BindTree(expression, &symbols_, nullptr, this);
-        }
-        return root.release();
-    } catch (...) {
-        stack.FreeAndClear();
-        output.FreeAndClear();
-        throw;
-    }
-}
-
-void TMathInterpreter::RewireReferences() {
-    for (int i = 0; i < symbols_.Count(); ++i) {
-        auto* function = dynamic_cast<TMFunction*>(symbols_.At(i));
-        if (function == nullptr || dynamic_cast<TMReference*>(function->Expression()) == nullptr) continue;
-        function->Expression()->RewireSymbols(&symbols_);
-        function->Expression()->RewireSymbols(&function->Parameters());
-    }
-}
-
-void TMathInterpreter::ProcessExpressionKeywords(TMItems& items) {
-    if (items.Empty() || !IsA(items.At(0), ikDelete)) return;
-    for (int i = 1; i < items.Count(); ++i) {
-        TMItem* item = items.At(i);
-        if (auto* ref = dynamic_cast<TMVarRef*>(item)) {
-            const int slot = symbols_.FindSymbolSlot(ref->ReferencedSymbolName);
-            if (slot < 0)
-                throw Exception("TMathInterpreter.ProcessExpressionKeywords() Delete - parameter on index: " +
-                                Str(i - 1) + ", position: " + Str(ref->ParsePosition) +
-                                ", references non-existent symbol: \"" + Excerpt(ref->ReferencedSymbolName) + "\".");
-            CheckNotEvaluating("delete a symbol");
-            TMItem* symbol = symbols_.At(slot);
-            symbols_.RemoveSlot(slot);
-            // Its destructor unbinds the function bodies and the prepared trees.
-            delete symbol;
-        } else if (IsA(item, ikComma)) {
-            if (!IsA(items.At(i - 1), ikVarRef))
-                throw Exception(
-                    "TMathInterpreter.ProcessExpressionKeywords() Reference must exist left of comma on position: " +
-                    Str(item->ParsePosition) + ".");
-            if (i == items.Count() - 1)
-                throw Exception(
-                    "TMathInterpreter.ProcessExpressionKeywords() End of expression encountered after comma on "
-                    "position: " +
-                    Str(item->ParsePosition) + ".");
-            if (IsA(items.At(i + 1), ikComma))
-                throw Exception("TMathInterpreter.ProcessExpressionKeywords() Duplicated comma on position: " +
-                                Str(items.At(i + 1)->ParsePosition) + ".");
-        } else {
-            throw Exception("TMathInterpreter.ProcessExpressionKeywords() Delete - invalid parameter on index: " +
-                            Str(i - 1) + ", position: " + Str(item ? item->ParsePosition : 0) + ".");
-        }
-    }
-    items.FreeAndClear();
+Variant TMathInterpreter::Impl::Evaluate(TMValue& root, const char* operation) {
+    EvaluationScope scope(*this);
+    if (!StackFits(guard::EvalBytes(ItemAccess::StackUnits(&root))))
+        throw Exception(std::string(operation) + " Not enough stack space left to execute an expression.");
+    return root.GetValue();
 }
 
 // ---------------------------------------------------------------- properties
 
+bool TMathInterpreter::CaseSensitiveSymbols() const { return impl_->caseSensitive; }
+
 void TMathInterpreter::SetCaseSensitiveSymbols(bool value) {
-    if (caseSensitive_ && !value) ClearSymbols();
-    caseSensitive_ = value;
-    symbols_.InvalidateIndex();
+    if (impl_->caseSensitive && !value) ClearSymbols();
+    impl_->caseSensitive = value;
+    ItemAccess::InvalidateIndex(impl_->symbols);
 }
 
-std::string TMathInterpreter::DumpText() const { return Dump(";\r\n", dumpFormat_); }
+TDumpFormat TMathInterpreter::DumpFormat() const { return impl_->dumpFormat; }
+void TMathInterpreter::SetDumpFormat(TDumpFormat value) { impl_->dumpFormat = value; }
+
+std::string TMathInterpreter::DumpText() const { return Dump(";\r\n", impl_->dumpFormat); }
 
 void TMathInterpreter::SetDumpText(const std::string&) {
     throw Exception("TMathInterpreter.DumpText property is for display purposes only.");
 }
 
+char TMathInterpreter::EscapeChar() const { return impl_->escapeChar; }
+void TMathInterpreter::SetEscapeChar(char value) { impl_->escapeChar = value; }
+
+const std::string& TMathInterpreter::Expression() const { return impl_->expression; }
+
 void TMathInterpreter::SetExpression(const std::string& text) {
-    expression_ = text;
+    Impl& d = *impl_;
+    d.expression = text;
     try {
-        expressionResult_ = ExecuteExpression(text);
+        d.expressionResult = ExecuteExpression(text);
     } catch (const Exception& e) {
         if (Designing()) {
-            expressionResult_ = Variant(e.Message());
+            d.expressionResult = Variant(e.Message());
             if (ShowException) ShowException(e);
             return;
         }
-        expressionResult_ = Variant::Null();
+        d.expressionResult = Variant::Null();
         throw;
     }
 }
 
 std::string TMathInterpreter::ExpressionResult() const {
-    if (expressionResult_.IsArray()) return std::string();
-    return VarToStr(expressionResult_);
+    if (impl_->expressionResult.IsArray()) return std::string();
+    return VarToStr(impl_->expressionResult);
 }
 
 void TMathInterpreter::SetExpressionResult(const std::string&) {
     throw Exception("TMathInterpreter.ExpressionResult property is for display purposes only.");
 }
 
+std::uint32_t TMathInterpreter::MaxFunctionNesting() const { return impl_->maxFunctionNesting; }
+void TMathInterpreter::SetMaxFunctionNesting(std::uint32_t value) { impl_->maxFunctionNesting = value; }
+std::uint32_t TMathInterpreter::FunctionNestingLevel() const { return impl_->functionNestingLevel; }
+
+std::size_t TMathInterpreter::MemoryBudget() const { return impl_->memoryBudget; }
+void TMathInterpreter::SetMemoryBudget(std::size_t bytes) { impl_->memoryBudget = bytes; }
+std::size_t TMathInterpreter::MemoryInUse() const { return impl_->memoryInUse; }
+
+const TUnknownSymbolEvent& TMathInterpreter::OnUnknownSymbol() const { return impl_->onUnknownSymbol; }
+void TMathInterpreter::SetOnUnknownSymbol(TUnknownSymbolEvent handler) { impl_->onUnknownSymbol = std::move(handler); }
+
+// ---------------------------------------------------------------- stopping an evaluation
+
+void TMathInterpreter::Interrupt() noexcept { impl_->guard.Interrupt(); }
+bool TMathInterpreter::InterruptPending() const noexcept { return impl_->guard.InterruptPending(); }
+void TMathInterpreter::ClearInterrupt() noexcept { impl_->guard.ClearInterrupt(); }
+std::uint32_t TMathInterpreter::EvaluationTimeLimit() const { return impl_->guard.TimeLimit(); }
+void TMathInterpreter::SetEvaluationTimeLimit(std::uint32_t milliseconds) { impl_->guard.SetTimeLimit(milliseconds); }
+std::uint64_t TMathInterpreter::EvaluationStepLimit() const { return impl_->guard.StepLimit(); }
+void TMathInterpreter::SetEvaluationStepLimit(std::uint64_t steps) { impl_->guard.SetStepLimit(steps); }
+
+void TMathInterpreter::SetOnProgress(TProgressEvent handler, std::uint32_t intervalMs) {
+    Impl& d = *impl_;
+    d.onProgress = std::move(handler);
+    d.progressInterval = intervalMs;
+    if (d.onProgress)
+        d.guard.SetProgress([this] { impl_->onProgress(*this); }, intervalMs);
+    else
+        d.guard.SetProgress(nullptr, intervalMs);
+}
+
+const TMathInterpreter::TProgressEvent& TMathInterpreter::OnProgress() const { return impl_->onProgress; }
+std::uint32_t TMathInterpreter::ProgressInterval() const { return impl_->progressInterval; }
+bool TMathInterpreter::Evaluating() const noexcept { return impl_->guard.Busy() || impl_->evaluationDepth > 0; }
+
+// ---------------------------------------------------------------- symbols
+
 std::string TMathInterpreter::Dump(const std::string& separator, TDumpFormat format) const {
-    return symbols_.Dump(separator, format);
+    return impl_->symbols.Dump(separator, format);
 }
 
 std::string TMathInterpreter::DumpSymbol(const std::string& name, TDumpFormat format) const {
-    TMSymbol* symbol = symbols_.FindSymbol(name);
+    TMSymbol* symbol = impl_->symbols.FindSymbol(name);
     if (symbol == nullptr)
         throw Exception("TMathInterpreter.DumpSymbol() Symbol: \"" + Excerpt(name) + "\" does not exist.");
     return symbol->Dump(format);
 }
 
+int TMathInterpreter::SymbolCount() const { return impl_->symbols.Count(); }
+bool TMathInterpreter::SymbolExists(const std::string& name) const { return impl_->symbols.SymbolExists(name); }
+
 void TMathInterpreter::ClearSymbols() {
-    CheckNotEvaluating("clear the symbols");
+    Impl& d = *impl_;
+    d.CheckNotEvaluating("clear the symbols");
     // Let go of the whole table at once rather than symbol by symbol.
     std::vector<TMReference*> refs;
-    for (int i = 0; i < prepared_.Count(); ++i)
-        if (auto* root = dynamic_cast<TMExpression*>(prepared_.At(i))) root->CollectReferences(refs);
+    for (int i = 0; i < d.prepared.Count(); ++i)
+        if (auto* root = ItemAs<TMExpression>(d.prepared.At(i), ikExpression)) root->CollectReferences(refs);
     for (TMReference* ref : refs)
-        if (ref->SymbolReference != nullptr && ref->SymbolReference->List == &symbols_) {
+        if (ref->SymbolReference != nullptr && ref->SymbolReference->List == &d.symbols) {
             ref->SymbolReference = nullptr;
             if (ref->Is(ikCompiled)) TreeChanged(ref);
         }
-    clearing_ = true;
-    try {
-        symbols_.FreeAndClear();
-    } catch (...) {
-        clearing_ = false;
-        throw;
-    }
-    clearing_ = false;
+    struct Clearing {
+        explicit Clearing(bool& f) : flag(f) { flag = true; }
+        ~Clearing() { flag = false; }
+        bool& flag;
+    } clearing(d.clearing);
+    d.symbols.FreeAndClear();
 }
 
 bool TMathInterpreter::IsEqualString(const std::string& first, const std::string& second) const {
-    if (caseSensitive_) return first == second;
+    if (impl_->caseSensitive) return first == second;
     return UpperCase(first) == UpperCase(second);
 }
 
 void TMathInterpreter::DoUnknownSymbol(const std::string& identifier, const Variant& parameters, Variant& value) {
-    if (onUnknownSymbol_) onUnknownSymbol_(*this, identifier, parameters, value);
+    if (impl_->onUnknownSymbol) impl_->onUnknownSymbol(*this, identifier, parameters, value);
 }
 
-// ---------------------------------------------------------------- item protocol
+TMSymbols& TMathInterpreter::Symbols() { return impl_->symbols; }
+const TMSymbols& TMathInterpreter::Symbols() const { return impl_->symbols; }
+TMExpressions& TMathInterpreter::PreparedExpressions() { return impl_->prepared; }
 
-void TMathInterpreter::CheckNotEvaluating(const char* operation) const {
-    if (evaluationDepth_ > 0)
+void TMathInterpreter::Impl::CheckNotEvaluating(const char* operation) const {
+    if (evaluationDepth > 0)
         throw Exception(std::string("TMathInterpreter can't ") + operation +
                         " while an expression is being evaluated.");
 }
+
+// ---------------------------------------------------------------- what the items ask
+
+namespace host {
+
+bool CaseSensitive(const TMathInterpreter* interp) { return interp != nullptr && interp->CaseSensitiveSymbols(); }
+
+char EscapeChar(const TMathInterpreter* interp) { return interp != nullptr ? interp->EscapeChar() : '\0'; }
+
+TMSymbols& Table(TMathInterpreter& interp) { return TMathInterpreter::Impl::Of(interp).symbols; }
+
+bool IsTable(const TMathInterpreter* interp, const TMSymbols* list) {
+    return interp != nullptr && list == &TMathInterpreter::Impl::Of(*interp).symbols;
+}
+
+bool Loading(const TMathInterpreter* interp) {
+    return interp != nullptr && TMathInterpreter::Impl::Of(*interp).loadingSymbols;
+}
+
+ItemArena* BuildArena(const TMathInterpreter* interp) {
+    return interp != nullptr ? TMathInterpreter::Impl::Of(*interp).arena : nullptr;
+}
+
+void UnknownSymbol(TMathInterpreter& interp, const std::string& name, const Variant& parameters, Variant& value) {
+    interp.DoUnknownSymbol(name, parameters, value);
+}
+
+void CheckNotEvaluating(const TMathInterpreter* interp, const char* operation) {
+    if (interp != nullptr) TMathInterpreter::Impl::Of(*interp).CheckNotEvaluating(operation);
+}
+
+void SymbolRemoved(TMathInterpreter& interp, TMSymbol* symbol) {
+    TMathInterpreter::Impl::Of(interp).SymbolRemoved(symbol);
+}
+
+void SymbolRenamed(TMathInterpreter& interp, const std::string& oldName, const std::string& newName) {
+    TMathInterpreter::Impl::Of(interp).SymbolRenamed(oldName, newName);
+}
+
+void ChargeMemory(TMathInterpreter& interp, std::size_t bytes) { TMathInterpreter::Impl::Of(interp).ChargeMemory(bytes); }
+
+void ReleaseMemory(TMathInterpreter& interp, std::size_t bytes) noexcept {
+    TMathInterpreter::Impl::Of(interp).ReleaseMemory(bytes);
+}
+
+void ReleaseVariableMemory(TMathInterpreter& interp, std::size_t bytes, bool stillHeld) noexcept {
+    TMathInterpreter::Impl::Of(interp).ReleaseVariableMemory(bytes, stillHeld);
+}
+
+void Check(TMathInterpreter& interp) { TMathInterpreter::Impl::Of(interp).guard.Check(); }
+
+FunctionLevel::FunctionLevel(TMathInterpreter& interp, std::size_t stackBytes) : interp_(interp) {
+    TMathInterpreter::Impl& d = TMathInterpreter::Impl::Of(interp);
+    level_ = d.functionNestingLevel + 1;
+    if (d.functionNestingLevel >= d.maxFunctionNesting) {
+        refusal_ = Refusal::TooDeep;
+        return;
+    }
+    if (!d.StackFits(stackBytes)) {
+        refusal_ = Refusal::NoStack;
+        return;
+    }
+    d.guard.Check();
+    ++d.functionNestingLevel;
+    entered_ = true;
+}
+
+FunctionLevel::~FunctionLevel() { Leave(); }
+
+void FunctionLevel::Leave() noexcept {
+    if (!entered_) return;
+    entered_ = false;
+    --TMathInterpreter::Impl::Of(interp_).functionNestingLevel;
+}
+
+}  // namespace host
 
 }  // namespace zorvex

@@ -14,6 +14,7 @@
 #include <ostream>
 #include <random>
 
+#include "InterpreterImpl.h"
 #include "ItemUtil.h"
 #include "ResourceLimits.h"
 #include "zorvex/Exception.h"
@@ -183,9 +184,10 @@ std::string ReadAll(std::istream& stream, const char* operation) {
 
 // Refuses, before anything is written, what would not load back as it is.
 std::string TMathInterpreter::DumpStreamable() const {
+    const TMSymbols& symbols = impl_->symbols;
     std::string text;
-    for (int i = 0; i < symbols_.Count(); ++i) {
-        auto* symbol = static_cast<TMSymbol*>(symbols_.At(i));
+    for (int i = 0; i < symbols.Count(); ++i) {
+        auto* symbol = static_cast<TMSymbol*>(symbols.At(i));
         if (symbol == nullptr) continue;
         if (!IsSavableName(symbol->Identifier())) Unsavable(symbol->Identifier(), "its name is no identifier.");
         const char* why = nullptr;
@@ -210,28 +212,28 @@ std::string TMathInterpreter::DumpStreamable() const {
     return text;
 }
 
-void TMathInterpreter::LoadSymbolsText(const std::string& text) {
+void TMathInterpreter::Impl::LoadSymbolsText(const std::string& text) {
     struct Loading {
         explicit Loading(bool& f) : flag(f), saved(f) { flag = true; }
         ~Loading() { flag = saved; }
         bool& flag;
         bool saved;
-    } loading(loadingSymbols_);
+    } loading(loadingSymbols);
     // Entries run as they are split off: a long text makes no list of them.
-    zorvex::ForEachExpression(text, escapeChar_, [&](std::string_view piece) {
+    zorvex::ForEachExpression(text, escapeChar, [&](std::string_view piece) {
         const std::string entry(piece);
         const std::string name = EmptyVariableEntry(entry);
         if (name.empty() || !IsPlainName(name)) {
-            ExecuteExpression(entry);
+            self.ExecuteExpression(entry);
             return;
         }
-        TMSymbol* symbol = symbols_.FindSymbol(name);
+        TMSymbol* symbol = symbols.FindSymbol(name);
         if (symbol == nullptr) {
             auto var = std::make_unique<TMVar>();
             var->ParsePosition = 1;
-            var->List = &symbols_;
+            var->List = &symbols;
             var->SetIdentifier(name);
-            symbols_.Add(var.get());
+            symbols.Add(var.get());
             symbol = var.release();
         }
         symbol->SetValue(Variant::Null());
@@ -243,11 +245,11 @@ void TMathInterpreter::LoadSymbolsText(const std::string& text) {
 // stream, is one evaluation for the interrupt request and the budgets,
 // however many entries it holds.
 void TMathInterpreter::LoadSymbolsFromStream(std::istream& stream) {
-    guard::Entry(*this, [&] {
-        TEvaluationGuard::Run run(guard_);
+    impl_->Entry([&] {
+        TEvaluationGuard::Run run(impl_->guard);
         const std::string text = ReadAll(stream, "TMathInterpreter.LoadSymbolsFromStream");
         ClearSymbols();
-        LoadSymbolsText(text);
+        impl_->LoadSymbolsText(text);
     });
 }
 
@@ -258,13 +260,13 @@ void TMathInterpreter::SaveSymbolsToStream(std::ostream& stream) {
 }
 
 void TMathInterpreter::LoadSymbolsFromFile(const std::string& fileName) {
-    guard::Entry(*this, [&] {
-        TEvaluationGuard::Run run(guard_);
+    impl_->Entry([&] {
+        TEvaluationGuard::Run run(impl_->guard);
         std::ifstream file;
         OpenForReading(file, fileName);
         const std::string text = ReadAll(file, "TMathInterpreter.LoadSymbolsFromFile");
         ClearSymbols();
-        LoadSymbolsText(text);
+        impl_->LoadSymbolsText(text);
     });
 }
 
@@ -312,8 +314,8 @@ void TMathInterpreter::SaveSymbolsToFile(const std::string& fileName) {
 }
 
 Variant TMathInterpreter::ExecuteFromFile(const std::string& fileName, TStrings* errors) {
-    return guard::Entry(*this, [&] {
-        TEvaluationGuard::Run run(guard_);
+    return impl_->Entry([&] {
+        TEvaluationGuard::Run run(impl_->guard);
         std::ifstream file;
         OpenForReading(file, fileName);
         return Execute(ReadAll(file, "TMathInterpreter.ExecuteFromFile"), errors);
@@ -321,8 +323,8 @@ Variant TMathInterpreter::ExecuteFromFile(const std::string& fileName, TStrings*
 }
 
 Variant TMathInterpreter::ExecuteFromStream(std::istream& stream, TStrings* errors) {
-    return guard::Entry(*this, [&] {
-        TEvaluationGuard::Run run(guard_);
+    return impl_->Entry([&] {
+        TEvaluationGuard::Run run(impl_->guard);
         return Execute(ReadAll(stream, "TMathInterpreter.ExecuteFromStream"), errors);
     });
 }
@@ -337,10 +339,10 @@ void TMathInterpreter::DefineProperties(TFiler& filer) {
 }
 
 void TMathInterpreter::ReadSymbols(TReader& reader) {
-    ZORVEX_ASSERT(symbols_.Count() == 0, "Source/MathInterpreter");
-    guard::Entry(*this, [&] {
-        TEvaluationGuard::Run run(guard_);
-        LoadSymbolsText(reader.ReadString());
+    ZORVEX_ASSERT(impl_->symbols.Count() == 0, "Source/MathInterpreter");
+    impl_->Entry([&] {
+        TEvaluationGuard::Run run(impl_->guard);
+        impl_->LoadSymbolsText(reader.ReadString());
     });
 }
 

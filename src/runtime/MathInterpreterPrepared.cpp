@@ -1,9 +1,11 @@
 // Prepared expressions and variable handles. A prepared tree keeps a compiled
 // form beside it when it has one; executing tries that first.
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <memory>
 
+#include "InterpreterImpl.h"
 #include "ItemArena.h"
 #include "ItemUtil.h"
 #include "PreparedProgram.h"
@@ -14,23 +16,23 @@
 
 namespace zorvex {
 
-void TMathInterpreter::PreparedList::ListChanged() { owner_->PreparedListChanged(); }
+void TMathInterpreter::Impl::PreparedList::ListChanged() { owner_.PreparedListChanged(); }
 
 // Changed through the list's own operations: the compiled forms, the index
 // and the free slots are taken afresh from the list.
-void TMathInterpreter::PreparedListChanged() {
-    compiled_.clear();
-    preparedIndexValid_ = false;
+void TMathInterpreter::Impl::PreparedListChanged() {
+    compiled.clear();
+    preparedIndexValid = false;
 }
 
 // The lowest free slot, or a new one at the end.
-int TMathInterpreter::TakePreparedSlot() {
-    if (!preparedIndexValid_) RebuildPreparedIndex();
-    TMItemVector& entries = ItemAccess::Entries(prepared_);
-    while (!freePrepared_.empty()) {
-        std::pop_heap(freePrepared_.begin(), freePrepared_.end(), std::greater<>());
-        const int slot = freePrepared_.back();
-        freePrepared_.pop_back();
+int TMathInterpreter::Impl::TakePreparedSlot() {
+    if (!preparedIndexValid) RebuildPreparedIndex();
+    TMItemVector& entries = ItemAccess::Entries(prepared);
+    while (!freePrepared.empty()) {
+        std::pop_heap(freePrepared.begin(), freePrepared.end(), std::greater<>());
+        const int slot = freePrepared.back();
+        freePrepared.pop_back();
         if (static_cast<std::size_t>(slot) < entries.size() && entries[static_cast<std::size_t>(slot)] == nullptr)
             return slot;
     }
@@ -40,42 +42,62 @@ int TMathInterpreter::TakePreparedSlot() {
 
 // Should the slot not fit in the list of free ones, that list is taken
 // afresh from the prepared list when next needed.
-void TMathInterpreter::ReleasePreparedSlot(int slot) noexcept {
+void TMathInterpreter::Impl::ReleasePreparedSlot(int slot) noexcept {
     try {
-        freePrepared_.push_back(slot);
-        std::push_heap(freePrepared_.begin(), freePrepared_.end(), std::greater<>());
+        freePrepared.push_back(slot);
+        std::push_heap(freePrepared.begin(), freePrepared.end(), std::greater<>());
     } catch (...) {
-        preparedIndexValid_ = false;
+        preparedIndexValid = false;
     }
 }
 
 int TMathInterpreter::PrepareExpression(const std::string& text) {
-    TEvaluationGuard::Run run(guard_);  // first: refuses a second thread
-    const int slot = TakePreparedSlot();
+    Impl& d = *impl_;
+    TEvaluationGuard::Run run(d.guard);  // first: refuses a second thread
+    const int slot = d.TakePreparedSlot();
     // A failed preparation leaves the slot free.
     struct Release {
-        TMathInterpreter& interp;
+        Impl& impl;
         int slot;
         ~Release() {
-            if (slot >= 0) interp.ReleasePreparedSlot(slot);
+            if (slot >= 0) impl.ReleasePreparedSlot(slot);
         }
-    } release{*this, slot};
-    guard_.Check();
-    std::unique_ptr<TMValue> root(BuildTree(text));
+    } release{d, slot};
+    d.guard.Check();
+    std::unique_ptr<TMValue> root(d.BuildTree(text));
     if (!root) throw Exception("TMathInterpreter.PrepareExpression() Can't prepare empty expression.");
-    IndexPreparedTree(slot, root.get());
-    ItemAccess::Entries(prepared_)[static_cast<std::size_t>(slot)] = root.release();
+    d.IndexPreparedTree(slot, root.get());
+    ItemAccess::Entries(d.prepared)[static_cast<std::size_t>(slot)] = root.release();
     release.slot = -1;
-    CompiledFor(slot);
+    d.CompiledFor(slot);
     return slot;
 }
 
 // ---------------------------------------------------------------- index of prepared trees
 
+namespace {
+// A change of the index that fails half way leaves no index: it is taken
+// afresh from the list when next needed.
+class IndexChange {
+public:
+    explicit IndexChange(bool& valid) : valid_(valid) {}
+    ~IndexChange() {
+        if (!done_) valid_ = false;
+    }
+    IndexChange(const IndexChange&) = delete;
+    IndexChange& operator=(const IndexChange&) = delete;
+    void Done() noexcept { done_ = true; }
+
+private:
+    bool& valid_;
+    bool done_ = false;
+};
+}  // namespace
+
 // Under the names its references carry and the names of the symbols they are
 // bound to (the same, unless the symbol was renamed since).
-void TMathInterpreter::IndexPreparedTree(int handle, TMItem* root) {
-    if (!preparedIndexValid_) return;
+void TMathInterpreter::Impl::IndexPreparedTree(int handle, TMItem* root) {
+    if (!preparedIndexValid) return;
     std::vector<std::string> keys;
     WalkTree(root, [&](TMItem* item) {
         if (!item->Is(ikReference)) return;
@@ -85,100 +107,91 @@ void TMathInterpreter::IndexPreparedTree(int handle, TMItem* root) {
     });
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    try {
-        const auto index = static_cast<std::size_t>(handle);
-        if (preparedNames_.size() <= index) preparedNames_.resize(index + 1);
-        for (std::string& key : keys) AddPreparedName(handle, std::move(key));
-    } catch (...) {
-        preparedIndexValid_ = false;  // taken afresh from the list when next needed
-        throw;
-    }
+    IndexChange change(preparedIndexValid);
+    const auto index = static_cast<std::size_t>(handle);
+    if (preparedNames.size() <= index) preparedNames.resize(index + 1);
+    for (std::string& key : keys) AddPreparedName(handle, std::move(key));
+    change.Done();
 }
 
-void TMathInterpreter::AddPreparedName(int handle, std::string key) {
-    std::vector<int>& users = preparedUsers_[key];
-    auto& names = preparedNames_[static_cast<std::size_t>(handle)];
+void TMathInterpreter::Impl::AddPreparedName(int handle, std::string key) {
+    std::vector<int>& users = preparedUsers[key];
+    auto& names = preparedNames[static_cast<std::size_t>(handle)];
     names.reserve(names.size() + 1);
     users.push_back(handle);
     names.push_back({std::move(key), users.size() - 1});
 }
 
-void TMathInterpreter::UnindexPreparedTree(int handle) noexcept {
-    if (!preparedIndexValid_ || static_cast<std::size_t>(handle) >= preparedNames_.size()) return;
-    auto& names = preparedNames_[static_cast<std::size_t>(handle)];
+void TMathInterpreter::Impl::UnindexPreparedTree(int handle) noexcept {
+    if (!preparedIndexValid || static_cast<std::size_t>(handle) >= preparedNames.size()) return;
+    auto& names = preparedNames[static_cast<std::size_t>(handle)];
     for (const PreparedName& name : names) {
-        auto it = preparedUsers_.find(name.key);
-        if (it == preparedUsers_.end()) continue;
+        auto it = preparedUsers.find(name.key);
+        if (it == preparedUsers.end()) continue;
         std::vector<int>& users = it->second;
         // The last user takes the place of the one that goes.
         const int moved = users.back();
         users[name.position] = moved;
         users.pop_back();
         if (name.position < users.size())
-            for (PreparedName& other : preparedNames_[static_cast<std::size_t>(moved)])
+            for (PreparedName& other : preparedNames[static_cast<std::size_t>(moved)])
                 if (other.key == name.key) other.position = name.position;
-        if (users.empty()) preparedUsers_.erase(it);
+        if (users.empty()) preparedUsers.erase(it);
     }
     names.clear();
 }
 
-void TMathInterpreter::RebuildPreparedIndex() {
-    preparedUsers_.clear();
-    preparedNames_.clear();
-    freePrepared_.clear();
-    preparedIndexValid_ = true;
-    try {
-        for (int i = 0; i < prepared_.Count(); ++i) {
-            if (TMItem* root = prepared_.At(i))
-                IndexPreparedTree(i, root);
-            else
-                freePrepared_.push_back(i);  // ascending: already a heap
-        }
-    } catch (...) {
-        preparedIndexValid_ = false;
-        throw;
+void TMathInterpreter::Impl::RebuildPreparedIndex() {
+    preparedUsers.clear();
+    preparedNames.clear();
+    freePrepared.clear();
+    preparedIndexValid = true;
+    IndexChange change(preparedIndexValid);
+    for (int i = 0; i < prepared.Count(); ++i) {
+        if (TMItem* root = prepared.At(i))
+            IndexPreparedTree(i, root);
+        else
+            freePrepared.push_back(i);  // ascending: already a heap
     }
+    change.Done();
 }
 
 // A prepared tree bound to the symbol still names it by its old name.
-void TMathInterpreter::SymbolRenamed(const std::string& oldName, const std::string& newName) {
-    if (!preparedIndexValid_) return;
+void TMathInterpreter::Impl::SymbolRenamed(const std::string& oldName, const std::string& newName) {
+    if (!preparedIndexValid) return;
     const std::string from = UpperCase(oldName), to = UpperCase(newName);
-    auto it = preparedUsers_.find(from);
-    if (from == to || it == preparedUsers_.end()) return;
+    auto it = preparedUsers.find(from);
+    if (from == to || it == preparedUsers.end()) return;
     const std::vector<int> trees = it->second;
-    try {
-        for (int handle : trees) {
-            const auto& names = preparedNames_[static_cast<std::size_t>(handle)];
-            if (std::none_of(names.begin(), names.end(), [&](const PreparedName& n) { return n.key == to; }))
-                AddPreparedName(handle, to);
-        }
-    } catch (...) {
-        preparedIndexValid_ = false;
-        throw;
+    IndexChange change(preparedIndexValid);
+    for (int handle : trees) {
+        const auto& names = preparedNames[static_cast<std::size_t>(handle)];
+        if (std::none_of(names.begin(), names.end(), [&](const PreparedName& n) { return n.key == to; }))
+            AddPreparedName(handle, to);
     }
+    change.Done();
 }
 
 // Only the trees that can refer to the symbol are visited; without an index
 // (it could not be made) every tree is.
-void TMathInterpreter::SymbolRemoved(TMSymbol* symbol) {
-    if (clearing_) return;
-    if (!preparedIndexValid_) {
+void TMathInterpreter::Impl::SymbolRemoved(TMSymbol* symbol) {
+    if (clearing) return;
+    if (!preparedIndexValid) {
         try {
             RebuildPreparedIndex();
         } catch (...) {
         }
     }
     auto unwire = [&](int handle) {
-        if (auto* root = ItemAs<TMExpression>(prepared_.At(handle), ikExpression)) root->Unwire(symbol);
+        if (auto* root = ItemAs<TMExpression>(prepared.At(handle), ikExpression)) root->Unwire(symbol);
     };
-    if (!preparedIndexValid_) {
-        for (int i = 0; i < prepared_.Count(); ++i) unwire(i);
+    if (!preparedIndexValid) {
+        for (int i = 0; i < prepared.Count(); ++i) unwire(i);
         return;
     }
     for (const std::string& key : {UpperCase(symbol->Identifier()), std::string()}) {
-        auto it = preparedUsers_.find(key);
-        if (it != preparedUsers_.end())
+        auto it = preparedUsers.find(key);
+        if (it != preparedUsers.end())
             for (int handle : it->second) unwire(handle);
     }
 }
@@ -205,19 +218,19 @@ ItemArena* TreeArena(TMItem* root) {
 }
 }  // namespace
 
-prepared::Program* TMathInterpreter::CompiledFor(int handle) {
+prepared::Program* TMathInterpreter::Impl::CompiledFor(int handle) {
     const auto index = static_cast<std::size_t>(handle);
-    if (index >= compiled_.size()) compiled_.resize(index + 1);
-    Compiled& c = compiled_[index];
-    TMItem* root = prepared_.At(handle);
-    if (c.root == root && c.epoch == treeChanges_) return c.program.get();
+    if (index >= compiled.size()) compiled.resize(index + 1);
+    Compiled& c = compiled[index];
+    TMItem* root = prepared.At(handle);
+    if (c.root == root && c.epoch == treeChanges) return c.program.get();
     c = Compiled{};
     c.root = root;
-    c.epoch = treeChanges_;
-    ++compilations_;
+    c.epoch = treeChanges;
+    ++compilations;
     ItemArena* arena = TreeArena(root);
     if (arena == nullptr) return nullptr;
-    arena->CountChangesIn(treeChangesCount_);
+    arena->CountChangesIn(treeChangesCount);
     c.program = prepared::Program::Compile(root);
     if (c.program != nullptr) {
         c.kind = c.program->Kind();
@@ -227,96 +240,122 @@ prepared::Program* TMathInterpreter::CompiledFor(int handle) {
     return c.program.get();
 }
 
-// Whatever the inline fast path leaves: a stale or missing compiled form, a
-// Boolean or constant one, pending requests or budgets, a bad handle.
-Variant TMathInterpreter::ExecutePreparedCompiled(int handle) {
-    // A compiled form stands for a valid handle: freeing or replacing the
-    // tree drops it. Taken at the current count, it calls nothing outside
-    // and checks nothing, so with no request or budget pending it runs
-    // without the entry point's checks.
+// A compiled form stands for a valid handle: freeing or replacing the tree
+// drops it. Taken at the current count of changes, it calls nothing outside
+// and checks nothing, so with no request or budget pending it runs without
+// the entry point's checks.
+Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
+    Impl& d = *impl_;
     using Outcome = prepared::Program::Outcome;
     const auto index = static_cast<std::size_t>(handle);
-    if (guard_.Idle() && index < compiled_.size()) {
-        const Compiled& c = compiled_[index];
-        if (c.eval != nullptr && c.epoch == treeChanges_) {
+    if (index < d.compiled.size()) [[likely]] {
+        const Impl::Compiled& c = d.compiled[index];
+        if (c.eval != nullptr && c.epoch == d.treeChanges && d.guard.Idle()) [[likely]] {
             const double value = c.eval(c.node);
             const Outcome outcome = prepared::Program::Judge(c.kind, value);
-            if (outcome == Outcome::Miss) return ExecutePreparedTree(handle, true);
-            guard_.Idled();
+            if (outcome == Outcome::Miss) [[unlikely]]
+                return d.ExecutePreparedTree(handle, true);
+            d.guard.Idled();
             return c.program->Result(outcome, value);
         }
     }
-    return ExecutePreparedTree(handle, false);
+    return d.ExecutePreparedTree(handle, false);
 }
 
 // After a miss of the compiled form it is not run again.
-Variant TMathInterpreter::ExecutePreparedTree(int handle, bool compiledMissed) {
-    TEvaluationGuard::Run run(guard_);  // first: refuses a second thread
-    if (!IsValidPreparedExpression(handle))
+Variant TMathInterpreter::Impl::ExecutePreparedTree(int handle, bool compiledMissed) {
+    TEvaluationGuard::Run run(guard);  // first: refuses a second thread
+    if (!IsValidPrepared(handle))
         throw Exception("TMathInterpreter.ExecutePreparedExpression() Invalid prepared expression handle.");
-    guard_.Check();
+    guard.Check();
     if (const prepared::Program* program = compiledMissed ? nullptr : CompiledFor(handle)) {
         double value;
         const prepared::Program::Outcome outcome = program->Run(value);
         if (outcome != prepared::Program::Outcome::Miss) return program->Result(outcome, value);
     }
-    EvaluationScope scope(*this);
-    auto* root = static_cast<TMValue*>(prepared_.At(handle));
-    if (!StackFits(guard::EvalBytes(root->StackUnits)))
-        throw Exception(
-            "TMathInterpreter.ExecutePreparedExpression() Not enough stack space left to execute an expression.");
-    return guard::Entry(*this, [&] { return root->GetValue(); });
+    auto* root = static_cast<TMValue*>(prepared.At(handle));
+    return Entry([&] { return Evaluate(*root, "TMathInterpreter.ExecutePreparedExpression()"); });
 }
 
+bool TMathInterpreter::IsValidPreparedExpression(int handle) const { return impl_->IsValidPrepared(handle); }
+
 bool TMathInterpreter::IsCompiledPreparedExpression(int handle) {
-    return IsValidPreparedExpression(handle) && CompiledFor(handle) != nullptr;
+    return impl_->IsValidPrepared(handle) && impl_->CompiledFor(handle) != nullptr;
 }
 
 void TMathInterpreter::FreePreparedExpression(int handle) {
-    if (!IsValidPreparedExpression(handle))
+    Impl& d = *impl_;
+    if (!d.IsValidPrepared(handle))
         throw Exception("TMathInterpreter.FreePreparedExpression() Invalid prepared expression handle.");
-    CheckNotEvaluating("free a prepared expression");
-    if (!preparedIndexValid_) RebuildPreparedIndex();
-    std::unique_ptr<TMItem> root(prepared_.At(handle));
+    d.CheckNotEvaluating("free a prepared expression");
+    if (!d.preparedIndexValid) d.RebuildPreparedIndex();
+    std::unique_ptr<TMItem> root(d.prepared.At(handle));
     StopCounting(root.get());
-    if (static_cast<std::size_t>(handle) < compiled_.size()) compiled_[static_cast<std::size_t>(handle)] = Compiled{};
-    UnindexPreparedTree(handle);
-    ItemAccess::Entries(prepared_)[static_cast<std::size_t>(handle)] = nullptr;
-    ReleasePreparedSlot(handle);
+    if (static_cast<std::size_t>(handle) < d.compiled.size()) d.compiled[static_cast<std::size_t>(handle)] = Impl::Compiled{};
+    d.UnindexPreparedTree(handle);
+    ItemAccess::Entries(d.prepared)[static_cast<std::size_t>(handle)] = nullptr;
+    d.ReleasePreparedSlot(handle);
 }
 
 void TMathInterpreter::ClearPreparedExpressions() {
-    CheckNotEvaluating("clear prepared expressions");
-    for (int i = 0; i < prepared_.Count(); ++i) StopCounting(prepared_.At(i));
-    prepared_.FreeAndClear();
-    preparedUsers_.clear();
-    preparedNames_.clear();
-    freePrepared_.clear();
-    preparedIndexValid_ = true;
+    Impl& d = *impl_;
+    d.CheckNotEvaluating("clear prepared expressions");
+    for (int i = 0; i < d.prepared.Count(); ++i) StopCounting(d.prepared.At(i));
+    d.prepared.FreeAndClear();
+    d.preparedUsers.clear();
+    d.preparedNames.clear();
+    d.freePrepared.clear();
+    d.preparedIndexValid = true;
 }
 
 // ---------------------------------------------------------------- variable handles
 
 int TMathInterpreter::GetVariableHandles(const std::string& name) {
-    const int index = symbols_.FindSymbolIndex(name);
+    const TMSymbols& symbols = impl_->symbols;
+    const int index = symbols.FindSymbolIndex(name);
     if (index < 0)
         throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" is not defined.");
-    TMItem* symbol = symbols_.At(index);
-    if (dynamic_cast<TMVar*>(symbol) == nullptr)
+    TMItem* symbol = symbols.At(index);
+    if (!static_cast<TMSymbol*>(symbol)->IsVariable())
         throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" has type: \"" +
                         symbol->ClassName() + "\", but type \"TMVarRef\" is required.");
     return index;
 }
 
-void TMathInterpreter::NotAVariable() { throw EInvalidCast("Invalid class typecast"); }
+TMVar* TMathInterpreter::Impl::VariableAt(int handle) {
+    auto* symbol = static_cast<TMSymbol*>(symbols.Get(handle));
+    if (symbol == nullptr || !symbol->IsVariable()) throw EInvalidCast("Invalid class typecast");
+    return static_cast<TMVar*>(symbol);
+}
 
-// Out of line, so that the call of the variable's SetValue is resolved here
-// and not guessed in the host's code.
-Variant TMathInterpreter::GetVariablesByHandle(int handle) { return VariableAt(handle)->ValueRef(); }
+Variant TMathInterpreter::GetVariablesByHandle(int handle) { return impl_->VariableAt(handle)->ValueRef(); }
 
-void TMathInterpreter::SetVariablesByHandle(int handle, const Variant& value) { VariableAt(handle)->SetValue(value); }
+void TMathInterpreter::SetVariablesByHandle(int handle, const Variant& value) {
+    impl_->VariableAt(handle)->SetValue(value);
+}
 
-void TMathInterpreter::SetVariableNumber(int handle, const Variant& number) { VariableAt(handle)->SetValue(number); }
+namespace {
+// A number stored in place when the handle names a variable that holds no
+// text; anything else, errors included, takes the variable's SetValue.
+template <class T>
+void StoreNumber(TMathInterpreter::Impl& d, int handle, T value) {
+    TMItem* item = ItemAccess::Peek(d.symbols, handle);
+    bool finite = true;
+    if constexpr (std::is_same_v<T, double>) finite = std::isfinite(value);
+    if (item != nullptr && finite && static_cast<TMSymbol*>(item)->IsVariable()) [[likely]] {
+        auto* var = static_cast<TMVar*>(item);
+        if (!var->ValueRef().IsString() && !var->ValueRef().IsArray()) [[likely]] {
+            var->Assign(Variant(value));
+            return;
+        }
+    }
+    d.VariableAt(handle)->SetValue(Variant(value));
+}
+}  // namespace
+
+void TMathInterpreter::SetVariableReal(int handle, double value) { StoreNumber(*impl_, handle, value); }
+
+void TMathInterpreter::SetVariableInteger(int handle, std::int32_t value) { StoreNumber(*impl_, handle, value); }
 
 Variant TMathInterpreter::GetVariables(const std::string& name) {
     return GetVariablesByHandle(GetVariableHandles(name));
@@ -325,5 +364,10 @@ Variant TMathInterpreter::GetVariables(const std::string& name) {
 void TMathInterpreter::SetVariables(const std::string& name, const Variant& value) {
     SetVariablesByHandle(GetVariableHandles(name), value);
 }
+
+TMathInterpreter::Impl::Compiled::Compiled() = default;
+TMathInterpreter::Impl::Compiled::~Compiled() = default;
+TMathInterpreter::Impl::Compiled::Compiled(Compiled&&) noexcept = default;
+TMathInterpreter::Impl::Compiled& TMathInterpreter::Impl::Compiled::operator=(Compiled&&) noexcept = default;
 
 }  // namespace zorvex

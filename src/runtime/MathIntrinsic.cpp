@@ -7,7 +7,7 @@
 
 #include "IntrinsicEval.h"
 #include "zorvex/Exception.h"
-#include "zorvex/MathInterpreter.h"
+#include "ItemHost.h"
 #include "zorvex/SysUtils.h"
 
 namespace zorvex {
@@ -52,7 +52,7 @@ void TMIntrinsicFunctionCall::SetMathInterpreter(TMathInterpreter* interpreter) 
 }
 
 void TMIntrinsicFunctionCall::CheckInterrupt() const {
-    if (Interpreter != nullptr) Interpreter->Guard().Check();
+    if (Interpreter != nullptr) host::Check(*Interpreter);
 }
 
 int TMIntrinsicFunctionCall::ArgPosition(int index) const {

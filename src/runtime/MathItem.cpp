@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -10,7 +11,7 @@
 #include "ItemUtil.h"
 #include "ItemArena.h"
 #include "zorvex/Exception.h"
-#include "zorvex/MathInterpreter.h"
+#include "ItemHost.h"
 #include "zorvex/MathIntrinsic.h"
 #include "zorvex/SysUtils.h"
 
@@ -160,15 +161,40 @@ void TMItems::PullFromStack1(TMItems& source, TMSymbols* symbols) {
 
 // ---------------------------------------------------------------- TMSymbols
 
-bool TMSymbols::CaseSensitive() const { return Interpreter != nullptr && Interpreter->CaseSensitiveSymbols(); }
+struct TMSymbols::Index {
+    // The symbol of each name; a symbol knows its slot.
+    std::unordered_map<std::string, TMSymbol*> byName;
+    bool valid = false;
+    bool caseSensitive = false;
+    // Two entries of one name (only the base list lets that happen): the
+    // first keeps the name, and removing it rebuilds the index.
+    bool duplicates = false;
+    // The functions whose bodies mention each name, and each body's names.
+    std::unordered_map<std::string, std::vector<TMFunction*>> bodyUsers;
+    std::unordered_map<TMFunction*, std::vector<std::string>> bodyNames;
+};
+
+TMSymbols::TMSymbols() : index_(std::make_unique<Index>()) {}
+TMSymbols::~TMSymbols() = default;
+
+void TMSymbols::ListChanged() { index_->valid = false; }
+
+void TMSymbols::InvalidateIndex() const { index_->valid = false; }
+
+TMItem* TMSymbols::Peek(int index) const noexcept {
+    return holes_ == 0 && static_cast<std::size_t>(index) < items_.size() ? items_[static_cast<std::size_t>(index)]
+                                                                          : nullptr;
+}
+
+bool TMSymbols::CaseSensitive() const { return host::CaseSensitive(Interpreter); }
 
 std::string TMSymbols::Key(const std::string& name) const { return CaseSensitive() ? name : UpperCase(name); }
 
 void TMSymbols::RebuildIndex() const {
-    index_.clear();
-    indexCaseSensitive_ = CaseSensitive();
-    duplicates_ = false;
-    indexValid_ = true;
+    index_->byName.clear();
+    index_->caseSensitive = CaseSensitive();
+    index_->duplicates = false;
+    index_->valid = true;
     for (std::size_t i = 0; i < items_.size(); ++i) IndexEntry(static_cast<int>(i));
 }
 
@@ -179,18 +205,18 @@ void TMSymbols::IndexEntry(int slot) const {
     if (item == nullptr || item == Tombstone()) return;
     auto* symbol = static_cast<TMSymbol*>(item);
     symbol->slot_ = slot;
-    if (indexValid_ && indexCaseSensitive_ == CaseSensitive() &&
-        !index_.emplace(Key(symbol->Identifier()), symbol).second)
-        duplicates_ = true;
+    if (index_->valid && index_->caseSensitive == CaseSensitive() &&
+        !index_->byName.emplace(Key(symbol->Identifier()), symbol).second)
+        index_->duplicates = true;
 }
 
 void TMSymbols::UnindexEntry(const TMItem* item) const {
     if (item == nullptr || item == Tombstone()) return;
-    auto it = index_.find(Key(static_cast<const TMSymbol*>(item)->Identifier()));
-    if (it == index_.end() || it->second != item) return;
-    index_.erase(it);
+    auto it = index_->byName.find(Key(static_cast<const TMSymbol*>(item)->Identifier()));
+    if (it == index_->byName.end() || it->second != item) return;
+    index_->byName.erase(it);
     // A later entry of the same name would take it.
-    if (duplicates_) indexValid_ = false;
+    if (index_->duplicates) index_->valid = false;
 }
 
 void TMSymbols::ItemAdded(int slot) { IndexEntry(slot); }
@@ -198,20 +224,20 @@ void TMSymbols::ItemAdded(int slot) { IndexEntry(slot); }
 // The entry put in place of another: a symbol freed in place has already
 // cleared its entry (see Forget), so `old` is alive or null.
 void TMSymbols::ItemReplaced(int slot, TMItem* old) {
-    if (indexValid_) UnindexEntry(old);
+    if (index_->valid) UnindexEntry(old);
     // An entry put before others of its name takes the name from them.
     TMItem* item = items_[static_cast<std::size_t>(slot)];
-    if (indexValid_ && item != nullptr && index_.count(Key(static_cast<TMSymbol*>(item)->Identifier())) != 0)
-        indexValid_ = false;
+    if (index_->valid && item != nullptr && index_->byName.count(Key(static_cast<TMSymbol*>(item)->Identifier())) != 0)
+        index_->valid = false;
     IndexEntry(slot);
 }
 
 void TMSymbols::Forget(TMSymbol* symbol) noexcept {
     const auto slot = static_cast<std::size_t>(symbol->slot_);
     if (slot < items_.size() && items_[slot] == symbol) items_[slot] = nullptr;
-    if (!indexValid_) return;
-    auto it = index_.find(Key(symbol->Identifier()));
-    if (it != index_.end() && it->second == symbol) index_.erase(it);
+    if (!index_->valid) return;
+    auto it = index_->byName.find(Key(symbol->Identifier()));
+    if (it != index_->byName.end() && it->second == symbol) index_->byName.erase(it);
 }
 
 void TMSymbols::Compacted(std::size_t from) {
@@ -220,14 +246,14 @@ void TMSymbols::Compacted(std::size_t from) {
 }
 
 void TMSymbols::Renamed(TMSymbol* symbol, const std::string& oldIdentifier) {
-    if (!indexValid_) return;
-    auto it = index_.find(Key(oldIdentifier));
-    if (it == index_.end() || it->second != symbol) {
-        indexValid_ = false;  // not indexed under the old name: start afresh
+    if (!index_->valid) return;
+    auto it = index_->byName.find(Key(oldIdentifier));
+    if (it == index_->byName.end() || it->second != symbol) {
+        index_->valid = false;  // not indexed under the old name: start afresh
         return;
     }
-    index_.erase(it);
-    if (!index_.emplace(Key(symbol->Identifier()), symbol).second) duplicates_ = true;
+    index_->byName.erase(it);
+    if (!index_->byName.emplace(Key(symbol->Identifier()), symbol).second) index_->duplicates = true;
 }
 
 int TMSymbols::FindSymbolIndex(const std::string& name) const {
@@ -250,10 +276,10 @@ int TMSymbols::FindSymbolSlot(const std::string& name) const {
         }
         return -1;
     }
-    if (!indexValid_ || indexCaseSensitive_ != CaseSensitive()) RebuildIndex();
+    if (!index_->valid || index_->caseSensitive != CaseSensitive()) RebuildIndex();
     auto found = [&]() -> int {
-        auto it = index_.find(Key(name));
-        if (it == index_.end()) return -1;
+        auto it = index_->byName.find(Key(name));
+        if (it == index_->byName.end()) return -1;
         TMSymbol* symbol = it->second;
         const auto slot = static_cast<std::size_t>(symbol->slot_);
         return slot < items_.size() && items_[slot] == symbol && symbol->IsEqualIdentifier(name) ? symbol->slot_ : -2;
@@ -283,7 +309,7 @@ int TMSymbols::SlotOf(const TMItem* item) const {
 void TMSymbols::RemoveSlot(int slot) {
     if (slot < 0 || static_cast<std::size_t>(slot) >= items_.size() || items_[static_cast<std::size_t>(slot)] == Tombstone())
         ListIndexError(slot);
-    if (indexValid_) UnindexEntry(items_[static_cast<std::size_t>(slot)]);
+    if (index_->valid) UnindexEntry(items_[static_cast<std::size_t>(slot)]);
     items_[static_cast<std::size_t>(slot)] = Tombstone();
     ++holes_;
 }
@@ -297,27 +323,27 @@ void TMSymbols::RegisterBody(TMFunction* function) {
     for (TMReference* ref : refs) names.push_back(UpperCase(ref->ReferencedSymbolName));
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
-    for (const auto& name : names) bodyUsers_[name].push_back(function);
-    bodyNames_[function] = std::move(names);
+    for (const auto& name : names) index_->bodyUsers[name].push_back(function);
+    index_->bodyNames[function] = std::move(names);
 }
 
 void TMSymbols::UnregisterBody(TMFunction* function) {
-    auto it = bodyNames_.find(function);
-    if (it == bodyNames_.end()) return;
+    auto it = index_->bodyNames.find(function);
+    if (it == index_->bodyNames.end()) return;
     for (const auto& name : it->second) {
-        auto users = bodyUsers_.find(name);
-        if (users == bodyUsers_.end()) continue;
+        auto users = index_->bodyUsers.find(name);
+        if (users == index_->bodyUsers.end()) continue;
         auto& list = users->second;
         list.erase(std::remove(list.begin(), list.end(), function), list.end());
-        if (list.empty()) bodyUsers_.erase(users);
+        if (list.empty()) index_->bodyUsers.erase(users);
     }
-    bodyNames_.erase(it);
+    index_->bodyNames.erase(it);
 }
 
 const std::vector<TMFunction*>& TMSymbols::BodiesMentioning(const std::string& name) const {
     static const std::vector<TMFunction*> none;
-    auto it = bodyUsers_.find(UpperCase(name));
-    return it == bodyUsers_.end() ? none : it->second;
+    auto it = index_->bodyUsers.find(UpperCase(name));
+    return it == index_->bodyUsers.end() ? none : it->second;
 }
 
 // ---------------------------------------------------------------- TMItem
@@ -370,68 +396,6 @@ void TMValue::SetValue(const Variant&) { throw Exception("TMValue.SetValue() Rea
 
 // ---------------------------------------------------------------- TMExpression
 
-void TMExpression::CollectReferences(std::vector<TMReference*>& out) {
-    WalkTree(this, [&](TMItem* item) {
-        if (item->Is(ikReference)) out.push_back(static_cast<TMReference*>(item));
-    });
-}
-
-void TMExpression::SetMathInterpreter(TMathInterpreter*) {}
-
-void TMExpression::RewireSymbols(TMSymbols* symbols) { RewireFromTable(this, symbols, nullptr); }
-
-// Binding a tree to a table: the outcome of offering every symbol in table
-// order, each reference found by name instead of by a pass per symbol. A
-// plain reference to a function that takes parameters is bound all the same
-// (it fails when read, and works again once the function takes none); the
-// first such reference is reported after the whole tree is bound, except
-// while symbols are loaded, where the table is taken as it was saved.
-void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow) {
-    BindTree(tree, symbols, shadow, nullptr);
-}
-
-void BindTree(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow, TMathInterpreter* interpreter) {
-    if (symbols == nullptr) throw Exception("RewireSymbols() No symbol table to bind to.");
-    SmallVector<TMReference*, 16> refs;
-    WalkTree(tree, [&](TMItem* item) {
-        if (item->Is(ikReference)) refs.push_back(static_cast<TMReference*>(item));
-        if (interpreter != nullptr) AttachInterpreter(item, interpreter);
-    });
-    bool faithful = false;
-    for (TMReference* ref : refs) {
-        // A binding to one of the shadowing parameters stays as it is anyway.
-        bool boundElsewhere = ref->SymbolReference != nullptr &&
-                              (shadow == nullptr || ref->SymbolReference->List != shadow);
-        if (boundElsewhere || ref->ReferencedSymbolName.empty()) faithful = true;
-    }
-    const TMReference* misfit = nullptr;
-    if (faithful) {
-        // References already bound may follow renames; take the long way.
-        for (int i = 0; i < symbols->Count(); ++i) {
-            auto* symbol = static_cast<TMSymbol*>(symbols->At(i));
-            if (symbol == nullptr) continue;
-            if (shadow != nullptr && shadow->ParamExists(symbol->Identifier())) continue;
-            for (TMReference* ref : refs)
-                if (OfferSymbol(ref, symbol) && misfit == nullptr) misfit = ref;
-        }
-    } else {
-        int misfitSlot = -1;
-        for (TMReference* ref : refs) {
-            const int slot = symbols->FindSymbolSlot(ref->ReferencedSymbolName);
-            if (slot < 0) continue;
-            auto* symbol = static_cast<TMSymbol*>(symbols->At(slot));
-            if (shadow != nullptr && shadow->ParamExists(symbol->Identifier())) continue;
-            if (ref->Is(ikVarRef) && !IsVarRefTarget(symbol)) continue;
-            ref->SymbolReference = symbol;
-            if (ref->Is(ikVarRef) && IsFunctionWithParameters(symbol) && (misfit == nullptr || slot < misfitSlot)) {
-                misfit = ref;
-                misfitSlot = slot;
-            }
-        }
-    }
-    const bool loading = symbols->Interpreter != nullptr && symbols->Interpreter->LoadingSymbols();
-    if (misfit != nullptr && !loading) RaiseMisfit(misfit, "Rewire");
-}
 
 // ---------------------------------------------------------------- freeing
 
@@ -542,7 +506,7 @@ void TMLiteral::SetValue(const Variant& value) {
 
 std::string TMLiteral::Dump(TDumpFormat format) const {
     if (format & dfDetailed) return std::string(ClassName()) + "(" + QuotedVar(Value) + ")";
-    return QuotedVar(Value, Interpreter != nullptr ? Interpreter->EscapeChar() : '\0');
+    return QuotedVar(Value, host::EscapeChar(Interpreter));
 }
 
 }  // namespace zorvex

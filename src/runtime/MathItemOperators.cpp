@@ -8,7 +8,7 @@
 #include "OperatorTable.h"
 #include "ResourceLimits.h"
 #include "zorvex/Exception.h"
-#include "zorvex/MathInterpreter.h"
+#include "ItemHost.h"
 #include "zorvex/MathItem.h"
 #include "zorvex/SysUtils.h"
 
@@ -137,12 +137,6 @@ std::string TMOperator::Dump(TDumpFormat format) const {
     return std::string(ClassName()) + "(" + DumpList(Operands, format) + ")";
 }
 
-void TMOperator::Rewire(TMSymbol* symbol) { RewireTree(this, symbol); }
-
-void TMOperator::Unwire(TMSymbol* symbol) { UnwireTree(this, symbol); }
-
-void TMOperator::SetMathInterpreter(TMathInterpreter* interpreter) { SetTreeInterpreter(this, interpreter); }
-
 // Operators outside the table answer these themselves.
 namespace {
 const op::Row& TableRow(const TMOperator* op) {
@@ -168,7 +162,7 @@ void TMOperator::SetOperands(TMExpressions* operands) {
     }
     Operands.Clear();
     for (int i = 0; i < operands->Count(); ++i) Operands.Add(operands->Get(i));
-    delete operands;
+    const std::unique_ptr<TMExpressions> taken(operands);  // the list, not its entries
     UpdateDepth();
 }
 
@@ -176,22 +170,22 @@ void TMOperator::UpdateDepth() {
     int depth = 0, units = 0;
     for (int i = 0; i < Operands.Count(); ++i)
         if (TMItem* item = Operands.At(i)) {
-            depth = std::max(depth, item->TreeDepth);
-            units = std::max(units, item->StackUnits);
+            depth = std::max(depth, ItemAccess::TreeDepth(item));
+            units = std::max(units, ItemAccess::StackUnits(item));
         }
-    TreeDepth = depth + 1;
+    treeDepth_ = depth + 1;
     // Built-ins, assignments and "not" take several times the frame of the
     // arithmetic, comparison and logic operators.
     const bool light = code_ != 0 && !op::RowOf(ItemAccess::Code(this)).heavy;
-    StackUnits = units + (light ? 1 : guard::kHeavyUnits);
+    stackUnits_ = units + (light ? 1 : guard::kHeavyUnits);
     if (LeftChains()) {
         // A link adds a level to its right operand only. The chain's loop
         // runs in a frame of its own below the head, counted once.
         auto* left = static_cast<TMOperator*>(first_);
-        if (!left->Is(ikBracketed)) TreeDepth = std::max(left->TreeDepth, second_->TreeDepth + 1);
-        StackUnits = std::max(left->StackUnits + (left->LeftChains() ? 0 : 1), second_->StackUnits + 2);
+        if (!left->Is(ikBracketed)) treeDepth_ = std::max(ItemAccess::TreeDepth(left), ItemAccess::TreeDepth(second_) + 1);
+        stackUnits_ = std::max(ItemAccess::StackUnits(left) + (left->LeftChains() ? 0 : 1), ItemAccess::StackUnits(second_) + 2);
     }
-    if (TreeDepth > MaxTreeDepth)
+    if (treeDepth_ > MaxTreeDepth)
         throw Exception("TMathInterpreter.RPN() Expression is nested too deeply (more than " + Str(MaxTreeDepth) +
                         " levels), position: " + Str(ParsePosition) + ".");
 }
@@ -377,7 +371,7 @@ Variant TMAssignValue::GetValue() {
     TMathInterpreter* interp = left->Interpreter;
     ZORVEX_ASSERT(interp != nullptr, kUnit);
     Variant result = GetOperandValues(1);
-    TMSymbols& table = interp->Symbols();
+    TMSymbols& table = host::Table(*interp);
     // A binding to a table variable always names the symbol the lookup finds.
     TMSymbol* symbol = left->SymbolReference;
     if (symbol == nullptr || symbol->List != &table || !symbol->IsVariable())
@@ -391,7 +385,7 @@ Variant TMAssignValue::GetValue() {
         target = symbol;
     } else {
         Variant answer = result;
-        interp->DoUnknownSymbol(left->ReferencedSymbolName, Variant::Null(), answer);
+        host::UnknownSymbol(*interp, left->ReferencedSymbolName, Variant::Null(), answer);
         if (!answer.IsEmpty()) {
             auto var = std::make_unique<TMVar>();
             var->ParsePosition = left->ParsePosition;
@@ -419,7 +413,7 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
     std::unique_ptr<TMExpression> body(static_cast<TMExpression*>(Operands.At(1)));
     Operands.Put(1, nullptr);
     ZORVEX_ASSERT(body != nullptr, kUnit);
-    if (dynamic_cast<TMAssignSymbolic*>(body.get()) != nullptr)
+    if (body->Is(ikAssignSymbolic))
         throw Exception("TMAssignSymbolic.PullOperands() Right operand of the symbolic assignment on position: " +
                         Str(ParsePosition) + " can not be a symbolic assignment.");
     // A definition inside a body has no text that reads back to the same
@@ -432,13 +426,14 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
         throw Exception("TMAssignSymbolic.PullOperands() Right operand of the symbolic assignment on position: " +
                         Str(ParsePosition) + " can not hold a symbolic assignment (position: " + Str(nested) + ").");
     auto* leftExpression = static_cast<TMExpression*>(Operands.At(0));
-    auto* left = dynamic_cast<TMSymbolRef*>(leftExpression);
+    auto* left = leftExpression->Is(static_cast<TMItemKind>(ikVarRef | ikFunctionCall))
+                     ? static_cast<TMSymbolRef*>(leftExpression)
+                     : nullptr;
     if (left == nullptr)
         throw Exception("TMAssignSymbolic.PullOperands() Left operand (position: " +
                         Str(leftExpression->ParsePosition) + ", type = \"" + leftExpression->ClassName() +
                         "\") of symbolic assignment (position: " + Str(ParsePosition) +
                         ") must be symbol reference (var. ref. or function call).");
-    ZORVEX_ASSERT(dynamic_cast<TMVarRef*>(left) || dynamic_cast<TMFunctionCall*>(left), kUnit);
     const std::string name = left->ReferencedSymbolName;
     TMathInterpreter* interp = symbols->Interpreter;
 
@@ -451,37 +446,44 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
         created->SetIdentifier(name);
         symbols->Add(created.get());
         function = created.release();
-    } else if (auto* existing = dynamic_cast<TMFunction*>(symbols->Get(index))) {
-        if (interp != nullptr) interp->CheckNotEvaluating("redefine a function");
+    } else if (auto* existing = ItemAs<TMFunction>(symbols->Get(index), ikFunction)) {
+        host::CheckNotEvaluating(interp, "redefine a function");
         function = existing;
         function->ParsePosition = left->ParsePosition;
         function->ClearDefinition();
     } else {
-        auto* var = dynamic_cast<TMVar*>(symbols->Get(index));
-        ZORVEX_ASSERT(var != nullptr, kUnit);
-        if (interp != nullptr) interp->CheckNotEvaluating("redefine a variable as a function");
-        ZORVEX_ASSERT(var->IsEqualIdentifier(name), kUnit);
+        auto* symbol = static_cast<TMSymbol*>(symbols->Get(index));
+        ZORVEX_ASSERT(symbol != nullptr && symbol->IsVariable(), kUnit);
+        host::CheckNotEvaluating(interp, "redefine a variable as a function");
+        ZORVEX_ASSERT(symbol->IsEqualIdentifier(name), kUnit);
         auto created = std::make_unique<TMFunction>();
         created->ParsePosition = left->ParsePosition;
-        symbols->Put(index, nullptr);
         created->List = symbols;
-        try {
-            created->SetIdentifier(var->Identifier());
-        } catch (...) {
-            symbols->Put(index, var);  // the variable keeps its place
-            throw;
-        }
-        delete var;
+        // The variable leaves its place to the function, or keeps it when
+        // the function cannot take the name.
+        std::unique_ptr<TMItem> var(symbol);
+        symbols->Put(index, nullptr);
+        struct PutBack {
+            TMSymbols* list;
+            int index;
+            std::unique_ptr<TMItem>& var;
+            ~PutBack() {
+                if (var) list->Put(index, var.release());
+            }
+        } putBack{symbols, index, var};
+        created->SetIdentifier(symbol->Identifier());
+        var.reset();
         symbols->Put(index, created.get());
         function = created.release();
     }
-    if (dynamic_cast<TMVarRef*>(left) != nullptr) {
-        std::unique_ptr<TMFunctionCall> call(new (interp != nullptr ? interp->BuildArena() : nullptr) TMFunctionCall());
+    if (left->Is(ikVarRef)) {
+        // The declaration is written as a call, parameters or not.
+        const std::unique_ptr<TMItem> reference(left);
+        std::unique_ptr<TMFunctionCall> call(new (host::BuildArena(interp)) TMFunctionCall());
         call->ParsePosition = left->ParsePosition;
         call->ReferencedSymbolName = left->ReferencedSymbolName;
+        left = call.get();
         Operands.Put(0, call.release());
-        delete left;
-        left = static_cast<TMSymbolRef*>(Operands.At(0));
     }
     auto* call = static_cast<TMFunctionCall*>(left);
     TMParams& params = function->Parameters();
@@ -504,7 +506,8 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
             param->ParsePosition = ref->ParsePosition;
             param->List = &params;
             param->SetIdentifier(ref->ReferencedSymbolName);
-            params.Add(param.release());
+            params.Add(param.get());
+            param.release();
         }
     } catch (const Exception&) {
         error = std::current_exception();
@@ -518,8 +521,8 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
     }
     if (interp != nullptr) function->Expression()->SetMathInterpreter(interp);
     // The body is no longer part of this tree.
-    TreeDepth = Operands.At(0)->TreeDepth + 1;
-    StackUnits = Operands.At(0)->StackUnits + guard::kHeavyUnits;
+    treeDepth_ = ItemAccess::TreeDepth(Operands.At(0)) + 1;
+    stackUnits_ = ItemAccess::StackUnits(Operands.At(0)) + guard::kHeavyUnits;
     if (error) std::rethrow_exception(error);
 }
 

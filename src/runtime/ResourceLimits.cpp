@@ -1,5 +1,7 @@
 #include "ResourceLimits.h"
 
+#include "InterpreterImpl.h"
+
 #if defined(__GLIBC__)
 #include <pthread.h>
 #endif
@@ -58,7 +60,7 @@ void Reserve(std::size_t bytes) {
 void Held::Charge(std::size_t bytes) {
     TMathInterpreter* interp = interp_ != nullptr ? interp_ : current;
     if (interp == nullptr || bytes == 0) return;
-    interp->ChargeMemory(bytes);
+    TMathInterpreter::Impl::Of(*interp).ChargeMemory(bytes);
     interp_ = interp;
     bytes_ += bytes;
 }
@@ -68,7 +70,7 @@ void Held::AddHeap(const Variant& v) {
 }
 
 void Held::Release() noexcept {
-    if (interp_ != nullptr) interp_->ReleaseMemory(bytes_);
+    if (interp_ != nullptr) TMathInterpreter::Impl::Of(*interp_).ReleaseMemory(bytes_);
 }
 
 void WorkDone() {
@@ -89,32 +91,33 @@ void AppendText(std::string& out, std::string_view text) {
 
 }  // namespace guard
 
-TMathInterpreter::EvaluationScope::EvaluationScope(TMathInterpreter& i) : interp(i), outer(guard::current) {
-    if (interp.evaluationDepth_++ == 0) interp.stackFloor_ = guard::ThreadStackFloor();
-    guard::current = &interp;
+TMathInterpreter::Impl::EvaluationScope::EvaluationScope(Impl& i) : impl(i), outer(guard::current) {
+    if (impl.evaluationDepth++ == 0) impl.stackFloor = guard::ThreadStackFloor();
+    guard::current = &impl.self;
 }
 
-TMathInterpreter::EntryScope::~EntryScope() {
-    if (--interp.entryDepth_ == 0 && interp.releaseAtEnd_ != 0)
-        interp.ReleaseMemory(std::exchange(interp.releaseAtEnd_, 0));
+TMathInterpreter::Impl::EvaluationScope::~EvaluationScope() {
+    guard::current = outer;
+    --impl.evaluationDepth;
 }
 
-void TMathInterpreter::ReleaseVariableMemory(std::size_t bytes, bool stillHeld) {
-    if (stillHeld && entryDepth_ > 0)
-        releaseAtEnd_ += bytes;
+TMathInterpreter::Impl::EntryScope::~EntryScope() {
+    if (--impl.entryDepth == 0 && impl.releaseAtEnd != 0) impl.ReleaseMemory(std::exchange(impl.releaseAtEnd, 0));
+}
+
+void TMathInterpreter::Impl::ReleaseVariableMemory(std::size_t bytes, bool stillHeld) noexcept {
+    if (stillHeld && entryDepth > 0)
+        releaseAtEnd += bytes;
     else
         ReleaseMemory(bytes);
 }
 
-TMathInterpreter::EvaluationScope::~EvaluationScope() {
-    guard::current = outer;
-    --interp.evaluationDepth_;
+bool TMathInterpreter::Impl::StackFits(std::size_t bytes) const {
+    return guard::StackFits(evaluationDepth > 0 ? stackFloor : guard::ThreadStackFloor(), bytes);
 }
 
-bool TMathInterpreter::StackFits(std::size_t bytes) const {
-    return guard::StackFits(evaluationDepth_ > 0 ? stackFloor_ : guard::ThreadStackFloor(), bytes);
-}
+void TMathInterpreter::Impl::MemoryBudgetExceeded() const { guard::BudgetExceeded(memoryBudget); }
 
-void TMathInterpreter::MemoryBudgetExceeded() const { guard::BudgetExceeded(memoryBudget_); }
+void TMathInterpreter::Impl::OutOfMemory() { guard::OutOfMemory(); }
 
 }  // namespace zorvex

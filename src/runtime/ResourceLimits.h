@@ -15,8 +15,11 @@
 #include <type_traits>
 #include <utility>
 
-#include "zorvex/MathInterpreter.h"
 #include "zorvex/Variant.h"
+
+namespace zorvex {
+class TMathInterpreter;
+}
 
 namespace zorvex::guard {
 
@@ -175,17 +178,5 @@ std::string CopyText(std::string_view text);
 void AppendText(std::string& out, std::string_view text);
 
 [[noreturn]] void OutOfMemory();
-
-// The body of a public entry point: std::bad_alloc leaves it as the
-// language's EOutOfMemory.
-template <class F>
-decltype(auto) Entry(TMathInterpreter& interp, F&& body) {
-    const TMathInterpreter::EntryScope scope(interp);
-    try {
-        return std::forward<F>(body)();
-    } catch (const std::bad_alloc&) {
-        OutOfMemory();
-    }
-}
 
 }  // namespace zorvex::guard

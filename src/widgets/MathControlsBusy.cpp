@@ -118,7 +118,7 @@ std::vector<std::unique_ptr<TMathInterpreter>> orphans;
 QTimer* reaper = nullptr;
 
 bool InUse(const TMathInterpreter& interpreter) {
-    return interpreter.EvaluationDepth() > 0 || BusyRun::Running(interpreter);
+    return interpreter.Evaluating() || BusyRun::Running(interpreter);
 }
 
 void Reap() {
@@ -137,11 +137,19 @@ BusyRun::BusyRun(TMathInterpreter& interpreter) : interpreter_(interpreter) {
         return;
     active_ = true;
     running.push_back({&interpreter_, QApplication::activeModalWidget()});
-    // A progress handler of the host's own stays; it keeps its window alive.
-    if (!interpreter_.Guard().HasProgress()) {
+    // A progress handler of the host's own is called as well, at its own
+    // interval at the most, and comes back when the run ends.
+    hostProgress_ = interpreter_.OnProgress();
+    hostInterval_ = interpreter_.ProgressInterval();
+    if (hostProgress_)
+        interpreter_.SetOnProgress(
+            [host = hostProgress_](TMathInterpreter& sender) {
+                KeepAlive(sender);
+                host(sender);
+            },
+            std::min(hostInterval_, kPaintIntervalMs));
+    else
         interpreter_.SetOnProgress(KeepAlive, kPaintIntervalMs);
-        ownsProgress_ = true;
-    }
     if (filter == nullptr) {
         filter = new InputFilter;
         QCoreApplication::instance()->installEventFilter(filter);
@@ -150,7 +158,7 @@ BusyRun::BusyRun(TMathInterpreter& interpreter) : interpreter_(interpreter) {
 
 BusyRun::~BusyRun() {
     if (!active_) return;
-    if (ownsProgress_) interpreter_.SetOnProgress(nullptr);
+    interpreter_.SetOnProgress(std::move(hostProgress_), hostInterval_);
     running.pop_back();
     if (running.empty()) {
         delete filter;

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include "zorvex/MathInterpreter.h"
+
 #include <functional>
 #include <memory>
 
@@ -45,7 +47,9 @@ public:
 
 private:
     TMathInterpreter& interpreter_;
-    bool ownsProgress_ = false;
+    // The host's own progress handler, back when the run ends.
+    TMathInterpreter::TProgressEvent hostProgress_;
+    std::uint32_t hostInterval_ = 50;
     bool active_ = false;
 };
 

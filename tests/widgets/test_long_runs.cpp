@@ -82,6 +82,27 @@ TEST(LongRuns, AStopKeyEndsTheRunTheSymbolsStayAndWhatWasTypedIsDropped) {
     }
 }
 
+// A host that keeps its own progress handler has it called during a
+// control's run, and has it back afterwards.
+TEST(LongRuns, TheHostsProgressHandlerIsCalledAndComesBack) {
+    Form form;
+    form.Core().Execute(kFib);
+    int calls = 0;
+    form.Core().SetOnProgress([&](TMathInterpreter& sender) {
+        if (++calls == 3) sender.Interrupt();
+    }, 20);
+    AnyControl c = AnyControl::Create(Kind::Edit, &form.window);
+    c.control->SetMathInterpreter(form.interpreter);
+    c.control->setMathErrorOptions(meoWriteExceptionMessage);
+    form.window.show();
+    c.SetText("fib(35)");
+    c.PressReturn();
+    EXPECT_EQ(c.Text(), QString(kInterrupted));
+    EXPECT_EQ(calls, 3);
+    ASSERT_TRUE(static_cast<bool>(form.Core().OnProgress()));
+    EXPECT_EQ(form.Core().ProgressInterval(), 20u);
+}
+
 // The interpreter widget, the control or both deleted while the run waits
 // in an event loop: an unknown-symbol handler that processes events, or the
 // loop that keeps a long run's window alive.

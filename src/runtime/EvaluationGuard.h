@@ -1,5 +1,6 @@
-// Stopping an evaluation from outside it: an interrupt request that any
-// thread or a signal handler may raise, and optional time and step budgets.
+// Internal: stopping an evaluation from outside it: an interrupt request that
+// any thread or a signal handler may raise, and optional time and step
+// budgets. The interpreter's public members reach it.
 #pragma once
 
 #include <atomic>
@@ -8,11 +9,10 @@
 #include <functional>
 #include <thread>
 
-#include "zorvex/Export.h"
 
 namespace zorvex {
 
-class ZORVEX_API TEvaluationGuard {
+class TEvaluationGuard {
 public:
     TEvaluationGuard() = default;
     TEvaluationGuard(const TEvaluationGuard&) = delete;
@@ -64,6 +64,8 @@ public:
         return owner_.load(std::memory_order_relaxed) == std::thread::id() && !limited_ &&
                !interrupt_.load(std::memory_order_relaxed);
     }
+    // Whether an entry point runs, on any thread.
+    bool Busy() const noexcept { return owner_.load(std::memory_order_relaxed) != std::thread::id(); }
     [[gnu::always_inline]] void Idled() noexcept {
         steps_ = 0;
         ClearInterrupt();

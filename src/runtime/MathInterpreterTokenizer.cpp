@@ -1,4 +1,6 @@
-// The tokenizer: expression text to a flat list of positioned items.
+// Text to tokens: the tokenizer, which turns an expression's text into a flat
+// list of positioned items, and the split of a text into expressions, which
+// reads strings by the same rules.
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -6,6 +8,7 @@
 #include "IntrinsicEval.h"
 #include "ItemArena.h"
 #include "ItemUtil.h"
+#include "InterpreterImpl.h"
 #include "OperatorTable.h"
 #include "ResourceLimits.h"
 
@@ -67,30 +70,23 @@ bool IsKeyword(std::string_view word) {
     return op::MatchWord(word) != op::Operation::None || FindKeyword(word) != nullptr;
 }
 
-void TMathInterpreter::ParseExpression(const std::string& text, TMItems& items) { Tokenize(text, items); }
-
 // Items go to the arena of the tree being built, if any; the text is read in
 // place, and only names and string literals are copied out of it.
-void TMathInterpreter::Tokenize(std::string_view text, TMItems& items) {
+void TMathInterpreter::Impl::Tokenize(std::string_view text, TMItems& items) {
     items.FreeAndClear();
-    ItemArena* const arena = arena_;
     const std::size_t n = text.size();
     std::size_t p = 0;  // 0-based; positions in items and messages are 1-based
     // A plain list takes its entries directly.
     TMItemVector* const entries = ItemAccess::IsPlain(items) ? &ItemAccess::Entries(items) : nullptr;
     // Appends a new item; one that fails to be appended is freed.
-    auto append = [&](TMItem* item, std::size_t position) {
+    auto append = [&](TMItem* made, std::size_t position) {
+        std::unique_ptr<TMItem> item(made);
         item->ParsePosition = static_cast<int>(position);
-        try {
-            if (entries != nullptr)
-                entries->push_back(item);
-            else
-                items.Add(item);
-        } catch (...) {
-            delete item;
-            throw;
-        }
-        return item;
+        if (entries != nullptr)
+            entries->push_back(item.get());
+        else
+            items.Add(item.get());
+        return item.release();
     };
     auto appendOperator = [&](op::Operation o, std::size_t start) {
         const op::Row& row = op::RowOf(o);
@@ -102,7 +98,7 @@ void TMathInterpreter::Tokenize(std::string_view text, TMItems& items) {
         // A text of millions of tokens takes a while to read, and its
         // list counts against the memory budget.
         if ((++rounds & 0xFFFu) == 0) {
-            guard_.CheckWork();
+            guard.CheckWork();
             if (arena != nullptr) arena->ChargeWorkingLists(static_cast<std::size_t>(items.Count()));
         }
         const char c = text[p];
@@ -119,12 +115,13 @@ void TMathInterpreter::Tokenize(std::string_view text, TMItems& items) {
                 break;
             }
             case '(':
-                if (auto* ref = ItemAs<TMVarRef>(items.Last(), ikVarRef)) {
+                if (auto* last = ItemAs<TMVarRef>(items.Last(), ikVarRef)) {
+                    // A name right before "(" is a call.
+                    const std::unique_ptr<TMVarRef> ref(last);
                     std::unique_ptr<TMFunctionCall> call(new (arena) TMFunctionCall());
                     call->ParsePosition = ref->ParsePosition;
                     call->ReferencedSymbolName = std::move(ref->ReferencedSymbolName);
                     items.Put(items.Count() - 1, call.release());
-                    delete ref;
                 }
                 append(new (arena) TMLeftBracket(), s + 1);
                 ++p;
@@ -172,13 +169,14 @@ void TMathInterpreter::Tokenize(std::string_view text, TMItems& items) {
     }
 }
 
-void TMathInterpreter::ParseNumber(std::string_view text, std::size_t& p, TMItems& items) {
+void TMathInterpreter::Impl::ParseNumber(std::string_view text, std::size_t& p, TMItems& items) {
     const std::size_t n = text.size();
     const std::size_t s = p;
     bool negative = false;
-    while (auto* minus = ItemAs<TMUnaryMinus>(items.Last(), ikUnaryMinus)) {
+    while (auto* last = ItemAs<TMUnaryMinus>(items.Last(), ikUnaryMinus)) {
+        // A minus right before a number joins it into the literal.
+        const std::unique_ptr<TMItem> minus(last);
         items.Delete(items.Count() - 1);
-        delete minus;
         negative = !negative;
     }
     bool isReal = false;
@@ -216,7 +214,7 @@ void TMathInterpreter::ParseNumber(std::string_view text, std::size_t& p, TMItem
                             Str(p + 1) + ".");
         }
     }
-    std::unique_ptr<TMItem> literalItem(new (arena_) TMLiteral(std::move(value)));
+    std::unique_ptr<TMItem> literalItem(new (arena) TMLiteral(std::move(value)));
     literalItem->ParsePosition = static_cast<int>(s + 1);
     items.Add(literalItem.get());
     literalItem.release();
@@ -268,11 +266,11 @@ StringEnd ScanString(std::string_view text, std::size_t& p, char escapeChar, std
 
 }  // namespace
 
-std::string TMathInterpreter::ParseString(std::string_view text, std::size_t& p) const {
+std::string TMathInterpreter::Impl::ParseString(std::string_view text, std::size_t& p) const {
     ZORVEX_ASSERT(text[p] == '\'' || text[p] == '"', "Source/MathInterpreter");
     const std::size_t start = p + 1;
     std::string result;
-    switch (ScanString(text, p, escapeChar_, &result)) {
+    switch (ScanString(text, p, escapeChar, &result)) {
         case StringEnd::Closed:
             if (result.size() > MaxTextLength)
                 throw Exception("ParseString() String starting at position: " + Str(start) +

@@ -1,0 +1,19 @@
+// Internal: what tests read of an interpreter's inside.
+#pragma once
+
+#include <cstdint>
+
+#include "InterpreterImpl.h"
+
+namespace zorvex {
+
+struct InterpreterAccess {
+    // Compiled forms made so far, fresh or again after their tree changed.
+    static std::uint64_t Compilations(const TMathInterpreter& interp) {
+        return TMathInterpreter::Impl::Of(interp).compilations;
+    }
+    // Checks passed by the running (or last) evaluation while a budget is set.
+    static std::uint64_t Steps(const TMathInterpreter& interp) { return TMathInterpreter::Impl::Of(interp).guard.Steps(); }
+};
+
+}  // namespace zorvex
