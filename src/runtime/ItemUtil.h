@@ -33,7 +33,13 @@ struct ItemAccess {
     static int FindSlot(const TMSymbols& list, const std::string& name) { return list.FindSymbolSlot(name); }
     static int SlotOf(const TMSymbols& list, const TMItem* item) { return list.SlotOf(item); }
     static void RemoveSlot(TMSymbols& list, int slot) { list.RemoveSlot(slot); }
-    static TMItem* Peek(const TMSymbols& list, int index) noexcept { return list.Peek(index); }
+    // Inline: it serves the typed writes by handle.
+    static TMItem* Peek(const TMSymbols& list, int index) noexcept {
+        const TMItems& items = list;
+        return items.holes_ == 0 && static_cast<std::size_t>(index) < items.items_.size()
+                   ? items.items_[static_cast<std::size_t>(index)]
+                   : nullptr;
+    }
     static void InvalidateIndex(const TMSymbols& list) { list.InvalidateIndex(); }
     static const std::vector<TMFunction*>& Bodies(const TMSymbols& list, const std::string& name) {
         return list.BodiesMentioning(name);
