@@ -74,10 +74,12 @@ void TreeChanged(const TMItem* item) noexcept;
 
 // One step of tree building (PullFromStack1): the top of `source` takes its
 // operands from `output` and goes on top of it; an item that fails to is
-// freed. Plain lists are used through their entries.
+// freed. Plain lists are used through their entries; `Plain`: both are
+// known to be.
+template <bool Plain = false>
 inline void PullStep(TMItems& output, TMItems& source, TMSymbols* symbols) {
     std::unique_ptr<TMItem> item;
-    if (ItemAccess::IsPlain(source)) {
+    if (Plain || ItemAccess::IsPlain(source)) {
         TMItemVector& from = ItemAccess::Entries(source);
         item.reset(from.back());
         from.pop_back();
@@ -88,7 +90,7 @@ inline void PullStep(TMItems& output, TMItems& source, TMSymbols* symbols) {
         static_cast<TMOperator*>(item.get())->PullOperands(output, symbols);
     else if (item->Is(ikFunctionCall))
         static_cast<TMFunctionCall*>(item.get())->PullParamExpressions(output, symbols);
-    if (ItemAccess::IsPlain(output))
+    if (Plain || ItemAccess::IsPlain(output))
         ItemAccess::Entries(output).push_back(item.get());
     else
         output.Add(item.get());

@@ -7,6 +7,7 @@
 #include "InterpreterImpl.h"
 #include "ItemArena.h"
 #include "ItemUtil.h"
+#include "OperatorTable.h"
 #include "ResourceLimits.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
@@ -80,7 +81,7 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
     TMItemVector& out = ItemAccess::Entries(output);
     auto& brackets = work.brackets;
     brackets.clear();
-    auto pull = [&] { PullStep(output, stack, &symbols); };
+    auto pull = [&] { PullStep<true>(output, stack, &symbols); };
     auto pullDownTo = [&](TOperatorPriority priority, TOperatorAssociativity associativity) {
         while (!st.empty()) {
             TMItem* top = st.back();
@@ -90,7 +91,8 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
             }
             auto* op = ItemAs<TMOperator>(top, ikOperator);
             if (op == nullptr) return;
-            if (associativity == oaLeftToRight ? op->Priority() <= priority : op->Priority() < priority)
+            const TOperatorPriority p = op::PriorityOf(op);
+            if (associativity == oaLeftToRight ? p <= priority : p < priority)
                 pull();
             else
                 return;
@@ -185,7 +187,7 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
                     pull();
                 }
             } else if (auto* op = ItemAs<TMOperator>(item.get(), ikOperator)) {
-                pullDownTo(op->Priority(), op->Associativity());
+                pullDownTo(op::PriorityOf(op), op::AssociativityOf(op));
                 st.push_back(item.get());
                 item.release();
             } else {

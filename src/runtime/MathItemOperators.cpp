@@ -139,16 +139,18 @@ std::string TMOperator::Dump(TDumpFormat format) const {
 
 // Operators outside the table answer these themselves.
 namespace {
-const op::Row& TableRow(const TMOperator* op) {
-    if (ItemAccess::Code(op) == op::Operation::None) AssertionFailed(kUnit, "operator without a row of the table");
-    return op::RowOf(ItemAccess::Code(op));
+op::Operation TableCode(const TMOperator* op) {
+    const op::Operation o = ItemAccess::Code(op);
+    if (o == op::Operation::None) [[unlikely]]
+        AssertionFailed(kUnit, "operator without a row of the table");
+    return o;
 }
 }  // namespace
 
-std::string TMOperator::DumpOperator() const { return TableRow(this).dump; }
-int TMOperator::NumberOfOperands() const { return TableRow(this).operands; }
-TOperatorAssociativity TMOperator::Associativity() const { return TableRow(this).associativity; }
-TOperatorPriority TMOperator::Priority() const { return TableRow(this).priority; }
+std::string TMOperator::DumpOperator() const { return op::RowOf(TableCode(this)).dump; }
+int TMOperator::NumberOfOperands() const { return op::BindingOf(TableCode(this)).operands; }
+TOperatorAssociativity TMOperator::Associativity() const { return op::BindingOf(TableCode(this)).associativity; }
+TOperatorPriority TMOperator::Priority() const { return op::BindingOf(TableCode(this)).priority; }
 
 void TMOperator::CheckOperatorCount() const {
     ZORVEX_ASSERT(NumberOfOperands() == Operands.Count(), kUnit);
@@ -176,7 +178,7 @@ void TMOperator::UpdateDepth() {
     treeDepth_ = depth + 1;
     // Built-ins, assignments and "not" take several times the frame of the
     // arithmetic, comparison and logic operators.
-    const bool light = code_ != 0 && !op::RowOf(ItemAccess::Code(this)).heavy;
+    const bool light = code_ != 0 && !op::BindingOf(ItemAccess::Code(this)).heavy;
     stackUnits_ = units + (light ? 1 : guard::kHeavyUnits);
     if (LeftChains()) {
         // A link adds a level to its right operand only. The chain's loop
@@ -192,7 +194,7 @@ void TMOperator::UpdateDepth() {
 
 void TMOperator::PullOperands(TMItems& stack, TMSymbols*) {
     Operands.FreeAndClear();
-    const int n = NumberOfOperands();
+    const int n = code_ != 0 ? op::BindingOf(ItemAccess::Code(this)).operands : NumberOfOperands();
     Operands.Reserve(n);
     int found = 0;
     auto missing = [&] {
@@ -319,10 +321,16 @@ Variant EvaluateBinary(TMOperator& node) {
     }
     if constexpr (R::kChain != 0)
         if (ItemAccess::LeftChains(&node)) return ItemAccess::EvaluateChain(&node);
-    Variant l = Take<R>(left->GetValue());
-    guard::Held held(l);
-    Variant r = Take<R>(right->GetValue());
-    return R::Value(l, r);
+    if constexpr (R::kToReal) {
+        // Numbers: nothing to hold meanwhile.
+        const double l = VarToReal(left->GetValue());
+        return R::Reals(l, VarToReal(right->GetValue()));
+    } else {
+        Variant l = left->GetValue();
+        guard::Held held(l);
+        Variant r = right->GetValue();
+        return R::Value(l, r);
+    }
 }
 
 template <op::Operation O>

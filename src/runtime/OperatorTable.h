@@ -15,6 +15,7 @@
 #include <limits>
 #include <string_view>
 
+#include "ItemUtil.h"
 #include "zorvex/MathItem.h"
 #include "zorvex/Variant.h"
 
@@ -94,7 +95,9 @@ struct PowerRule : Rule {
     static constexpr bool kFiniteOperands = true;
     static constexpr bool kCountFirst = true;
     static constexpr bool kToReal = true;
-    static Variant Value(const Variant& l, const Variant& r) { return Variant(Power(l.AsReal(), r.AsReal())); }
+    static Variant Value(const Variant& l, const Variant& r) { return Reals(l.AsReal(), r.AsReal()); }
+    // Of operands already converted.
+    static Variant Reals(double l, double r) { return Variant(Power(l, r)); }
     static double Raw(double l, double r) { return PowerOrNaN(l, r); }
 };
 
@@ -288,6 +291,21 @@ inline constexpr Row kRows[] = {
 
 inline const Row& RowOf(Operation o) { return kRows[static_cast<int>(o)]; }
 
+// How each row binds, packed small for tree building.
+struct Binding {
+    TOperatorPriority priority;
+    TOperatorAssociativity associativity;
+    std::uint8_t operands;
+    bool heavy;
+};
+inline constexpr auto kBindings = [] {
+    std::array<Binding, std::size(kRows)> b{};
+    for (std::size_t i = 0; i < b.size(); ++i)
+        b[i] = {kRows[i].priority, kRows[i].associativity, static_cast<std::uint8_t>(kRows[i].operands), kRows[i].heavy};
+    return b;
+}();
+inline const Binding& BindingOf(Operation o) { return kBindings[static_cast<std::size_t>(o)]; }
+
 // The rules of an operation, for what is decided when compiling.
 template <Operation O>
 struct RulesOf;
@@ -391,15 +409,38 @@ inline bool StartsWith(std::string_view text, std::string_view lexeme, bool lowe
 }
 }  // namespace detail
 
+namespace detail {
+// The operator of a character that is a whole lexeme and begins no other.
+inline constexpr auto kSingles = [] {
+    std::array<Operation, 128> singles{};
+    for (std::size_t c = 0; c < singles.size(); ++c)
+        if (kStarts[c].count == 1 && kRows[kStarts[c].rows[0]].lexeme.size() == 1)
+            singles[c] = static_cast<Operation>(kStarts[c].rows[0]);
+    return singles;
+}();
+}  // namespace detail
+
 // The operator of the longest lexeme of symbols that `text` starts with, or
 // None; of two rows of that lexeme, the binary one.
 inline Operation Match(std::string_view text) {
     const auto c = static_cast<unsigned char>(text[0]);
     if (c >= detail::kStarts.size()) return Operation::None;
+    if (detail::kSingles[c] != Operation::None) return detail::kSingles[c];
     const detail::Starts& s = detail::kStarts[c];
     for (int k = 0; k < s.count; ++k)
         if (detail::StartsWith(text, kRows[s.rows[k]].lexeme, false)) return static_cast<Operation>(s.rows[k]);
     return Operation::None;
+}
+
+// The priority and associativity of an operator item: from the table, or
+// from its class for the built-ins.
+inline TOperatorPriority PriorityOf(const TMOperator* item) {
+    const Operation o = ItemAccess::Code(item);
+    return o != Operation::None ? BindingOf(o).priority : item->Priority();
+}
+inline TOperatorAssociativity AssociativityOf(const TMOperator* item) {
+    const Operation o = ItemAccess::Code(item);
+    return o != Operation::None ? BindingOf(o).associativity : item->Associativity();
 }
 
 // The prefix operator of the same lexeme, or None.
