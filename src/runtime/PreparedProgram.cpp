@@ -165,60 +165,46 @@ constexpr bool Takes(Form f) {
     return f != FBool;
 }
 
-template <Operation O, Form F>
-Handler BinaryFor(bool swap) {
-    if constexpr (Takes<O>(F))
-        return swap ? &Binary<O, F, true> : &Binary<O, F, false>;
-    else
-        return nullptr;
-}
-
-template <Operation O, Form L, Form F>
-Handler LeavesFor() {
-    if constexpr (Takes<O>(L) && Takes<O>(F) && L != FReg && F != FReg && !(L == FConst && F == FConst))
-        return &Leaves<O, L, F>;
-    else
-        return nullptr;
-}
-
-template <Operation O, Form L>
-Handler LeavesFor(Form f) {
+// Calls pick.template operator()<F>() with the form as a constant.
+template <class P>
+Handler ByForm(Form f, P&& pick) {
     switch (f) {
-        case FReal: return LeavesFor<O, L, FReal>();
-        case FNumber: return LeavesFor<O, L, FNumber>();
-        case FBool: return LeavesFor<O, L, FBool>();
-        case FConst: return LeavesFor<O, L, FConst>();
-        default: return nullptr;
+        case FReal: return pick.template operator()<FReal>();
+        case FNumber: return pick.template operator()<FNumber>();
+        case FBool: return pick.template operator()<FBool>();
+        case FConst: return pick.template operator()<FConst>();
+        case FReg: return pick.template operator()<FReg>();
     }
+    return nullptr;
 }
 
 Handler BinaryFor(Operation o, Form f, bool swap) {
     return op::Dispatch(o, [&]<Operation O>() -> Handler {
-        if constexpr (HasDoubles<O>() && RulesOf<O>::kOperands == 2) {
-            switch (f) {
-                case FReal: return BinaryFor<O, FReal>(swap);
-                case FNumber: return BinaryFor<O, FNumber>(swap);
-                case FBool: return BinaryFor<O, FBool>(swap);
-                case FConst: return BinaryFor<O, FConst>(swap);
-                case FReg: return BinaryFor<O, FReg>(swap);
-            }
-        }
-        return nullptr;
+        if constexpr (HasDoubles<O>() && RulesOf<O>::kOperands == 2)
+            return ByForm(f, [&]<Form F>() -> Handler {
+                if constexpr (Takes<O>(F))
+                    return swap ? &Binary<O, F, true> : &Binary<O, F, false>;
+                else
+                    return nullptr;
+            });
+        else
+            return nullptr;
     });
 }
 
 Handler LeavesFor(Operation o, Form l, Form f) {
     return op::Dispatch(o, [&]<Operation O>() -> Handler {
-        if constexpr (HasDoubles<O>() && RulesOf<O>::kOperands == 2) {
-            switch (l) {
-                case FReal: return LeavesFor<O, FReal>(f);
-                case FNumber: return LeavesFor<O, FNumber>(f);
-                case FBool: return LeavesFor<O, FBool>(f);
-                case FConst: return LeavesFor<O, FConst>(f);
-                default: break;
-            }
-        }
-        return nullptr;
+        if constexpr (HasDoubles<O>() && RulesOf<O>::kOperands == 2)
+            return ByForm(l, [&]<Form L>() -> Handler {
+                return ByForm(f, []<Form F>() -> Handler {
+                    if constexpr (Takes<O>(L) && Takes<O>(F) && L != FReg && F != FReg && !(L == FConst && F == FConst))
+                        return &Leaves<O, L, F>;
+                    else
+                        return nullptr;
+                });
+            });
+        else
+            return nullptr;
     });
 }
 
@@ -232,33 +218,26 @@ Handler UnaryFor(Operation o) {
 }
 
 Handler LoadFor(Form f) {
-    switch (f) {
-        case FReal: return &Load<FReal>;
-        case FNumber: return &Load<FNumber>;
-        case FBool: return &Load<FBool>;
-        case FConst: return &Load<FConst>;
-        case FReg: return &Load<FReg>;
-    }
-    return nullptr;
+    return ByForm(f, []<Form F>() -> Handler { return &Load<F>; });
 }
 
+// Of a number: from a register or a leaf that holds one.
 Handler FunctionFor(Form f) {
-    switch (f) {
-        case FReal: return &Function<FReal>;
-        case FNumber: return &Function<FNumber>;
-        case FConst: return &Function<FConst>;
-        case FReg: return &Function<FReg>;
-        default: return nullptr;
-    }
+    return ByForm(f, []<Form F>() -> Handler {
+        if constexpr (F == FBool)
+            return nullptr;
+        else
+            return &Function<F>;
+    });
 }
 
 Handler SquareFor(Form f) {
-    switch (f) {
-        case FReal: return &Square<FReal>;
-        case FNumber: return &Square<FNumber>;
-        case FReg: return &Square<FReg>;
-        default: return nullptr;
-    }
+    return ByForm(f, []<Form F>() -> Handler {
+        if constexpr (F == FBool || F == FConst)
+            return nullptr;
+        else
+            return &Square<F>;
+    });
 }
 
 // ---------------------------------------------------------------- compiling
