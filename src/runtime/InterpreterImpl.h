@@ -49,7 +49,7 @@ struct TMathInterpreter::Impl {
 
     // ---- the symbol table
     // The values of plain variables by handle, for the inline typed writes
-    // (see VariableCellsFor). Before the table: they outlive it.
+    // (see UpdateVariableCells). Before the table: they outlive it.
     std::vector<Variant*> cellVector;
     detail::VariableCells variableCells;
     bool cellsValid = false;

@@ -361,7 +361,7 @@ Variant* PlainCell(TMItem* item) {
 void TMathInterpreter::Impl::UpdateVariableCells() {
     symbols.Count();  // settles removed entries: handles are indexes after that
     const TMItemVector& entries = ItemAccess::Entries(symbols);
-    std::size_t from = cellsValid ? cellVector.size() : 0;
+    const std::size_t from = cellsValid ? cellVector.size() : 0;
     if (!cellsValid) cellVector.clear();
     cellVector.reserve(entries.size());
     for (std::size_t i = from; i < entries.size(); ++i) cellVector.push_back(PlainCell(entries[i]));

@@ -178,8 +178,10 @@ TMSymbols::TMSymbols() : index_(std::make_unique<Index>()) {}
 TMSymbols::~TMSymbols() = default;
 
 namespace {
-void EntriesChanged(const TMSymbols& list) noexcept {
-    if (list.Interpreter != nullptr) host::EntriesChanged(*list.Interpreter, &list);
+// Only a table tells its interpreter (parameter lists may outlive theirs).
+void EntriesChanged(TMSymbols& list) noexcept {
+    if (list.Interpreter != nullptr && ItemAccess::Params(&list) == nullptr)
+        host::EntriesChanged(*list.Interpreter, &list);
 }
 }  // namespace
 
