@@ -349,11 +349,12 @@ void TMathInterpreter::SetVariablesByHandle(int handle, const Variant& value) {
     impl_->VariableAt(handle)->SetValue(value);
 }
 
-// A variable of the table's own class: what it stores is just its value.
-// (Classes derived from it may do more.)
+// A variable of the table's own class that holds its value: what it stores
+// is just that. (Classes derived from it may do more, and a variable whose
+// value lives elsewhere holds none.)
 namespace {
 Variant* PlainCell(TMItem* item) {
-    if (item == nullptr || typeid(*item) != typeid(TMVar)) return nullptr;
+    if (item == nullptr || typeid(*item) != typeid(TMVar) || !static_cast<TMVar*>(item)->IsValueHolder()) return nullptr;
     return const_cast<Variant*>(&static_cast<TMVar*>(item)->ValueRef());
 }
 }  // namespace
