@@ -251,7 +251,9 @@ public:
     }
 
     void Type(const std::string& keys) {
-        if (master_ >= 0) EXPECT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+        if (master_ >= 0) {
+            EXPECT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+        }
     }
 
     // Waits for the prompt and for the terminal to be read key by key: the
@@ -380,8 +382,6 @@ TEST_F(ConsoleTest, ExecuteTextsRunBeforeFilesOnOneInterpreter) {
     EXPECT_EQ(r.out, Lines({"2", "why", "20", "3", "why"}));
     EXPECT_EQ(r.status, 0);
 }
-
-std::string AllOutput(const Result& r) { return r.out + r.err; }
 
 // A script gives the same through FILE, "-", standard input and .run.
 void ExpectScriptGives(const std::string& dir, const std::string& file, const std::vector<std::string>& options,

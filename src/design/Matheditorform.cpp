@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "DialogSupport.h"
+#include "InterpreterLink.h"
 #include "ui_Matheditorform.h"
 #include "zorvex/Mathdumpform.h"
 
@@ -27,30 +28,15 @@ bool IsIdentifierChar(QChar c) {
 }  // namespace
 
 // Hears of the interpreter's end wherever it lives.
-class TfrmMathEditor::Watch final : public TComponent {
+class TfrmMathEditor::Watch final : public detail::InterpreterLink {
 public:
     explicit Watch(TfrmMathEditor& form) : form_(form) {}
-    ~Watch() override { Destroying(); }
-
-    void Bind(TMathInterpreter* interpreter) {
-        if (interpreter == watched_) return;
-        if (watched_) RemoveFreeNotification(watched_);
-        watched_ = interpreter;
-        if (watched_) FreeNotification(watched_);
-    }
 
 protected:
-    void Notification(TComponent* component, TOperation operation) override {
-        TComponent::Notification(component, operation);
-        if (operation == TOperation::opRemove && component != nullptr && component == watched_) {
-            watched_ = nullptr;
-            form_.Lost();
-        }
-    }
+    void Lost() override { form_.Lost(); }
 
 private:
     TfrmMathEditor& form_;
-    TMathInterpreter* watched_ = nullptr;
 };
 
 TfrmMathEditor::TfrmMathEditor(QWidget* parent) : QDialog(parent), watch_(std::make_unique<Watch>(*this)) {

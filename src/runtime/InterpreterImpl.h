@@ -106,6 +106,14 @@ struct TMathInterpreter::Impl {
     // would pull them from under the evaluation.
     void CheckNotEvaluating(const char* operation) const;
 
+    // Raises a flag such as loadingSymbols for a scope, then puts back what
+    // it was.
+    struct FlagScope {
+        explicit FlagScope(bool& f) : flag(f), saved(f) { flag = true; }
+        ~FlagScope() { flag = saved; }
+        bool& flag;
+        bool saved;
+    };
     // Brackets a public entry point.
     struct EntryScope {
         explicit EntryScope(Impl& i) : impl(i) { ++impl.entryDepth; }

@@ -213,12 +213,7 @@ std::string TMathInterpreter::DumpStreamable() const {
 }
 
 void TMathInterpreter::Impl::LoadSymbolsText(const std::string& text) {
-    struct Loading {
-        explicit Loading(bool& f) : flag(f), saved(f) { flag = true; }
-        ~Loading() { flag = saved; }
-        bool& flag;
-        bool saved;
-    } loading(loadingSymbols);
+    const FlagScope loading(loadingSymbols);
     // Entries run as they are split off: a long text makes no list of them.
     zorvex::ForEachExpression(text, escapeChar, [&](std::string_view piece) {
         const std::string entry(piece);

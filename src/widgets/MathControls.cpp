@@ -14,6 +14,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "InterpreterLink.h"
 #include "MathControlsInternal.h"
 
 namespace zorvex {
@@ -145,35 +146,19 @@ QString ShownText(const QString& text, qsizetype limit) {
 
 // ---------------------------------------------------------------- link
 
-// Hears of the interpreter's removal wherever the interpreter lives.
-class TMathControl::Link final : public TComponent {
+// The control's hold on its interpreter, and the name the property gave.
+class TMathControl::Link final : public detail::InterpreterLink {
 public:
     explicit Link(TMathControl& control) : control_(control) {}
-    ~Link() override { Destroying(); }
-
-    void Bind(TMathInterpreter* interpreter) {
-        if (interpreter == interpreter_) return;
-        if (interpreter_) RemoveFreeNotification(interpreter_);
-        interpreter_ = interpreter;
-        if (interpreter_) FreeNotification(interpreter_);
-    }
-    TMathInterpreter* Interpreter() const { return interpreter_; }
 
     QString name;         // set through the property, until it is resolved
     bool byName = false;  // the interpreter was found by that name
 
 protected:
-    void Notification(TComponent* component, TOperation operation) override {
-        TComponent::Notification(component, operation);
-        if (operation == TOperation::opRemove && component != nullptr && component == interpreter_) {
-            interpreter_ = nullptr;
-            control_.Detached();
-        }
-    }
+    void Lost() override { control_.Detached(); }
 
 private:
     TMathControl& control_;
-    TMathInterpreter* interpreter_ = nullptr;
 };
 
 TMathControl::TMathControl(QWidget* self, TMathErrorOptions errorOptions)
