@@ -192,7 +192,9 @@ std::string TMathInterpreter::DumpStreamable() const {
         if (!IsSavableName(symbol->Identifier())) Unsavable(symbol->Identifier(), "its name is no identifier.");
         const char* why = nullptr;
         if (symbol->IsVariable()) {
-            why = UnsavableValue(static_cast<TMVar*>(symbol)->ValueRef());
+            // A constant is the host's, like its functions.
+            if (static_cast<TMVar*>(symbol)->IsConstant()) continue;
+            why = UnsavableValue(static_cast<TMVar*>(symbol)->GetValue());
         } else if (auto* function = ItemAs<TMFunction>(symbol, ikFunction)) {
             for (int k = 0; k < function->Parameters().Count(); ++k) {
                 auto* param = static_cast<TMSymbol*>(function->Parameters().At(k));
@@ -248,7 +250,7 @@ void TMathInterpreter::LoadSymbolsFromStream(std::istream& stream) {
     impl_->Entry([&] {
         TEvaluationGuard::Run run(impl_->guard);
         const std::string text = ReadAll(stream, "TMathInterpreter.LoadSymbolsFromStream");
-        ClearSymbols();
+        impl_->ClearForLoad();
         impl_->LoadSymbolsText(text);
     });
 }
@@ -265,7 +267,7 @@ void TMathInterpreter::LoadSymbolsFromFile(const std::string& fileName) {
         std::ifstream file;
         OpenForReading(file, fileName);
         const std::string text = ReadAll(file, "TMathInterpreter.LoadSymbolsFromFile");
-        ClearSymbols();
+        impl_->ClearForLoad();
         impl_->LoadSymbolsText(text);
     });
 }
