@@ -507,17 +507,8 @@ private:
             if (!Numeric(x)) throw GiveUp{};
             constant = constant && x.shape == Shape::Const;
         }
+        if (constant && host->pure) return Fold(call);
         Info info;
-        if (constant && host->pure) {
-            info.shape = Shape::Const;
-            try {
-                info.value = call->GetValue();
-            } catch (const Exception&) {
-                throw GiveUp{};
-            }
-            if (!info.value.IsNumber() && !info.value.IsBoolean()) throw GiveUp{};
-            return info;
-        }
         info.shape = host->rawBoolean ? Shape::Bool : Shape::Real;
         info.host = host;
         return info;
@@ -612,11 +603,11 @@ private:
     }
 
     // A constant subtree: its value now, exactly as evaluation would give it.
-    Info Fold(TMOperator* op) {
+    Info Fold(TMExpression* e) {
         Info info;
         info.shape = Shape::Const;
         try {
-            info.value = op->GetValue();
+            info.value = e->GetValue();
         } catch (const Exception&) {
             throw GiveUp{};
         }
