@@ -193,8 +193,9 @@ std::string TMathInterpreter::DumpStreamable() const {
         const char* why = nullptr;
         if (symbol->IsVariable()) {
             // A constant is the host's, like its functions.
-            if (static_cast<TMVar*>(symbol)->IsConstant()) continue;
-            why = UnsavableValue(static_cast<TMVar*>(symbol)->GetValue());
+            auto* var = static_cast<TMVar*>(symbol);
+            if (var->IsConstant()) continue;
+            why = var->IsValueHolder() ? UnsavableValue(var->ValueRef()) : UnsavableValue(var->GetValue());
         } else if (auto* function = ItemAs<TMFunction>(symbol, ikFunction)) {
             for (int k = 0; k < function->Parameters().Count(); ++k) {
                 auto* param = static_cast<TMSymbol*>(function->Parameters().At(k));

@@ -161,7 +161,8 @@ void TMVar::MakeConstant(const Variant& value) {
 
 std::string TMVar::Dump(TDumpFormat format) const {
     std::string s = TMSymbol::Dump(format);
-    const Variant value = Current();
+    const Variant bound = IsBound() ? Current() : Variant();
+    const Variant& value = IsBound() ? bound : value_;
     if (format & dfDetailed) return s + "(" + QuotedVar(value) + ")";
     return s + "=" + QuotedVar(value, host::EscapeChar(List != nullptr ? List->Interpreter : nullptr));
 }
