@@ -193,6 +193,11 @@ TEST(HostFunctions, Reentrant) {
     const int h = in.PrepareExpression("inner('base') + 0.5");
     EXPECT_TRUE(in.ExecutePreparedExpression(h).SameAs(Variant(10.5)));
     EXPECT_FALSE(in.IsCompiledPreparedExpression(h));
+    // From the compiled form too, into another prepared expression.
+    in.DefineFunction("outer", [&in, h](double x) { return x * VarToReal(in.ExecutePreparedExpression(h)); });
+    const int g = in.PrepareExpression("outer(2) + 1");
+    EXPECT_TRUE(in.IsCompiledPreparedExpression(g));
+    EXPECT_TRUE(in.ExecutePreparedExpression(g).SameAs(Variant(22.0)));
     const int m = in.PrepareExpression("meddle(1) + 1");
     for (const char* text : {"meddle(1)", "clear(1)"}) {
         SCOPED_TRACE(text);
@@ -200,7 +205,7 @@ TEST(HostFunctions, Reentrant) {
         EXPECT_NE(error.find("while an expression is being evaluated"), std::string::npos) << error;
     }
     EXPECT_NE(ErrorOf([&] { in.ExecutePreparedExpression(m); }).find("being evaluated"), std::string::npos);
-    EXPECT_EQ(in.HostFunctions().size(), 3u);
+    EXPECT_EQ(in.HostFunctions().size(), 4u);
     EXPECT_TRUE(in.ExecuteExpression("base").SameAs(Variant(10)));
 }
 
