@@ -24,6 +24,12 @@ class Program;
 struct Node;
 }  // namespace prepared
 
+// A host function under the name it was defined with.
+struct HostFunctionEntry {
+    std::string name;
+    THostFunction function;
+};
+
 struct TMathInterpreter::Impl {
     explicit Impl(TMathInterpreter& owner);
     ~Impl();
@@ -209,6 +215,24 @@ struct TMathInterpreter::Impl {
 
     // ---- variable handles
     TMVar* VariableAt(int handle);
+
+    // ---- host functions, bound variables and constants
+    // In the order defined; the index by name under the table's case rule
+    // (the first of names that compare equal wins); the count of changes,
+    // numbered across interpreters so that a call's memo of a lookup never
+    // matches another interpreter's.
+    std::vector<std::unique_ptr<HostFunctionEntry>> hostFunctions;
+    std::unordered_map<std::string, HostFunctionEntry*> hostIndex;
+    std::uint64_t hostChanges = 0;
+    std::string HostKey(const std::string& name) const;
+    const HostFunctionEntry* FindHostFunction(const std::string& name) const;
+    // After a change of the host functions or of the case rule.
+    void HostFunctionsChanged();
+    // The variable `name` names or a new one, for binding.
+    TMVar* HostVariable(const std::string& name, const char* operation);
+    // Before a saved table is loaded: the host's variables and constants
+    // stay, so that the table's values are written where the host reads them.
+    void ClearForLoad();
 
     // ---- persistence
     void LoadSymbolsText(const std::string& text);

@@ -96,6 +96,7 @@ void TMathInterpreter::SetCaseSensitiveSymbols(bool value) {
     if (impl_->caseSensitive && !value) ClearSymbols();
     impl_->caseSensitive = value;
     ItemAccess::InvalidateIndex(impl_->symbols);
+    impl_->HostFunctionsChanged();
 }
 
 TDumpFormat TMathInterpreter::DumpFormat() const { return impl_->dumpFormat; }

@@ -192,7 +192,10 @@ std::string TMathInterpreter::DumpStreamable() const {
         if (!IsSavableName(symbol->Identifier())) Unsavable(symbol->Identifier(), "its name is no identifier.");
         const char* why = nullptr;
         if (symbol->IsVariable()) {
-            why = UnsavableValue(static_cast<TMVar*>(symbol)->ValueRef());
+            // A constant is the host's, like its functions.
+            auto* var = static_cast<TMVar*>(symbol);
+            if (var->IsConstant()) continue;
+            why = var->IsValueHolder() ? UnsavableValue(var->ValueRef()) : UnsavableValue(var->GetValue());
         } else if (auto* function = ItemAs<TMFunction>(symbol, ikFunction)) {
             for (int k = 0; k < function->Parameters().Count(); ++k) {
                 auto* param = static_cast<TMSymbol*>(function->Parameters().At(k));
@@ -243,7 +246,7 @@ void TMathInterpreter::LoadSymbolsFromStream(std::istream& stream) {
     impl_->Entry([&] {
         TEvaluationGuard::Run run(impl_->guard);
         const std::string text = ReadAll(stream, "TMathInterpreter.LoadSymbolsFromStream");
-        ClearSymbols();
+        impl_->ClearForLoad();
         impl_->LoadSymbolsText(text);
     });
 }
@@ -260,7 +263,7 @@ void TMathInterpreter::LoadSymbolsFromFile(const std::string& fileName) {
         std::ifstream file;
         OpenForReading(file, fileName);
         const std::string text = ReadAll(file, "TMathInterpreter.LoadSymbolsFromFile");
-        ClearSymbols();
+        impl_->ClearForLoad();
         impl_->LoadSymbolsText(text);
     });
 }

@@ -328,7 +328,10 @@ TMVar* TMathInterpreter::Impl::VariableAt(int handle) {
     return static_cast<TMVar*>(symbol);
 }
 
-Variant TMathInterpreter::GetVariablesByHandle(int handle) { return impl_->VariableAt(handle)->ValueRef(); }
+Variant TMathInterpreter::GetVariablesByHandle(int handle) {
+    TMVar* var = impl_->VariableAt(handle);
+    return var->IsValueHolder() ? var->ValueRef() : var->GetValue();
+}
 
 void TMathInterpreter::SetVariablesByHandle(int handle, const Variant& value) {
     impl_->VariableAt(handle)->SetValue(value);
@@ -336,14 +339,16 @@ void TMathInterpreter::SetVariablesByHandle(int handle, const Variant& value) {
 
 namespace {
 // A number stored in place when the handle names a variable that holds no
-// text; anything else, errors included, takes the variable's SetValue.
+// text (in the table only variables hold their values; a bound one or a
+// constant does not); anything else, errors included, takes the variable's
+// SetValue.
 template <class T>
 void StoreNumber(TMathInterpreter::Impl& d, int handle, T value) {
     TMItem* item = ItemAccess::Peek(d.symbols, handle);
     bool finite = true;
     if constexpr (std::is_same_v<T, double>) finite = std::isfinite(value);
-    if (item != nullptr && finite && static_cast<TMSymbol*>(item)->IsVariable()) [[likely]] {
-        auto* var = static_cast<TMVar*>(item);
+    if (item != nullptr && finite && static_cast<TMSymbol*>(item)->IsValueHolder()) [[likely]] {
+        auto* var = static_cast<TMCustomVar*>(item);
         if (!var->ValueRef().IsString() && !var->ValueRef().IsArray()) [[likely]] {
             var->Assign(Variant(value));
             return;

@@ -161,7 +161,9 @@ void AttachInterpreter(TMItem* item, TMathInterpreter* interpreter) {
         static_cast<TMLiteral*>(item)->Interpreter = interpreter;
 }
 
-bool IsVarRefTarget(const TMSymbol* symbol) { return symbol->IsValueHolder() || symbol->Is(ikFunction); }
+bool IsVarRefTarget(const TMSymbol* symbol) {
+    return symbol->IsValueHolder() || symbol->IsVariable() || symbol->Is(ikFunction);
+}
 
 bool IsFunctionWithParameters(const TMSymbol* symbol) {
     return symbol->Is(ikFunction) && static_cast<const TMFunction*>(symbol)->Parameters().Count() > 0;

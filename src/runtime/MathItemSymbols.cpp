@@ -88,9 +88,23 @@ TMVar::~TMVar() {
 }
 
 // A variable counts its whole value; an old text that something else still
-// holds is not freed by the assignment.
+// holds is not freed by the assignment. A bound variable takes the value
+// converted to the host's kind, or nothing when it does not convert.
 void TMVar::SetValue(const Variant& value) {
     CheckFinite(value, "TMVar.SetValue", identifier_);
+    if (binding_ != Binding::None) [[unlikely]] {
+        if (binding_ == Binding::Constant)
+            throw Exception("TMVar.SetValue() Symbol: \"" + Excerpt(identifier_) +
+                            "\" is a constant; it can't be assigned.");
+        if (binding_ == Binding::Real) {
+            const double x = VarToReal(value);
+            CheckFinite(Variant(x), "TMVar.SetValue", identifier_);
+            *static_cast<double*>(address_) = x;
+        } else {
+            *static_cast<std::int32_t*>(address_) = VarToInt(value);
+        }
+        return;
+    }
     TMathInterpreter* interp = List != nullptr ? List->Interpreter : nullptr;
     if (interp != nullptr && (value.IsString() || value.IsArray() || value_.IsString() || value_.IsArray())) {
         const std::size_t before = guard::HeldBytes(value_), after = guard::HeldBytes(value);
@@ -108,10 +122,49 @@ void TMVar::SetValue(const Variant& value) {
     value_ = value;
 }
 
+// A host's double that is not finite is refused as the language refuses
+// such values everywhere.
+Variant TMVar::Current() const {
+    switch (binding_) {
+        case Binding::Real: {
+            Variant v(*static_cast<const double*>(address_));
+            CheckFinite(v, "TMVar.GetValue", identifier_);
+            return v;
+        }
+        case Binding::Integer: return Variant(*static_cast<const std::int32_t*>(address_));
+        default: return value_;
+    }
+}
+
+Variant TMVar::GetValue() { return Current(); }
+
+// The value held so far goes, with what it counted against the budget.
+void TMVar::Unhold(Binding binding, void* address) {
+    if (List != nullptr && List->Interpreter != nullptr)
+        host::ReleaseVariableMemory(*List->Interpreter, guard::HeldBytes(value_), guard::TextShared(value_));
+    value_ = Variant();
+    binding_ = binding;
+    address_ = address;
+    valueHolder_ = false;
+}
+
+void TMVar::BindTo(double* address) { Unhold(Binding::Real, address); }
+
+void TMVar::BindTo(std::int32_t* address) { Unhold(Binding::Integer, address); }
+
+void TMVar::MakeConstant(const Variant& value) {
+    CheckFinite(value, "TMVar.SetValue", identifier_);
+    if (List != nullptr && List->Interpreter != nullptr) host::ChargeMemory(*List->Interpreter, guard::HeldBytes(value));
+    Unhold(Binding::Constant, nullptr);
+    value_ = value;
+}
+
 std::string TMVar::Dump(TDumpFormat format) const {
     std::string s = TMSymbol::Dump(format);
-    if (format & dfDetailed) return s + "(" + QuotedVar(value_) + ")";
-    return s + "=" + QuotedVar(value_, host::EscapeChar(List != nullptr ? List->Interpreter : nullptr));
+    const Variant bound = IsBound() ? Current() : Variant();
+    const Variant& value = IsBound() ? bound : value_;
+    if (format & dfDetailed) return s + "(" + QuotedVar(value) + ")";
+    return s + "=" + QuotedVar(value, host::EscapeChar(List != nullptr ? List->Interpreter : nullptr));
 }
 
 // ---------------------------------------------------------------- functions
@@ -338,6 +391,9 @@ Variant TMFunctionCall::GetValue() {
         }
         return function->GetValue();
     }
+    ZORVEX_ASSERT(Interpreter != nullptr, kUnit);
+    if (const HostFunctionEntry* entry = host::FindHostFunction(*Interpreter, ReferencedSymbolName, host_, hostEpoch_))
+        return host::CallHostFunction(*Interpreter, *entry, *this);
     Variant args = Variant::Array(static_cast<std::size_t>(n));
     guard::Held held;
     for (int i = 0; i < n; ++i) {

@@ -5,9 +5,11 @@
 #include <unordered_map>
 
 #include "IntrinsicEval.h"
+#include "ItemHost.h"
 #include "ItemUtil.h"
 #include "ResourceLimits.h"
 #include "zorvex/Exception.h"
+#include "zorvex/HostFunction.h"
 #include "zorvex/MathIntrinsic.h"
 
 namespace zorvex::prepared {
@@ -31,6 +33,10 @@ template <Form F>
         return v->IsInteger() ? static_cast<double>(v->AsInteger()) : kNaN;
     } else if constexpr (F == FBool) {
         return r.var->IsBoolean() ? (r.var->AsBoolean() ? 1.0 : 0.0) : kNaN;
+    } else if constexpr (F == FHostReal) {
+        return *r.real;
+    } else if constexpr (F == FHostInt) {
+        return static_cast<double>(*r.integer);
     } else {
         return r.k;
     }
@@ -43,6 +49,8 @@ double FetchAny(Form form, Ref r, Eval eval) {
         case FNumber: return Fetch<FNumber>(r, eval);
         case FBool: return Fetch<FBool>(r, eval);
         case FConst: return Fetch<FConst>(r, eval);
+        case FHostReal: return Fetch<FHostReal>(r, eval);
+        case FHostInt: return Fetch<FHostInt>(r, eval);
     }
     return kNaN;
 }
@@ -155,7 +163,51 @@ double Chain(const Node* n) {
     return acc;
 }
 
-constexpr bool Numeric(Form f) { return f == FNode || f == FReal || f == FNumber || f == FConst; }
+// A built-in or a square over one number, read in any form but a Boolean.
+Eval FunctionFor(Form f) {
+    switch (f) {
+        case FNode: return &Function<FNode>;
+        case FNumber: return &Function<FNumber>;
+        case FHostReal: return &Function<FHostReal>;
+        case FHostInt: return &Function<FHostInt>;
+        default: return nullptr;
+    }
+}
+
+Eval SquareFor(Form f) {
+    switch (f) {
+        case FNode: return &Square<FNode>;
+        case FNumber: return &Square<FNumber>;
+        case FHostReal: return &Square<FHostReal>;
+        case FHostInt: return &Square<FHostInt>;
+        default: return nullptr;
+    }
+}
+
+// Most operands a call from the compiled form passes.
+constexpr int kMaxHostArgs = 8;
+
+// A host function: its operands, then the call, which counts as an
+// evaluation in progress. An operand that is not finite is an error the
+// tree raises.
+double CallHost(const Node* n) {
+    double args[kMaxHostArgs];
+    double* out = args;
+    for (const Link* link = n->a.links; link != n->b.links; ++link) {
+        const double x = FetchAny(link->form, link->arg, link->eval);
+        if (!Finite(x)) return kNaN;
+        *out++ = x;
+    }
+    const HostCall& call = *n->c.call;
+    ++*call.depth;
+    const double r = call.raw(call.callable.get(), args);
+    --*call.depth;
+    return r;
+}
+
+constexpr bool Numeric(Form f) {
+    return f == FNode || f == FReal || f == FNumber || f == FConst || f == FHostReal || f == FHostInt;
+}
 constexpr bool Logical(Form f) { return f == FNode || f == FBool || f == FConst; }
 
 template <Op O, Form L, Form R>
@@ -177,6 +229,8 @@ Eval BinaryFor(Form r) {
         case FNumber: return BinaryFor<O, L, FNumber>();
         case FBool: return BinaryFor<O, L, FBool>();
         case FConst: return BinaryFor<O, L, FConst>();
+        case FHostReal: return BinaryFor<O, L, FHostReal>();
+        case FHostInt: return BinaryFor<O, L, FHostInt>();
     }
     return nullptr;
 }
@@ -189,6 +243,8 @@ Eval BinaryFor(Form l, Form r) {
         case FNumber: return BinaryFor<O, FNumber>(r);
         case FBool: return BinaryFor<O, FBool>(r);
         case FConst: return BinaryFor<O, FConst>(r);
+        case FHostReal: return BinaryFor<O, FHostReal>(r);
+        case FHostInt: return BinaryFor<O, FHostInt>(r);
     }
     return nullptr;
 }
@@ -211,6 +267,7 @@ Eval ChooseFor(Form e) {
         case FReal: return &Choose<C, T, FReal>;
         case FBool: return &Choose<C, T, FBool>;
         case FConst: return &Choose<C, T, FConst>;
+        case FHostReal: return &Choose<C, T, FHostReal>;
         default: return nullptr;
     }
 }
@@ -222,6 +279,7 @@ Eval ChooseFor(Form t, Form e) {
         case FReal: return ChooseFor<C, FReal>(e);
         case FBool: return ChooseFor<C, FBool>(e);
         case FConst: return ChooseFor<C, FConst>(e);
+        case FHostReal: return ChooseFor<C, FHostReal>(e);
         default: return nullptr;
     }
 }
@@ -243,6 +301,8 @@ struct Info {
     Variant value;                    // a constant
     char guard[3] = {'N', 'N', 'N'};  // how each operand that is a variable is read
     RealFunction fn = nullptr;
+    bool hostReal = false;                // a variable bound to a host's double
+    const THostFunction* host = nullptr;  // a call of it
 };
 
 struct GiveUp {};
@@ -252,7 +312,7 @@ bool IsRealConst(const Info& i) { return i.shape == Shape::Const && i.value.IsRe
 bool IsBoolConst(const Info& i) { return i.shape == Shape::Const && i.value.IsBoolean(); }
 bool Numeric(const Info& i) { return i.shape == Shape::Real || i.shape == Shape::Var || IsNumber(i); }
 bool Boolean(const Info& i) { return i.shape == Shape::Bool || i.shape == Shape::Var || IsBoolConst(i); }
-bool RealTyped(const Info& i) { return i.shape == Shape::Real || IsRealConst(i); }
+bool RealTyped(const Info& i) { return i.shape == Shape::Real || IsRealConst(i) || i.hostReal; }
 
 double ConstValue(const Variant& v) {
     if (v.IsBoolean()) return v.AsBoolean() ? 1.0 : 0.0;
@@ -351,9 +411,16 @@ private:
             // Bound now or never: a prepared tree's references are not bound
             // later, and a function behind a name is evaluated as a tree.
             TMSymbol* symbol = static_cast<TMVarRef*>(e)->SymbolReference;
-            if (symbol == nullptr || !symbol->IsValueHolder()) throw GiveUp{};
+            if (symbol != nullptr && symbol->IsVariable() && !symbol->IsValueHolder()) {
+                info = AnalyzeHostVariable(static_cast<TMVar*>(symbol));
+            } else if (symbol == nullptr || !symbol->IsValueHolder()) {
+                throw GiveUp{};
+            } else {
+                info.shape = Shape::Var;
+            }
             ItemAccess::MarkCompiled(e);
-            info.shape = Shape::Var;
+        } else if (e->Is(ikFunctionCall)) {
+            info = AnalyzeHostCall(static_cast<TMFunctionCall*>(e));
         } else if (TMOperator* op = BinaryNode(e)) {
             // The left spine of binary operators in a loop: a flat chain of
             // any length costs no recursion.
@@ -410,6 +477,47 @@ private:
         if (!Numeric(x)) throw GiveUp{};
         info.shape = Shape::Real;
         return info;
+    }
+
+    // A constant is folded; a bound variable is read where the host keeps it.
+    static Info AnalyzeHostVariable(TMVar* var) {
+        Info info;
+        if (var->IsConstant()) {
+            info.shape = Shape::Const;
+            info.value = var->GetValue();
+        } else {
+            info.shape = Shape::Var;
+            info.hostReal = var->BoundReal() != nullptr;
+        }
+        return info;
+    }
+
+    // A host function with an entry over doubles, its operands numbers; a
+    // pure one over constants is folded.
+    Info AnalyzeHostCall(TMFunctionCall* call) {
+        if (call->SymbolReference != nullptr || call->Interpreter == nullptr) throw GiveUp{};
+        const THostFunction* host = host::HostFunctionNamed(*call->Interpreter, call->ReferencedSymbolName);
+        const int n = call->ParamExpressions.Count();
+        if (host == nullptr || host->raw == nullptr || n != host->minCount || n > kMaxHostArgs) throw GiveUp{};
+        ItemAccess::MarkCompiled(call);
+        bool constant = true;
+        for (int i = 0; i < n; ++i) {
+            TMExpression* arg = ArgumentOf(call, i);
+            const Info& x = Analyze(arg);
+            if (!Numeric(x)) throw GiveUp{};
+            constant = constant && x.shape == Shape::Const;
+        }
+        if (constant && host->pure) return Fold(call);
+        Info info;
+        info.shape = host->rawBoolean ? Shape::Bool : Shape::Real;
+        info.host = host;
+        return info;
+    }
+
+    static TMExpression* ArgumentOf(TMFunctionCall* call, int i) {
+        auto* param = ItemAs<TMParamExpression>(call->ParamExpressions.At(i), ikParamExpression);
+        if (param == nullptr || param->Expression == nullptr) throw GiveUp{};
+        return param->Expression;
     }
 
     // The chosen branch's value, so both branches must give one kind.
@@ -495,11 +603,11 @@ private:
     }
 
     // A constant subtree: its value now, exactly as evaluation would give it.
-    Info Fold(TMOperator* op) {
+    Info Fold(TMExpression* e) {
         Info info;
         info.shape = Shape::Const;
         try {
-            info.value = op->GetValue();
+            info.value = e->GetValue();
         } catch (const Exception&) {
             throw GiveUp{};
         }
@@ -521,6 +629,17 @@ private:
             return FConst;
         }
         if (info.shape == Shape::Var) {
+            const TMSymbol* symbol = static_cast<TMVarRef*>(e)->SymbolReference;
+            if (!symbol->IsValueHolder()) {
+                const auto* var = static_cast<const TMVar*>(symbol);
+                if ((ref.real = var->BoundReal()) != nullptr) {
+                    if (guard == 'B') throw GiveUp{};
+                    return FHostReal;
+                }
+                if (guard != 'N') throw GiveUp{};  // an Integer is no Real or Boolean
+                ref.integer = var->BoundInteger();
+                return FHostInt;
+            }
             ref.var = ValueOf(e);
             return guard == 'R' ? FReal : guard == 'B' ? FBool : FNumber;
         }
@@ -540,6 +659,7 @@ private:
     const Node* Build(TMExpression* e) {
         const Nesting nesting(depth_);
         const Info& info = infos_.at(e);
+        if (info.host != nullptr) return BuildHostCall(static_cast<TMFunctionCall*>(e), *info.host);
         Ref a{}, b{}, c{};
         Eval ea = nullptr, eb = nullptr, ec = nullptr;
         if (TMOperator* op = BinaryNode(e)) {
@@ -558,7 +678,11 @@ private:
         const TMOpCode code = ItemAccess::Code(op);
         if (code == TMOpCode::UnaryMinus) {
             const Form f = Operand(ItemAccess::First(op), info.guard[0], a, ea);
-            return Add(f == FNode ? &Negate<FNode> : f == FReal ? &Negate<FReal> : nullptr, a, b, c, ea);
+            return Add(f == FNode        ? &Negate<FNode>
+                       : f == FReal     ? &Negate<FReal>
+                       : f == FHostReal ? &Negate<FHostReal>
+                                        : nullptr,
+                       a, b, c, ea);
         }
         if (code == TMOpCode::Not) {
             const Form f = Operand(ItemAccess::First(op), info.guard[0], a, ea);
@@ -567,7 +691,7 @@ private:
         if (info.fn != nullptr) {
             const Form f = Operand(op->GetOperandExpressions(0), 'N', a, ea);
             b.fn = info.fn;
-            return Add(f == FNode ? &Function<FNode> : f == FNumber ? &Function<FNumber> : nullptr, a, b, c, ea);
+            return Add(FunctionFor(f), a, b, c, ea);
         }
         // IfF: the condition, then one branch.
         const Form fc = Operand(op->GetOperandExpressions(0), 'B', a, ea);
@@ -587,11 +711,31 @@ private:
         if (o == Op::Pow && IsNumber(r) && ConstValue(r.value) == 2.0) {
             // Power's own shortcut: a square is a product.
             const Form f = Operand(le, 'N', a, ea);
-            return Add(f == FNode ? &Square<FNode> : f == FNumber ? &Square<FNumber> : nullptr, a, b, {}, ea);
+            return Add(SquareFor(f), a, b, {}, ea);
         }
         const Form fl = Operand(le, info.guard[0], a, ea);
         const Form fr = Operand(re, info.guard[1], b, eb);
         return Add(BinaryFor(o, fl, fr), a, b, {}, ea, eb);
+    }
+
+    // The operands as links of the program, then the call.
+    const Node* BuildHostCall(TMFunctionCall* call, const THostFunction& host) {
+        const int n = call->ParamExpressions.Count();
+        if (program_.links_.size() + static_cast<std::size_t>(n) > program_.links_.capacity()) throw GiveUp{};
+        std::vector<Link> links;
+        for (int i = 0; i < n; ++i) {
+            Link link{Op::Add, FConst, {}, nullptr};
+            link.form = Operand(ArgumentOf(call, i), 'N', link.arg, link.eval);
+            links.push_back(link);
+        }
+        Ref a{}, b{}, c{};
+        a.links = program_.links_.data() + program_.links_.size();
+        program_.links_.insert(program_.links_.end(), links.begin(), links.end());
+        b.links = program_.links_.data() + program_.links_.size();
+        program_.calls_.push_back(
+            HostCall{host.callable, host.raw, host::EvaluationDepth(*call->Interpreter)});
+        c.call = &program_.calls_.back();
+        return Add(&CallHost, a, b, c);
     }
 
     // A long left spine (top down) as one node looping over its links.
@@ -624,7 +768,7 @@ private:
 };
 
 std::unique_ptr<Program> Program::Compile(TMItem* root) {
-    if (root == nullptr || !root->Is(ikOperator)) return nullptr;
+    if (root == nullptr || !root->Is(static_cast<TMItemKind>(ikOperator | ikFunctionCall))) return nullptr;
     auto program = std::make_unique<Program>();
     try {
         Compiler(*program).Lower(static_cast<TMExpression*>(root));

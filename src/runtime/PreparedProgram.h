@@ -21,6 +21,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -31,6 +32,7 @@ namespace zorvex::prepared {
 
 struct Node;
 struct Link;
+struct HostCall;
 
 union Ref {
     const Node* node;
@@ -38,6 +40,19 @@ union Ref {
     double k;
     double (*fn)(double);
     const Link* links;
+    // A variable bound to host memory, read with no kind guard.
+    const double* real;
+    const std::int32_t* integer;
+    const HostCall* call;
+};
+
+// A host function called through its entry over doubles. The program keeps
+// the callable alive; `depth` is its interpreter's count of evaluations in
+// progress, kept up during the call.
+struct HostCall {
+    std::shared_ptr<void> callable;
+    double (*raw)(const void* callable, const double* args);
+    int* depth;
 };
 
 using Eval = double (*)(const Node*);
@@ -53,8 +68,9 @@ struct Node {
 enum class Op : std::uint8_t { Add, Sub, Mul, Div, Pow, Lt, Le, Eq, Ge, Gt, Ne, And, Or, Xor };
 
 // How a node reads an operand: a node's value, a variable guarded to be a
-// Real, a number (Integer or Real) or a Boolean, a constant.
-enum Form : std::uint8_t { FNode, FReal, FNumber, FBool, FConst };
+// Real, a number (Integer or Real) or a Boolean, a constant; a host's double
+// or 32-bit integer.
+enum Form : std::uint8_t { FNode, FReal, FNumber, FBool, FConst, FHostReal, FHostInt };
 
 // One link of a flat chain: its operation and right operand.
 struct Link {
@@ -92,6 +108,7 @@ private:
     friend class Compiler;
     std::vector<Node> nodes_;
     std::vector<Link> links_;
+    std::deque<HostCall> calls_;
     const Node* root_ = nullptr;
     VarKind kind_ = VarKind::Real;  // of the result; Empty for a folded root
     Variant constant_;
