@@ -12,8 +12,17 @@
 
 namespace zorvex {
 
-#define ZORVEX_DEFINE_INTRINSIC(Name, ...) \
-    Variant TM##Name::GetValue() { return Eval##Name(*this); }
+// A function's own error, which states no position, stands where its name
+// does; errors of its operands locate themselves.
+#define ZORVEX_DEFINE_INTRINSIC(Name, ...)  \
+    Variant TM##Name::GetValue() {          \
+        try {                               \
+            return Eval##Name(*this);       \
+        } catch (Exception& e) {           \
+            e.Locate(ParsePosition);        \
+            throw;                          \
+        }                                   \
+    }
 ZORVEX_INTRINSICS(ZORVEX_DEFINE_INTRINSIC)
 #undef ZORVEX_DEFINE_INTRINSIC
 

@@ -90,7 +90,7 @@ std::string FloatToStr(double v) { return FormatRealDisplay(v); }
 
 void CheckTextLength(std::size_t length) {
     if (length > MaxTextLength)
-        throw Exception("Text result exceeds the maximum length of " +
+        throw ELimitError("Text result exceeds the maximum length of " +
                         IntToStr(static_cast<std::int64_t>(MaxTextLength)) + " characters.");
 }
 
