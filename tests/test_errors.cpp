@@ -6,6 +6,7 @@
 #include <string>
 #include <type_traits>
 #include <typeinfo>
+#include <vector>
 
 #include "TestSupport.h"
 #include "zorvex/MathInterpreter.h"
@@ -208,6 +209,17 @@ TEST_F(StructuredErrors, SingleExpressionsAndErrorLists) {
     EXPECT_EQ(errors[0], "TMOperator.PullOperands() 2 operand(s) expected, but only 1 found. Position: 4.");
     EXPECT_TRUE(r.ArrayGet(1).IsNull());
     ExpectIntact();
+}
+
+// The index finds the failing piece among those the splitting gives, and the
+// position its place in that piece.
+TEST_F(StructuredErrors, IndexAndPositionFindTheFailingText) {
+    const std::string text = "r = 2;; area := Pi * (r^2; area";
+    const Caught e = Catch([&] { mi.Execute(text); });
+    const std::vector<std::string> pieces = TMathInterpreter::SplitExpressions(text, mi.EscapeChar());
+    ASSERT_EQ(e.index, 1);
+    EXPECT_EQ(pieces[1], " area := Pi * (r^2");
+    EXPECT_EQ(pieces[1][static_cast<std::size_t>(e.position - 1)], '(');
 }
 
 // A failure while storing keeps the cause's class under the assignment's
