@@ -7,8 +7,8 @@
 
 #include "Console.h"
 #include "Interrupts.h"
-#include "zorvex/Exception.h"
 #include "zorvex/Builtins.h"
+#include "zorvex/Exception.h"
 #include "zorvex/SysUtils.h"
 
 namespace console {
@@ -221,8 +221,7 @@ void Console::Help(const std::string& name) {
         return;
     }
     if (const zorvex::BuiltinInfo* b = zorvex::FindBuiltin(name)) {
-        std::cout << b->Name << '(' << b->Operands << ")    built-in, " << b->GroupName << "\n  " << b->Meaning
-                  << '\n';
+        std::cout << b->Name << '(' << b->Operands << ")    built-in, " << b->GroupName << "\n  " << b->Meaning << '\n';
         if (b->Group == zorvex::igFinancial) std::cout << kMoney;
         return;
     }

@@ -198,9 +198,10 @@ bool TfrmMathEditor::StoreProperties() {
     const QString escapeText = edEscapeChar->text();
     if (!escapeText.isEmpty() && escapeText.at(0).unicode() > 0xFF) {
         edEscapeChar->setFocus();
-        throw ETypeError("EscapeChar must be a Latin-1 character; U+" +
-                        QString::number(escapeText.at(0).unicode(), 16).toUpper().rightJustified(4, u'0').toStdString() +
-                        " is not one. The properties are kept as they were.");
+        throw ETypeError(
+            "EscapeChar must be a Latin-1 character; U+" +
+            QString::number(escapeText.at(0).unicode(), 16).toUpper().rightJustified(4, u'0').toStdString() +
+            " is not one. The properties are kept as they were.");
     }
     const QString nestingText = edMaxFunctionNesting->text().trimmed();
     bool isNumber = false;
@@ -209,7 +210,7 @@ bool TfrmMathEditor::StoreProperties() {
         edMaxFunctionNesting->setFocus();
         edMaxFunctionNesting->selectAll();
         throw ETypeError("MaxFunctionNesting must be a whole number from 0 to 4294967295; '" +
-                        ToLatin1(nestingText.left(40)) + "' is not one. The properties are kept as they were.");
+                         ToLatin1(nestingText.left(40)) + "' is not one. The properties are kept as they were.");
     }
 
     MI->SetCaseSensitiveSymbols(chkCaseSensitiveSymbols->isChecked());

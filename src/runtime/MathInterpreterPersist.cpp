@@ -149,7 +149,7 @@ std::string ReadAll(std::istream& stream, const char* operation) {
     constexpr std::size_t kChunk = 64 * 1024;
     auto tooLong = [operation] {
         throw ELimitError(std::string(operation) + "() Text is longer than the maximum length of " +
-                        std::to_string(MaxTextLength) + " characters; nothing of it was run.");
+                          std::to_string(MaxTextLength) + " characters; nothing of it was run.");
     };
     std::string text;
     while (stream) {

@@ -329,7 +329,7 @@ int TMathInterpreter::GetVariableHandles(const std::string& name) {
     TMItem* symbol = symbols.At(index);
     if (!static_cast<TMSymbol*>(symbol)->IsVariable())
         throw ETypeError("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" has type: \"" +
-                        symbol->ClassName() + "\", but type \"TMVarRef\" is required.");
+                         symbol->ClassName() + "\", but type \"TMVarRef\" is required.");
     return index;
 }
 

@@ -110,8 +110,9 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
     // expression in the output; empty brackets are allowed.
     using OpenBracket = Scratch::OpenBracket;
     auto unbalanced = [](int position) {
-        throw ESyntaxError("TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " +
-                        Str(position) + ".", position);
+        throw ESyntaxError(
+            "TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " + Str(position) + ".",
+            position);
     };
     auto outCount = [&] { return static_cast<int>(out.size()); };
     auto closePiece = [&](int position, bool closing) {
@@ -162,8 +163,9 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
                 item.reset();
                 for (;;) {
                     if (st.empty())
-                        throw ESyntaxError("TMathInterpreter.RPN() Comma outside parameter list, position: " +
-                                        Str(position) + ".", position);
+                        throw ESyntaxError(
+                            "TMathInterpreter.RPN() Comma outside parameter list, position: " + Str(position) + ".",
+                            position);
                     TMItem* top = st.back();
                     if (IsA(top, ikLeftBracket) || IsA(top, ikFunctionCall)) break;
                     pull();
@@ -175,8 +177,9 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
                 item.reset();
                 for (;;) {
                     if (st.empty())
-                        throw ESyntaxError("TMathInterpreter.RPN() Unclosed right bracket, position: " + Str(position) +
-                                        ".", position);
+                        throw ESyntaxError(
+                            "TMathInterpreter.RPN() Unclosed right bracket, position: " + Str(position) + ".",
+                            position);
                     TMItem* top = st.back();
                     if (IsA(top, ikLeftBracket)) {
                         closePiece(position, true);
@@ -202,17 +205,18 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
                 const std::string name = item->ClassName();
                 const int position = item->ParsePosition;
                 item.reset();
-                throw ESyntaxError("TMathInterpreter.RPN() Invalid type \"" + name + "\" of parsed item on index " +
-                                       Str(i) + ".",
-                                   position);
+                throw ESyntaxError(
+                    "TMathInterpreter.RPN() Invalid type \"" + name + "\" of parsed item on index " + Str(i) + ".",
+                    position);
             }
             previousWasCall = isCall;
         }
         while (!st.empty()) {
             TMItem* top = st.back();
             if (IsA(top, ikLeftBracket))
-                throw ESyntaxError("TMathInterpreter.RPN() Unclosed left bracket on position: " +
-                                Str(top->ParsePosition) + ".", top->ParsePosition);
+                throw ESyntaxError(
+                    "TMathInterpreter.RPN() Unclosed left bracket on position: " + Str(top->ParsePosition) + ".",
+                    top->ParsePosition);
             if (IsA(top, ikFunctionCall)) {
                 // A call left open at the end is completed as if closed there.
                 closePiece(top->ParsePosition, true);
@@ -223,7 +227,8 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
         if (out.empty()) return nullptr;
         if (out.size() > 1)
             throw ESyntaxError("TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " +
-                            Str(out[0]->ParsePosition) + ".", out[0]->ParsePosition);
+                                   Str(out[0]->ParsePosition) + ".",
+                               out[0]->ParsePosition);
         // Only expressions reach the output: parse-only items never do.
         TMItem* last = out.back();
         ZORVEX_ASSERT(IsA(last, ikExpression), kUnit);
@@ -258,9 +263,11 @@ void TMathInterpreter::Impl::ProcessExpressionKeywords(TMItems& items) {
         if (auto* ref = ItemAs<TMVarRef>(item, ikVarRef)) {
             const int slot = ItemAccess::FindSlot(symbols, ref->ReferencedSymbolName);
             if (slot < 0)
-                throw EUnknownName("TMathInterpreter.ProcessExpressionKeywords() Delete - parameter on index: " +
-                                Str(i - 1) + ", position: " + Str(ref->ParsePosition) +
-                                ", references non-existent symbol: \"" + Excerpt(ref->ReferencedSymbolName) + "\".", ref->ParsePosition);
+                throw EUnknownName(
+                    "TMathInterpreter.ProcessExpressionKeywords() Delete - parameter on index: " + Str(i - 1) +
+                        ", position: " + Str(ref->ParsePosition) + ", references non-existent symbol: \"" +
+                        Excerpt(ref->ReferencedSymbolName) + "\".",
+                    ref->ParsePosition);
             CheckNotEvaluating("delete a symbol");
             // Its destructor unbinds the function bodies and the prepared trees.
             std::unique_ptr<TMItem> symbol(symbols.At(slot));
@@ -269,18 +276,22 @@ void TMathInterpreter::Impl::ProcessExpressionKeywords(TMItems& items) {
             if (!IsA(items.At(i - 1), ikVarRef))
                 throw ESyntaxError(
                     "TMathInterpreter.ProcessExpressionKeywords() Reference must exist left of comma on position: " +
-                    Str(item->ParsePosition) + ".", item->ParsePosition);
+                        Str(item->ParsePosition) + ".",
+                    item->ParsePosition);
             if (i == items.Count() - 1)
                 throw ESyntaxError(
                     "TMathInterpreter.ProcessExpressionKeywords() End of expression encountered after comma on "
                     "position: " +
-                    Str(item->ParsePosition) + ".", item->ParsePosition);
+                        Str(item->ParsePosition) + ".",
+                    item->ParsePosition);
             if (IsA(items.At(i + 1), ikComma))
                 throw ESyntaxError("TMathInterpreter.ProcessExpressionKeywords() Duplicated comma on position: " +
-                                Str(items.At(i + 1)->ParsePosition) + ".", items.At(i + 1)->ParsePosition);
+                                       Str(items.At(i + 1)->ParsePosition) + ".",
+                                   items.At(i + 1)->ParsePosition);
         } else {
             throw ESyntaxError("TMathInterpreter.ProcessExpressionKeywords() Delete - invalid parameter on index: " +
-                            Str(i - 1) + ", position: " + Str(item ? item->ParsePosition : 0) + ".", item ? item->ParsePosition : 0);
+                                   Str(i - 1) + ", position: " + Str(item ? item->ParsePosition : 0) + ".",
+                               item ? item->ParsePosition : 0);
         }
     }
     items.FreeAndClear();

@@ -122,7 +122,8 @@ bool OfferSymbol(TMReference* ref, TMSymbol* symbol) {
 
 void RaiseMisfit(const TMReference* ref, const char* operation) {
     throw ETypeError("TMVarRef." + std::string(operation) + "() Reference: \"" + Excerpt(ref->ReferencedSymbolName) +
-                    "\" (position: " + Str(ref->ParsePosition) + ") must point to parameterless function.", ref->ParsePosition);
+                         "\" (position: " + Str(ref->ParsePosition) + ") must point to parameterless function.",
+                     ref->ParsePosition);
 }
 
 void RewireTree(TMExpression* tree, TMSymbol* symbol) {

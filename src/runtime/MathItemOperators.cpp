@@ -493,9 +493,10 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
                      : nullptr;
     if (left == nullptr)
         throw ESyntaxError("TMAssignSymbolic.PullOperands() Left operand (position: " +
-                        Str(leftExpression->ParsePosition) + ", type = \"" + leftExpression->ClassName() +
-                        "\") of symbolic assignment (position: " + Str(ParsePosition) +
-                        ") must be symbol reference (var. ref. or function call).", leftExpression->ParsePosition);
+                               Str(leftExpression->ParsePosition) + ", type = \"" + leftExpression->ClassName() +
+                               "\") of symbolic assignment (position: " + Str(ParsePosition) +
+                               ") must be symbol reference (var. ref. or function call).",
+                           leftExpression->ParsePosition);
     const std::string name = left->ReferencedSymbolName;
     TMathInterpreter* interp = symbols->Interpreter;
 
@@ -560,10 +561,11 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
             auto* wrapper = static_cast<TMParamExpression*>(call->ParamExpressions.At(i));
             auto* ref = ItemAs<TMVarRef>(wrapper->Expression, ikVarRef);
             if (ref == nullptr)
-                throw ESyntaxError("TMAssignSymbolic.PullOperands() Invalid declaration of parameter on index: " + Str(i) +
-                                ", position: " + Str(wrapper->ParsePosition) + ", for function: \"" +
-                                Excerpt(function->Identifier()) + "\" (position: " + Str(function->ParsePosition) +
-                                ").", wrapper->ParsePosition);
+                throw ESyntaxError(
+                    "TMAssignSymbolic.PullOperands() Invalid declaration of parameter on index: " + Str(i) +
+                        ", position: " + Str(wrapper->ParsePosition) + ", for function: \"" +
+                        Excerpt(function->Identifier()) + "\" (position: " + Str(function->ParsePosition) + ").",
+                    wrapper->ParsePosition);
             auto param = std::make_unique<TMParam>();
             param->ParsePosition = ref->ParsePosition;
             param->List = &params;

@@ -68,8 +68,9 @@ void TMSymbol::SetIdentifier(const std::string& name) {
     }
     TMSymbol* other = List->FindSymbol(trimmed);
     if (other != nullptr && other != this)
-        throw ESyntaxError("TMSymbol.SetIdentifier() Symbol: \"" + Excerpt(trimmed) + "\" (position: " + Str(ParsePosition) +
-                        ") already exists.", ParsePosition);
+        throw ESyntaxError("TMSymbol.SetIdentifier() Symbol: \"" + Excerpt(trimmed) +
+                               "\" (position: " + Str(ParsePosition) + ") already exists.",
+                           ParsePosition);
     const std::string old = identifier_;
     identifier_ = name;
     if (!old.empty()) {
@@ -178,11 +179,13 @@ Variant TMFunction::GetValue() {
         level.Outermost() ? " Most outer function: \"" + Excerpt(identifier_) + "\"." : std::string();
     if (level.Refused() == host::FunctionLevel::Refusal::TooDeep)
         throw ELimitError("TMFunction.GetValue() Function nesting level too deep (function: \"" + Excerpt(identifier_) +
-                        "\", position: " + Str(ParsePosition) + ")." + suffix, ParsePosition);
+                              "\", position: " + Str(ParsePosition) + ")." + suffix,
+                          ParsePosition);
     if (level.Refused() == host::FunctionLevel::Refusal::NoStack)
         throw ELimitError("TMFunction.GetValue() Not enough stack space for function nesting level " +
-                        std::to_string(level.Level()) + " (function: \"" + Excerpt(identifier_) +
-                        "\", position: " + Str(ParsePosition) + ")." + suffix, ParsePosition);
+                              std::to_string(level.Level()) + " (function: \"" + Excerpt(identifier_) +
+                              "\", position: " + Str(ParsePosition) + ")." + suffix,
+                          ParsePosition);
     try {
         return expression_->GetValue();
     } catch (const EInterrupted&) {
@@ -217,7 +220,8 @@ void TMReference::SetValue(const Variant& value) {
     AskHost(*this, Variant::Null(), answer);
     if (!answer.IsEmpty())
         throw EUnknownName("TMReference.SetValue() Referenced symbol: \"" + Excerpt(ReferencedSymbolName) +
-                        "\" is not defied, position: " + Str(ParsePosition) + ".", ParsePosition);
+                               "\" is not defied, position: " + Str(ParsePosition) + ".",
+                           ParsePosition);
 }
 
 
@@ -284,16 +288,19 @@ void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols* symbols) {
         const int index = ParamExpressions.Count() - 1;
         const std::string position = Str(top->ParsePosition);
         const std::string className = top->ClassName();
-        throw ESyntaxError("TMFunctionCall.PullParamExpressions() Invalid parameter expression on index: " + Str(index) +
-                        " (position: " + position + ", type: \"" + className + "\") for function call: \"" +
-                        Excerpt(ReferencedSymbolName) + "\" (position :" + Str(ParsePosition) + ").", top->ParsePosition);
+        throw ESyntaxError(
+            "TMFunctionCall.PullParamExpressions() Invalid parameter expression on index: " + Str(index) +
+                " (position: " + position + ", type: \"" + className + "\") for function call: \"" +
+                Excerpt(ReferencedSymbolName) + "\" (position :" + Str(ParsePosition) + ").",
+            top->ParsePosition);
     }
     ParamExpressions.Reverse();
     treeDepth_ = depth + 1;
     stackUnits_ = units + guard::kHeavyUnits;
     if (treeDepth_ > MaxTreeDepth)
         throw ELimitError("TMathInterpreter.RPN() Expression is nested too deeply (more than " + Str(MaxTreeDepth) +
-                        " levels), position: " + Str(ParsePosition) + ".", ParsePosition);
+                              " levels), position: " + Str(ParsePosition) + ".",
+                          ParsePosition);
 }
 
 Variant TMFunctionCall::GetValue() {
@@ -306,8 +313,9 @@ Variant TMFunctionCall::GetValue() {
         const int m = params.Count();
         if (n != m)
             throw ETypeError("TMFunctionCall.GetValue() Incorrect number of parameter expressions: " + Str(n) +
-                            ", in function call \"" + Excerpt(ReferencedSymbolName) + "\", position: " + Str(ParsePosition) +
-                            ". Expected: " + Str(m) + " parameter(s).", ParsePosition);
+                                 ", in function call \"" + Excerpt(ReferencedSymbolName) +
+                                 "\", position: " + Str(ParsePosition) + ". Expected: " + Str(m) + " parameter(s).",
+                             ParsePosition);
         if (n == 0) return function->GetValue();
         // Saved values stay on the stack for the usual small parameter counts.
         constexpr int kInline = 6;

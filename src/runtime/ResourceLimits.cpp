@@ -39,7 +39,7 @@ void CheckDumpStack() {
 
 void BudgetExceeded(std::size_t budget) {
     throw ELimitError("TMathInterpreter.MemoryBudget() Memory budget of " + std::to_string(budget) +
-                    " bytes exceeded.");
+                      " bytes exceeded.");
 }
 
 void OutOfMemory() { throw EOutOfMemory("Out of memory"); }

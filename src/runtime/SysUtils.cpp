@@ -91,7 +91,7 @@ std::string FloatToStr(double v) { return FormatRealDisplay(v); }
 void CheckTextLength(std::size_t length) {
     if (length > MaxTextLength)
         throw ELimitError("Text result exceeds the maximum length of " +
-                        IntToStr(static_cast<std::int64_t>(MaxTextLength)) + " characters.");
+                          IntToStr(static_cast<std::int64_t>(MaxTextLength)) + " characters.");
 }
 
 }  // namespace zorvex
