@@ -172,7 +172,9 @@ TEST_F(StructuredErrors, EachKindCarriesClassPositionIndexAndMessage) {
         EXPECT_EQ(e.position, c.position);
         EXPECT_EQ(e.index, c.index);
         const int stated = StatedPosition(e.message);
-        if (stated != 0) EXPECT_EQ(e.position, stated) << "the position the message states";
+        if (stated != 0) {
+            EXPECT_EQ(e.position, stated) << "the position the message states";
+        }
         ExpectIntact();
     }
 }

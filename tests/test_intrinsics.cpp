@@ -129,7 +129,9 @@ TEST(IntrinsicRegistry, PublicListMatchesTheCatalogueAndItsCalls) {
         } catch (const Exception&) {
             // Pos(1, 1), IfF(1, 1, 1) ...: the call itself was whole.
         }
-        if (b.OperandCount > 0) EXPECT_THROW(mi.ExecuteExpression(callWith(b.OperandCount - 1)), ESyntaxError);
+        if (b.OperandCount > 0) {
+            EXPECT_THROW(mi.ExecuteExpression(callWith(b.OperandCount - 1)), ESyntaxError);
+        }
         EXPECT_THROW(mi.ExecuteExpression(callWith(b.OperandCount + 1)), ESyntaxError);
     }
     std::sort(upper.begin(), upper.end());
