@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "zorvex/Builtins.h"
 #include "zorvex/Component.h"
 #include "zorvex/Exception.h"
 #include "zorvex/Export.h"

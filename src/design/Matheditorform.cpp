@@ -184,9 +184,10 @@ bool TfrmMathEditor::StoreProperties() {
     const QString escapeText = edEscapeChar->text();
     if (!escapeText.isEmpty() && escapeText.at(0).unicode() > 0xFF) {
         edEscapeChar->setFocus();
-        throw Exception("EscapeChar must be a Latin-1 character; U+" +
-                        QString::number(escapeText.at(0).unicode(), 16).toUpper().rightJustified(4, u'0').toStdString() +
-                        " is not one. The properties are kept as they were.");
+        throw ETypeError(
+            "EscapeChar must be a Latin-1 character; U+" +
+            QString::number(escapeText.at(0).unicode(), 16).toUpper().rightJustified(4, u'0').toStdString() +
+            " is not one. The properties are kept as they were.");
     }
     const QString nestingText = edMaxFunctionNesting->text().trimmed();
     bool isNumber = false;
@@ -194,8 +195,8 @@ bool TfrmMathEditor::StoreProperties() {
     if (!isNumber || nestingText.startsWith(u'+') || nesting > std::numeric_limits<std::uint32_t>::max()) {
         edMaxFunctionNesting->setFocus();
         edMaxFunctionNesting->selectAll();
-        throw Exception("MaxFunctionNesting must be a whole number from 0 to 4294967295; '" +
-                        ToLatin1(nestingText.left(40)) + "' is not one. The properties are kept as they were.");
+        throw ETypeError("MaxFunctionNesting must be a whole number from 0 to 4294967295; '" +
+                         ToLatin1(nestingText.left(40)) + "' is not one. The properties are kept as they were.");
     }
 
     MI->SetCaseSensitiveSymbols(chkCaseSensitiveSymbols->isChecked());
@@ -253,8 +254,10 @@ void TfrmMathEditor::btnExecuteFromFileClick() {
     const QString fileName = OpenDialog1->selectedFiles().value(0);
     try {
         MI->ExecuteFromFile(RuntimeFileName(fileName));
-    } catch (const Exception& error) {
-        throw Exception(FileErrorMessage(fileName, error.Message()));
+    } catch (Exception& error) {
+        // Named after the file, of its own class still.
+        error.SetMessage(FileErrorMessage(fileName, error.Message()));
+        throw;
     }
 }
 
@@ -296,11 +299,12 @@ void LoadSymbolsFromFileKeeping(TMathInterpreter& interpreter, const QString& fi
     const std::string before = interpreter.DumpStreamable();
     try {
         interpreter.LoadSymbolsFromFile(RuntimeFileName(fileName));
-    } catch (const Exception& error) {
+    } catch (Exception& error) {
         interpreter.ClearSymbols();
         TReader reader(before);
         interpreter.ReadSymbols(reader);
-        throw Exception(FileErrorMessage(fileName, error.Message()));
+        error.SetMessage(FileErrorMessage(fileName, error.Message()));
+        throw;
     }
 }
 

@@ -14,9 +14,16 @@
 #include <vector>
 
 #include "EvaluationGuard.h"
+#include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
 
 namespace zorvex {
+
+// An error of one expression run on its own is that of expression 0; an
+// Execute around it says which of its pieces it was.
+inline void FirstExpression(Exception& e) noexcept {
+    if (e.ExpressionIndex() < 0) e.SetExpressionIndex(0);
+}
 
 class ItemArena;
 namespace prepared {

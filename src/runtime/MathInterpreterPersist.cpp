@@ -66,7 +66,7 @@ bool IsSavableName(const std::string& name) {
 }
 
 [[noreturn]] void Unsavable(const std::string& name, const char* why) {
-    throw Exception("TMathInterpreter.DumpStreamable() Symbol: \"" + Excerpt(name) + "\" can not be saved: " + why);
+    throw ETypeError("TMathInterpreter.DumpStreamable() Symbol: \"" + Excerpt(name) + "\" can not be saved: " + why);
 }
 
 // Why the symbols text can not hold a value, or null.
@@ -148,8 +148,8 @@ constexpr std::string_view kBom = "\xEF\xBB\xBF";
 std::string ReadAll(std::istream& stream, const char* operation) {
     constexpr std::size_t kChunk = 64 * 1024;
     auto tooLong = [operation] {
-        throw Exception(std::string(operation) + "() Text is longer than the maximum length of " +
-                        std::to_string(MaxTextLength) + " characters; nothing of it was run.");
+        throw ELimitError(std::string(operation) + "() Text is longer than the maximum length of " +
+                          std::to_string(MaxTextLength) + " characters; nothing of it was run.");
     };
     std::string text;
     while (stream) {

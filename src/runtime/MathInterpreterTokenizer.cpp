@@ -110,8 +110,10 @@ void TMathInterpreter::Impl::Tokenize(std::string_view text, TMItems& items) {
                     append(new (arena) TMNotEqual(), s + 1);
                     p += 2;
                 } else {
-                    throw Exception("TMathInterpreter.ParseExpression() After \"!\", \"=\" is expected on position: " +
-                                    Str(p + 2) + ".");
+                    throw ESyntaxError(
+                        "TMathInterpreter.ParseExpression() After \"!\", \"=\" is expected on position: " + Str(p + 2) +
+                            ".",
+                        static_cast<int>(p + 2));
                 }
                 break;
             case '\'': case '"': {
@@ -152,8 +154,9 @@ void TMathInterpreter::Impl::Tokenize(std::string_view text, TMItems& items) {
                     append(new (arena) TMAssignSymbolic(), s + 2);
                     p += 2;
                 } else {
-                    throw Exception("TMathInterpreter.Parse() \":=\" expected, but only \":\" found on position: " +
-                                    Str(s + 1));
+                    throw ESyntaxError(
+                        "TMathInterpreter.Parse() \":=\" expected, but only \":\" found on position: " + Str(s + 1),
+                        static_cast<int>(s + 1));
                 }
                 break;
             case '<':
@@ -200,9 +203,10 @@ void TMathInterpreter::Impl::Tokenize(std::string_view text, TMItems& items) {
                         ref->ReferencedSymbolName.assign(word);
                     }
                 } else {
-                    throw Exception("TMathInterpreter.Parse() Unknown char - ASCII code: #" +
-                                    std::to_string(static_cast<unsigned char>(c)) + ", on position: " + Str(p + 1) +
-                                    ".");
+                    throw ESyntaxError("TMathInterpreter.Parse() Unknown char - ASCII code: #" +
+                                           std::to_string(static_cast<unsigned char>(c)) +
+                                           ", on position: " + Str(p + 1) + ".",
+                                       static_cast<int>(p + 1));
                 }
         }
     }
@@ -249,8 +253,9 @@ void TMathInterpreter::Impl::ParseNumber(std::string_view text, std::size_t& p, 
                 value = Variant(negative ? -i : i);
             }
         } catch (const Exception&) {
-            throw Exception("TMathInterpreter.Parse() Bad number literal: \"" + Excerpt(literal) + "\" on position: " +
-                            Str(p + 1) + ".");
+            throw ESyntaxError("TMathInterpreter.Parse() Bad number literal: \"" + Excerpt(literal) +
+                                   "\" on position: " + Str(p + 1) + ".",
+                               static_cast<int>(p + 1));
         }
     }
     std::unique_ptr<TMItem> literalItem(new (arena) TMLiteral(std::move(value)));
@@ -312,13 +317,16 @@ std::string TMathInterpreter::Impl::ParseString(std::string_view text, std::size
     switch (ScanString(text, p, escapeChar, &result)) {
         case StringEnd::Closed:
             if (result.size() > MaxTextLength)
-                throw Exception("ParseString() String starting at position: " + Str(start) +
-                                " is longer than the maximum length of " + Str(MaxTextLength) + " characters.");
+                throw ELimitError("ParseString() String starting at position: " + Str(start) +
+                                      " is longer than the maximum length of " + Str(MaxTextLength) + " characters.",
+                                  static_cast<int>(start));
             return result;
         case StringEnd::Unclosed:
-            throw Exception("ParseString() Unclosed string starting at position: " + Str(start) + ".");
+            throw ESyntaxError("ParseString() Unclosed string starting at position: " + Str(start) + ".",
+                               static_cast<int>(start));
         case StringEnd::StandAloneEscape:
-            throw Exception("ParseString() Stand-alone escape char at position: " + Str(p + 1) + ".");
+            throw ESyntaxError("ParseString() Stand-alone escape char at position: " + Str(p + 1) + ".",
+                               static_cast<int>(p + 1));
     }
     return result;
 }

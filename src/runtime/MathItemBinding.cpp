@@ -121,8 +121,9 @@ bool OfferSymbol(TMReference* ref, TMSymbol* symbol) {
 }
 
 void RaiseMisfit(const TMReference* ref, const char* operation) {
-    throw Exception("TMVarRef." + std::string(operation) + "() Reference: \"" + Excerpt(ref->ReferencedSymbolName) +
-                    "\" (position: " + Str(ref->ParsePosition) + ") must point to parameterless function.");
+    throw ETypeError("TMVarRef." + std::string(operation) + "() Reference: \"" + Excerpt(ref->ReferencedSymbolName) +
+                         "\" (position: " + Str(ref->ParsePosition) + ") must point to parameterless function.",
+                     ref->ParsePosition);
 }
 
 void RewireTree(TMExpression* tree, TMSymbol* symbol) {

@@ -76,9 +76,10 @@ std::string ToLatin1(const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text.at(i).unicode();
         if (c > 0xFF) {
-            throw Exception("The text holds a character that is not Latin-1 (U+" +
-                            QString::number(c, 16).toUpper().rightJustified(4, u'0').toStdString() +
-                            ") at position: " + std::to_string(i + 1) + ".");
+            throw ETypeError("The text holds a character that is not Latin-1 (U+" +
+                                 QString::number(c, 16).toUpper().rightJustified(4, u'0').toStdString() +
+                                 ") at position: " + std::to_string(i + 1) + ".",
+                             static_cast<int>(i + 1));
         }
         bytes[static_cast<std::size_t>(i)] = static_cast<char>(c);
     }
