@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
@@ -124,6 +125,18 @@ TEST(HostFunctions, Errors) {
         EXPECT_EQ(ErrorOf([&] { in.ExecuteExpression(c.text); }), c.message);
     }
     EXPECT_NE(ErrorOf([&] { in.ExecuteExpression("nan()"); }).find("TMFunctionCall.GetValue"), std::string::npos);
+    // A wrong count is a type error and every host error stands at its call.
+    for (const auto& [text, position, typeError] :
+         {std::tuple{"1 + CLAMP(1, 2, 3, 4)", 5, true}, {"2 * fail(1)", 5, false}, {"g(1)", 9, false}}) {
+        SCOPED_TRACE(text);
+        try {
+            in.ExecuteExpression(text);
+            ADD_FAILURE() << "no error";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Position(), position);
+            EXPECT_EQ(dynamic_cast<const ETypeError*>(&e) != nullptr, typeError);
+        }
+    }
     EXPECT_EQ(in.SymbolCount(), 2);
     EXPECT_TRUE(in.ExecutePreparedExpression(kept).SameAs(Variant(1.0)));
 }

@@ -26,6 +26,6 @@ int main() {
 
     // 5. Catch an error.
     try { zx.ExecuteExpression("rate * clamp(2, 3)"); }
-    catch (const zorvex::Exception& e) { std::printf("error: %s\n", e.what()); }
+    catch (const zorvex::Exception& e) { std::printf("error at %d: %s\n", e.Position(), e.what()); }
     return 0;
 }

@@ -55,15 +55,17 @@ struct Evaluating {
     const std::string expected = f.minCount == f.maxCount
                                      ? std::to_string(f.minCount)
                                      : std::to_string(f.minCount) + " to " + std::to_string(f.maxCount);
-    throw Exception("TMFunctionCall.GetValue() Incorrect number of parameter expressions: " + std::to_string(n) +
-                    ", in function call \"" + Excerpt(call.ReferencedSymbolName) +
-                    "\", position: " + std::to_string(call.ParsePosition) + ". Expected: " + expected +
-                    " parameter(s).");
+    throw ETypeError("TMFunctionCall.GetValue() Incorrect number of parameter expressions: " + std::to_string(n) +
+                         ", in function call \"" + Excerpt(call.ReferencedSymbolName) +
+                         "\", position: " + std::to_string(call.ParsePosition) + ". Expected: " + expected +
+                         " parameter(s).",
+                     call.ParsePosition);
 }
 
 [[noreturn]] void RaiseFailure(const TMFunctionCall& call, const std::string& what) {
     throw Exception("TMFunctionCall.GetValue() Error in function call \"" + Excerpt(call.ReferencedSymbolName) +
-                    "\", position: " + std::to_string(call.ParsePosition) + ". Error message: \"" + what + "\".");
+                        "\", position: " + std::to_string(call.ParsePosition) + ". Error message: \"" + what + "\".",
+                    call.ParsePosition);
 }
 
 }  // namespace
