@@ -31,7 +31,10 @@ struct ZorvexPrepared {
 struct MuPrepared {
     mu::Parser parser;
     double a = 1.5, b = 2.5, c = 3.5;
-    explicit MuPrepared(const char* text) {
+    // `define` adds what the expression needs beside the variables.
+    template <class Define = void (*)(mu::Parser&)>
+    explicit MuPrepared(const char* text, Define define = [](mu::Parser&) {}) {
+        define(parser);
         parser.DefineVar("a", &a);
         parser.DefineVar("b", &b);
         parser.DefineVar("c", &c);

@@ -33,6 +33,8 @@ __attribute__((noinline)) double NativeE4(double a, double b, double c) {
     return std::pow(a, 2.0) + std::pow(b, 2.0) - 2 * a * b * std::cos(c);
 }
 __attribute__((noinline)) double NativeE5(double a, double b, double c) { return (a > b ? a : b) + c; }
+double Clamp(double x, double lo, double hi) { return x < lo ? lo : x > hi ? hi : x; }
+__attribute__((noinline)) double NativeE6(double a, double b, double c) { return Clamp(a * b, 0, c); }
 
 struct Case {
     const char* name;
@@ -47,6 +49,31 @@ const Case kCases[] = {
     {"E3", "Sin(a) * Cos(b) + Sqrt(c)", "sin(a) * cos(b) + sqrt(c)", NativeE3},
     {"E4", "a^2 + b^2 - 2*a*b*Cos(c)", "a^2 + b^2 - 2*a*b*cos(c)", NativeE4},
     {"E5", "IfF(a > b, a, b) + c", "(a > b ? a : b) + c", NativeE5},
+};
+
+// E6 calls a function of the host; it runs only where the variables are the
+// host's.
+const Case kClamp = {"E6", "clamp(a * b, 0, c)", "clamp(a * b, 0, c)", NativeE6};
+
+// The host's own a, b and c, bound to the interpreter: the loop writes them
+// as muparser's does, and `clamp` is the host's function.
+struct ZorvexBound {
+    zorvex::TMathInterpreter interp;
+    double a = 1.5, b = 2.5, c = 3.5;
+    int handle;
+    explicit ZorvexBound(const char* text) {
+        interp.BindVariable("a", &a);
+        interp.BindVariable("b", &b);
+        interp.BindVariable("c", &c);
+        interp.DefineFunction("clamp", &Clamp, {.pure = true});
+        handle = interp.PrepareExpression(text);
+    }
+    double Run(double x, double y, double z) {
+        a = x;
+        b = y;
+        c = z;
+        return zorvex::VarToReal(interp.ExecutePreparedExpression(handle));
+    }
 };
 
 // A runner performs `n` evaluations and returns a checksum the optimiser
@@ -190,6 +217,15 @@ std::vector<Row> BuildRows(const std::string& only) {
         auto m = std::make_shared<bench::MuPrepared>(c.muparser);
         NativeFn fn = c.native;
         rows.push_back({"prepared", c.name, c.zorvex, [z](long n) { return RunPrepared(*z, n); },
+                        [m](long n) { return RunPrepared(*m, n); }, [fn](long n) { return RunNative(fn, n); }});
+    }
+    if (want("bound"))
+    for (int k = 0; k <= static_cast<int>(std::size(kCases)); ++k) {
+        const Case& c = k < static_cast<int>(std::size(kCases)) ? kCases[k] : kClamp;
+        auto z = std::make_shared<ZorvexBound>(c.zorvex);
+        auto m = std::make_shared<bench::MuPrepared>(c.muparser, [](mu::Parser& p) { p.DefineFun("clamp", &Clamp); });
+        NativeFn fn = c.native;
+        rows.push_back({"bound", c.name, c.zorvex, [z](long n) { return RunPrepared(*z, n); },
                         [m](long n) { return RunPrepared(*m, n); }, [fn](long n) { return RunNative(fn, n); }});
     }
     if (want("one-shot"))
@@ -343,7 +379,7 @@ int main(int argc, char** argv) {
         std::printf("%-9s %-9s %-30s %11s %11s %11s %8s %8s", row.group.c_str(), row.name.c_str(), label.c_str(),
                     Time(z).c_str(), Time(m).c_str(), Time(nat).c_str(), Ratio(z, m).c_str(),
                     Ratio(z, nat).c_str());
-        if (callgrind && (row.group == "prepared" || row.group == "one-shot")) {
+        if (callgrind && (row.group == "prepared" || row.group == "bound" || row.group == "one-shot")) {
             double zi = InstructionsPerEvaluation(self, row, "zorvex");
             double mi = row.muparser ? InstructionsPerEvaluation(self, row, "muparser") : -1;
             double ni = row.native ? InstructionsPerEvaluation(self, row, "native") : -1;

@@ -14,19 +14,19 @@ BUILD_DIR=${ZORVEX_BUILD_DIR:-build}
 bash scripts/install-deps.sh
 
 echo "== release build: $BUILD_DIR"
-cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DZORVEX_WERROR=ON
 cmake --build "$BUILD_DIR" -j"$JOBS"
 # A failure here still lets the sanitizer run report; the exit status keeps it.
 status=0
 ctest --test-dir "$BUILD_DIR" -j"$JOBS" --output-on-failure --timeout 300 || status=1
 
 echo "== sanitizer build: $BUILD_DIR-asan"
-cmake -S . -B "$BUILD_DIR-asan" -DCMAKE_BUILD_TYPE=Debug -DZORVEX_SANITIZE=ON -DZORVEX_BUILD_BENCH=OFF
+cmake -S . -B "$BUILD_DIR-asan" -DCMAKE_BUILD_TYPE=Debug -DZORVEX_SANITIZE=ON -DZORVEX_BUILD_BENCH=OFF -DZORVEX_WERROR=ON
 cmake --build "$BUILD_DIR-asan" -j"$JOBS"
 ctest --test-dir "$BUILD_DIR-asan" -j"$JOBS" --output-on-failure --timeout 300 || status=1
 
 echo "== fuzz build: $BUILD_DIR-fuzz"
-cmake -S . -B "$BUILD_DIR-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVEX_SANITIZE=ON \
+cmake -S . -B "$BUILD_DIR-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVEX_SANITIZE=ON -DZORVEX_WERROR=ON \
   -DZORVEX_BUILD_FUZZ=ON -DZORVEX_BUILD_TESTS=OFF -DZORVEX_BUILD_BENCH=OFF -DZORVEX_BUILD_WIDGETS=OFF \
   -DZORVEX_FUZZ_SECONDS="${ZORVEX_FUZZ_SECONDS:-15}"
 cmake --build "$BUILD_DIR-fuzz" -j"$JOBS"

@@ -7,8 +7,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -363,4 +365,88 @@ TEST(CompiledForm, TypedWritesFollowTheTable) {
               ErrorOf([&] { mi.SetVariables("r", Variant(std::numeric_limits<double>::infinity())); }));
     mi.ClearSymbols();
     EXPECT_EQ(ErrorOf([&] { mi.SetVariablesByHandle(0, 1.0); }), "List index out of bounds (0)");
+}
+
+// ---- the host's variables and functions in the compiled form
+
+// The random expressions again, where a is the host's double, c the host's
+// integer, d a constant, and some functions are the host's: over numbers
+// (one pure, one that may throw) and over an integer giving a Boolean.
+TEST(CompiledForm, HostBindingsAnswerAsTheTree) {
+    const std::uint32_t seed = Seed() + 1;
+    const int cases = std::max(1, Cases() / 4);
+    Generator gen(seed);
+    TMathInterpreter mi;
+    double a = 1.5;
+    std::int32_t c = 3;
+    mi.BindVariable("a", &a);
+    mi.BindVariable("c", &c);
+    mi.DefineConstant("d", Variant(0.5));
+    mi.Execute("b = -2.25; e = true");
+    mi.DefineFunction("hsq", [](double x) { return x * x; }, {.pure = true});
+    mi.DefineFunction("habs", [](double x) {
+        if (x > 1e300) throw std::runtime_error("too large");
+        return std::fabs(x);
+    });
+    mi.DefineFunction("hpos", [](std::int32_t n) { return n > 0; });
+    mi.DefineFunction("hclamp", [](double x, double lo, double hi) { return x < lo ? lo : x > hi ? hi : x; },
+                      {.pure = true});
+    const std::pair<const char*, const char*> kHost[] = {
+        {"Sqr(", "hsq("}, {"Abs(", "habs("}, {"Round(", "hpos("}, {"IfF(", "hclamp("}};
+    static const std::int32_t kIntegers[] = {0, 1, -7, 46341, 2147483647, -2147483647 - 1};
+    int compiled = 0, failures = 0;
+    for (int i = 0; i < cases && failures < 10; ++i) {
+        std::string text = gen.Expression(1 + gen.Pick(4));
+        for (const auto& [from, to] : kHost)
+            for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at))
+                text.replace(at, std::strlen(from), to);
+        int handle = -1;
+        if (ErrorOf([&] { handle = mi.PrepareExpression(text); }) != "<no exception>") continue;
+        compiled += mi.IsCompiledPreparedExpression(handle);
+        auto* tree = static_cast<TMValue*>(mi.PreparedExpressions()[handle]);
+        for (int round = 0; round < 4; ++round) {
+            a = gen.Pick(8) ? gen.Real().AsReal() : std::numeric_limits<double>::infinity();
+            c = kIntegers[gen.Pick(std::size(kIntegers))];
+            for (const char* name : {"b", "e"}) mi.SetVariables(name, gen.Pick(3) ? gen.Real() : gen.Value());
+            const std::string fast = Outcome([&] { return mi.ExecutePreparedExpression(handle); });
+            const std::string slow = Outcome([&] { return tree->GetValue(); });
+            const std::string once = Outcome([&] { return mi.ExecuteExpression(text); });
+            if (fast != slow || once != slow) {
+                ++failures;
+                ADD_FAILURE() << text << "\n compiled: " << fast << "\n tree:     " << slow << "\n once:     " << once
+                              << "\n a=" << a << " b=" << Show(mi.GetVariables("b")) << " c=" << c
+                              << " e=" << Show(mi.GetVariables("e"));
+            }
+        }
+        mi.FreePreparedExpression(handle);
+    }
+    std::cout << compiled << " of " << cases << " expressions over host bindings compiled\n";
+    EXPECT_GT(compiled, cases / 8);
+}
+
+// Whatever changes what a compiled form reads of the host (a binding, a
+// constant, a host function) is followed at the next run.
+TEST(CompiledForm, FollowsHostChanges) {
+    TMathInterpreter mi;
+    double x = 2, y = 10;
+    mi.BindVariable("x", &x);
+    mi.DefineFunction("f", [](double v) { return v + 1; });
+    const int h = mi.PrepareExpression("f(x) * 2");
+    ASSERT_TRUE(mi.IsCompiledPreparedExpression(h));
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(6.0));
+    mi.BindVariable("x", &y);
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(22.0));
+    mi.DefineFunction("f", [](double v) { return v - 1; });
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(18.0));
+    mi.UndefineFunction("f");
+    EXPECT_EQ(ErrorOf([&] { mi.ExecutePreparedExpression(h); }),
+              "TMFunctionCall.GetValue() Undefined function reference: \"f\", position: 1.");
+    mi.DefineFunction("f", [](std::int32_t v) { return v * 3; });  // no compiled call: an Integer result
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(60));
+    mi.DefineConstant("x", Variant(1.5));
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(12));
+    mi.Execute("delete x");
+    EXPECT_EQ(ErrorOf([&] { mi.ExecutePreparedExpression(h); }),
+              "TMVarRef.GetValue() Referenced symbol: \"x\" is not defied, position: 3.");
+    EXPECT_EQ(y, 10.0);
 }

@@ -251,7 +251,9 @@ public:
     }
 
     void Type(const std::string& keys) {
-        if (master_ >= 0) EXPECT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+        if (master_ >= 0) {
+            EXPECT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+        }
     }
 
     // Waits for the prompt and for the terminal to be read key by key: the
@@ -380,8 +382,6 @@ TEST_F(ConsoleTest, ExecuteTextsRunBeforeFilesOnOneInterpreter) {
     EXPECT_EQ(r.out, Lines({"2", "why", "20", "3", "why"}));
     EXPECT_EQ(r.status, 0);
 }
-
-std::string AllOutput(const Result& r) { return r.out + r.err; }
 
 // A script gives the same through FILE, "-", standard input and .run.
 void ExpectScriptGives(const std::string& dir, const std::string& file, const std::vector<std::string>& options,
@@ -617,9 +617,10 @@ TEST_F(ConsoleTest, TerminalSessionAsAPersonUsesIt) {
     EXPECT_EQ(s.Finish(), 0);
 }
 
-// The caret stands under what an error names in the typed text: a position
-// of the message, the end of a text that lacks an operand, or the call that
-// led into a user function where the error happened.
+// The caret stands under where an error is in the typed text: its position
+// (one the message states, or the operator or built-in whose operation
+// failed), the end of a text that lacks an operand, or the call that led
+// into a user function where the error happened.
 TEST_F(ConsoleTest, TerminalCaretUnderWhatFailed) {
     if (!HasLineEditing()) GTEST_SKIP() << "console built without line editing";
     TerminalSession s(dir_.string());
@@ -639,7 +640,11 @@ TEST_F(ConsoleTest, TerminalCaretUnderWhatFailed) {
         {"'f(0)' + 2 * f(0)", 13, "Floating point division by zero Most outer function: \"f\"."},
         {"3 + g", 4, "Floating point division by zero Most outer function: \"g\"."},
         {"H(-1)", 0, "Invalid floating point operation Most outer function: \"h\"."},
-        {"Sqrt(-1)", -1, "Invalid floating point operation"},
+        {"Sqrt(-1)", 0, "Invalid floating point operation"},
+        {"2 * (1 + 'a')", 7, "Could not convert variant of type (String) into type (Double)"},
+        {"1; 7 div 0", 5, "Division by zero"},
+        {"x = 2 ^ 'b'", 6, "Could not convert variant of type (String) into type (Double)"},
+        {"1 + 2 + true", 6, "Invalid variant operation"},
     };
     for (const auto& c : cases) {
         s.Type(std::string(c.typed) + "\r");

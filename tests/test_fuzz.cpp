@@ -92,7 +92,9 @@ TEST(Fuzz, RandomTextsRaiseOwnErrorsAndLeaveTheInterpreterUsable) {
                     ADD_FAILURE() << "saved symbols do not load: " << e.what() << "\n" << text;
                 }
                 // What was saved loads back exactly.
-                if (loaded) EXPECT_EQ(mi.DumpStreamable(), text);
+                if (loaded) {
+                    EXPECT_EQ(mi.DumpStreamable(), text);
+                }
             }
         }
         if (i % 251 == 0) mi.SetCaseSensitiveSymbols(!mi.CaseSensitiveSymbols());
@@ -302,13 +304,16 @@ TEST(Fuzz, RandomProgramsSaveAndLoadBackIntoAFreshInterpreter) {
             for (int k = 0; k < errors.Count(); ++k) {
                 ASSERT_EQ(errors[k].find("Assertion failed"), std::string::npos) << errors[k] << "\n" << program;
                 // A parameter hides a function of its name: no binding error for it.
-                for (const std::string& p : statement.parameters)
-                    if (asWritten)
+                for (const std::string& p : statement.parameters) {
+                    if (asWritten) {
                         EXPECT_EQ(errors[k].find("Reference: \"" + p + "\""), std::string::npos)
                             << errors[k] << "\n" << program;
+                    }
+                }
             }
-            if (statement.malformed)
+            if (statement.malformed) {
                 EXPECT_GT(errors.Count(), 0) << "malformed arguments accepted: " << statement.text;
+            }
         }
         std::ostringstream out;
         try {

@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cmath>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "Financial.h"
 #include "zorvex/Exception.h"
@@ -93,6 +95,51 @@ TEST(IntrinsicRegistry, EntryCreatesItsClassWithItsOperandCount) {
         EXPECT_STRNE(cls.Meaning, "") << cls.ClassName;
         EXPECT_STRNE(IntrinsicGroupName(cls.Group), "") << cls.ClassName;
     }
+}
+
+// The public list: the catalogue's facts, each name found in any case, and
+// each built-in called with its operand count parses and runs (values of
+// the wrong kind may still fail); one operand less or more does not parse.
+TEST(IntrinsicRegistry, PublicListMatchesTheCatalogueAndItsCalls) {
+    const std::span<const BuiltinInfo> list = Builtins();
+    ASSERT_EQ(list.size(), 75u);
+    TMathInterpreter mi;
+    std::vector<std::string> upper;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const BuiltinInfo& b = list[i];
+        const auto& cls = IntrinsicFunctionCallClasses[i];
+        SCOPED_TRACE(std::string(b.Name));
+        EXPECT_EQ(b.Name, TMIntrinsicFunctionCall::FuncName(cls));
+        EXPECT_EQ(b.OperandCount, cls.NumberOfOperands);
+        EXPECT_EQ(b.Operands, cls.Operands);
+        EXPECT_EQ(b.Meaning, cls.Meaning);
+        EXPECT_EQ(b.GroupName, IntrinsicGroupName(b.Group));
+        EXPECT_EQ(FindBuiltin(LowerCase(std::string(b.Name))), &b);
+        upper.push_back(UpperCase(std::string(b.Name)));
+
+        const auto callWith = [&](int n) {
+            std::string text = std::string(b.Name) + "(";
+            for (int k = 0; k < n; ++k) text += k == 0 ? "1" : ", 1";
+            return text + ")";
+        };
+        try {
+            mi.ExecuteExpression(callWith(b.OperandCount));
+        } catch (const ESyntaxError& e) {
+            ADD_FAILURE() << callWith(b.OperandCount) << ": " << e.Message();
+        } catch (const Exception&) {
+            // Pos(1, 1), IfF(1, 1, 1) ...: the call itself was whole.
+        }
+        if (b.OperandCount > 0) {
+            EXPECT_THROW(mi.ExecuteExpression(callWith(b.OperandCount - 1)), ESyntaxError);
+        }
+        EXPECT_THROW(mi.ExecuteExpression(callWith(b.OperandCount + 1)), ESyntaxError);
+    }
+    std::sort(upper.begin(), upper.end());
+    EXPECT_EQ(std::adjacent_find(upper.begin(), upper.end()), upper.end()) << "names differ in more than case";
+    EXPECT_EQ(FindBuiltin("Ab"), nullptr);
+    EXPECT_EQ(FindBuiltin("Abs "), nullptr);
+    EXPECT_EQ(FindBuiltin(""), nullptr);
+    EXPECT_EQ(FindBuiltin("SQRT")->Meaning, "square root; x >= 0");
 }
 
 TEST(IntrinsicRegistry, LookupIgnoresCaseOnlyOfWholeNames) {

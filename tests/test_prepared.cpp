@@ -331,8 +331,9 @@ TEST(PreparedLifetime, VariableRedefinedAsFunction) {
         Variant r = mi.ExecutePreparedExpression(h);
         EXPECT_VALUE(r, Variant(12));
     });
-    if (e != "<no exception>")
+    if (e != "<no exception>") {
         EXPECT_EQ(e, "TMVarRef.GetValue() Referenced symbol: \"v\" is not defied, position: 1.");
+    }
     mi.ExecuteExpression("w := 20");
     ErrorOf([&] { mi.ExecutePreparedExpression(h); });
     mi.ExecuteExpression("v(p) := p");  // the function gets parameters
@@ -350,7 +351,9 @@ TEST(PreparedLifetime, LoadingReplacesTheSymbolsUnderPreparedTrees) {
         Variant r = mi.ExecutePreparedExpression(h);
         EXPECT_VALUE(r, Variant(14));
     });
-    if (e != "<no exception>") EXPECT_NE(e.find(" is not defied, position: "), std::string::npos) << e;
+    if (e != "<no exception>") {
+        EXPECT_NE(e.find(" is not defied, position: "), std::string::npos) << e;
+    }
     TReader reader("y=1");
     mi.ClearSymbols();
     mi.ReadSymbols(reader);

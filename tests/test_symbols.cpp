@@ -234,8 +234,9 @@ TEST(Identifiers, IndexFollowsEveryChangeOfTheTable) {
         ASSERT_EQ(mi.SymbolCount(), static_cast<int>(model.size())) << "step " << step;
         for (std::size_t i = 0; i < model.size(); ++i) {
             EXPECT_EQ(static_cast<TMSymbol*>(mi.Symbols()[static_cast<int>(i)])->Identifier(), name(model[i]));
-            if (model[i].find('(') == std::string::npos)
+            if (model[i].find('(') == std::string::npos) {
                 EXPECT_EQ(mi.GetVariableHandles(upper(name(model[i]))), static_cast<int>(i));
+            }
         }
     }
 }

@@ -153,7 +153,9 @@ TEST_F(Tokenizer, EveryOperatorOfTheTable) {
             EXPECT_EQ(item->NumberOfOperands(), row.operands);
             EXPECT_EQ(item->DumpOperator(), row.dump);
             auto branch = [&](auto* cast, TOperatorPriority p) {
-                if (cast != nullptr) EXPECT_EQ(item->Priority(), p);
+                if (cast != nullptr) {
+                    EXPECT_EQ(item->Priority(), p);
+                }
             };
             branch(dynamic_cast<TMUnaryOperator*>(item), opUnaryOperator);
             branch(dynamic_cast<TMBinaryOperatorMultiplication*>(item), opMultiply);

@@ -7,8 +7,8 @@
 
 #include "Console.h"
 #include "Interrupts.h"
+#include "zorvex/Builtins.h"
 #include "zorvex/Exception.h"
-#include "zorvex/MathIntrinsic.h"
 #include "zorvex/SysUtils.h"
 
 namespace console {
@@ -108,8 +108,7 @@ bool Console::TakesFile(const std::string& command) {
 
 std::vector<std::string> Console::Words() const {
     std::vector<std::string> words;
-    for (const auto& cls : zorvex::IntrinsicFunctionCallClasses)
-        words.push_back(zorvex::TMIntrinsicFunctionCall::FuncName(cls));
+    for (const zorvex::BuiltinInfo& b : zorvex::Builtins()) words.emplace_back(b.Name);
     for (const char* k : kKeywords) words.emplace_back(k);
     const zorvex::TMSymbols& symbols = interp_.Symbols();
     for (int i = 0; i < symbols.Count(); ++i)
@@ -221,12 +220,9 @@ void Console::Help(const std::string& name) {
         std::cout << kLanguage;
         return;
     }
-    for (const auto& cls : zorvex::IntrinsicFunctionCallClasses) {
-        const std::string func = zorvex::TMIntrinsicFunctionCall::FuncName(cls);
-        if (zorvex::UpperCase(func) != zorvex::UpperCase(name)) continue;
-        std::cout << func << '(' << cls.Operands << ")    built-in, " << zorvex::IntrinsicGroupName(cls.Group)
-                  << "\n  " << cls.Meaning << '\n';
-        if (cls.Group == zorvex::igFinancial) std::cout << kMoney;
+    if (const zorvex::BuiltinInfo* b = zorvex::FindBuiltin(name)) {
+        std::cout << b->Name << '(' << b->Operands << ")    built-in, " << b->GroupName << "\n  " << b->Meaning << '\n';
+        if (b->Group == zorvex::igFinancial) std::cout << kMoney;
         return;
     }
     // Your own names before the words of the console, which they may share.
@@ -256,16 +252,15 @@ void Console::Help(const std::string& name) {
 }
 
 std::string Console::AfterName(const std::string& name) const {
-    for (const auto& cls : zorvex::IntrinsicFunctionCallClasses)
-        if (zorvex::TMIntrinsicFunctionCall::FuncName(cls) == name) return cls.NumberOfOperands > 0 ? "(" : "";
+    for (const zorvex::BuiltinInfo& b : zorvex::Builtins())
+        if (b.Name == name) return b.OperandCount > 0 ? "(" : "";
     const auto* function = dynamic_cast<const zorvex::TMCustomFunction*>(interp_.Symbols().FindSymbol(name));
     return function != nullptr && function->Parameters().Count() > 0 ? "(" : "";
 }
 
 void Console::Functions() {
     std::map<int, std::vector<std::string>> groups;
-    for (const auto& cls : zorvex::IntrinsicFunctionCallClasses)
-        groups[cls.Group].push_back(zorvex::TMIntrinsicFunctionCall::FuncName(cls));
+    for (const zorvex::BuiltinInfo& b : zorvex::Builtins()) groups[b.Group].emplace_back(b.Name);
     const std::size_t width = static_cast<std::size_t>(terminal_.Width());
     for (const auto& [group, names] : groups) {
         std::cout << zorvex::IntrinsicGroupName(static_cast<zorvex::TIntrinsicGroup>(group)) << ":\n";

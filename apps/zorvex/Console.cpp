@@ -1,7 +1,6 @@
 #include "Console.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -29,23 +28,6 @@ const char* KindName(VarKind kind) {
         case VarKind::Array: return "array";
     }
     return "unknown";
-}
-
-// The 1-based position a message names first ("Position: 3.", "position: 1",
-// "on position: 10", "position :5"), or 0.
-std::size_t PositionIn(const std::string& message) {
-    for (std::size_t at = 0; (at = message.find("osition", at)) != std::string::npos;) {
-        at += 7;
-        std::size_t p = at;
-        while (p < message.size() && (message[p] == ' ' || message[p] == ':')) ++p;
-        std::size_t value = 0, digits = 0;
-        while (p < message.size() && std::isdigit(static_cast<unsigned char>(message[p])) && digits < 9) {
-            value = value * 10 + static_cast<std::size_t>(message[p++] - '0');
-            ++digits;
-        }
-        if (digits > 0 && value > 0) return value;
-    }
-    return 0;
 }
 
 // Where the first reference to or call of `name` stands in `text`, outside
@@ -97,8 +79,9 @@ constexpr char kFunctionSuffix[] = " Most outer function: \"";
 
 }  // namespace
 
-// Positions are read from the messages until errors carry them as fields.
-std::size_t ErrorOffset(const std::string& message, const std::string& text, const zorvex::TMathInterpreter& interp) {
+std::size_t ErrorOffset(const zorvex::Exception& error, const std::string& text,
+                        const zorvex::TMathInterpreter& interp) {
+    const std::string& message = error.Message();
     // The position inside a user function's body is not in this text: the
     // call that led there is.
     const std::size_t function = message.rfind(kFunctionSuffix);
@@ -107,8 +90,9 @@ std::size_t ErrorOffset(const std::string& message, const std::string& text, con
         const std::size_t end = message.find('"', start);
         return end == std::string::npos ? end : FindName(text, message.substr(start, end - start), interp);
     }
-    const std::size_t position = PositionIn(message);
-    if (position == 0 || position > text.size() + 1) return std::string::npos;
+    if (error.Position() <= 0) return std::string::npos;
+    const auto position = static_cast<std::size_t>(error.Position());
+    if (position > text.size() + 1) return std::string::npos;
     // An operand missing at the end is missing where the text ends, whichever
     // operator noticed.
     if (message.find("operand(s) expected") != std::string::npos) {
@@ -241,7 +225,7 @@ bool Console::RunPiece(const Piece& piece, const std::string* typed) {
         ReportStop(e);
         if (e.Reason() == zorvex::EInterrupted::Request) return false;
     } catch (const zorvex::Exception& e) {
-        const std::size_t offset = typed != nullptr ? ErrorOffset(e.Message(), piece.text, interp_) : std::string::npos;
+        const std::size_t offset = typed != nullptr ? ErrorOffset(e, piece.text, interp_) : std::string::npos;
         Report(e.Message(), Origin::Runtime, typed, offset == std::string::npos ? offset : piece.offset + offset);
     } catch (const std::bad_alloc&) {
         Report("Out of memory");

@@ -22,9 +22,10 @@ struct RealFormat {
 // A value as people read it; arrays too.
 std::string Display(const zorvex::Variant& v, const RealFormat& format = {});
 
-// Where in `text` the error `message` points (0-based), or npos. An error
-// inside a user function's body points at the outermost call in `text`.
-std::size_t ErrorOffset(const std::string& message, const std::string& text, const zorvex::TMathInterpreter& interp);
+// Where in `text` the error points (0-based), or npos. An error inside a
+// user function's body points at the outermost call in `text`.
+std::size_t ErrorOffset(const zorvex::Exception& error, const std::string& text,
+                        const zorvex::TMathInterpreter& interp);
 
 class Console {
 public:

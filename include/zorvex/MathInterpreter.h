@@ -8,13 +8,16 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "zorvex/Builtins.h"
 #include "zorvex/Component.h"
 #include "zorvex/Exception.h"
 #include "zorvex/Export.h"
+#include "zorvex/HostFunction.h"
 #include "zorvex/MathItem.h"
 #include "zorvex/Variant.h"
 
@@ -132,6 +135,33 @@ public:
             SetVariableInteger(handle, value);
     }
 
+    // ---- host functions, variables bound to host memory, constants
+    // A callable of a fixed number of operands (see HostFunction.h), called
+    // as name(operands) where the table defines no symbol of that name.
+    template <class F>
+    void DefineFunction(const std::string& name, F&& callable, FunctionOptions options = {}) {
+        AddHostFunction(name, MakeHostFunction(std::forward<F>(callable), options));
+    }
+    // A callable over std::span<const Variant>, for minCount to maxCount
+    // operands.
+    template <class F>
+        requires std::invocable<F&, std::span<const Variant>>
+    void DefineFunction(const std::string& name, F&& callable, int minCount, int maxCount,
+                        FunctionOptions options = {}) {
+        AddHostFunction(name, MakeHostFunction(std::forward<F>(callable), minCount, maxCount, options));
+    }
+    // Whether there was a host function of that name.
+    bool UndefineFunction(const std::string& name);
+    // In the order they were defined.
+    std::vector<THostFunctionInfo> HostFunctions() const;
+    // A variable of the table whose value lives at `address`, which must
+    // outlive the binding; an existing variable of that name is bound.
+    // Deleting the variable or clearing the table ends the binding.
+    void BindVariable(const std::string& name, double* address);
+    void BindVariable(const std::string& name, std::int32_t* address);
+    // A variable of the table that cannot be assigned; saving leaves it out.
+    void DefineConstant(const std::string& name, const Variant& value);
+
     // ---- persistence
     std::string DumpStreamable() const;
     virtual void LoadSymbolsFromStream(std::istream& stream);
@@ -218,6 +248,7 @@ public:
     struct Impl;
 
 private:
+    void AddHostFunction(const std::string& name, THostFunction function);
     void SetVariableReal(int handle, double value);
     void SetVariableInteger(int handle, std::int32_t value);
 

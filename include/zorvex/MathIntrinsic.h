@@ -5,28 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "zorvex/Builtins.h"
 #include "zorvex/Export.h"
 #include "zorvex/MathItem.h"
 
 namespace zorvex {
 
 class TMIntrinsicFunctionCall;
-
-// Groups of the catalogue, for listing the built-ins to people.
-enum TIntrinsicGroup : std::uint8_t {
-    igArithmetic,
-    igExponential,
-    igTrigonometry,
-    igAngle,
-    igText,
-    igConversion,
-    igNumberBase,
-    igConditional,
-    igFinancial
-};
-constexpr int IntrinsicGroupCount = 9;
-// "Arithmetic and rounding", "Trigonometry", ...
-ZORVEX_API const char* IntrinsicGroupName(TIntrinsicGroup group);
 
 // A class reference: the run-time class name, the operand count and a
 // creator without arguments; then, for help texts, the operand names

@@ -23,6 +23,7 @@ class TMFunction;
 class TMReference;
 class TMExpression;
 class TMParams;
+struct HostFunctionEntry;
 
 // Set of dump flags: bit 0 detailed, bit 1 qualified. Zero is the plain form.
 using TDumpFormat = std::uint8_t;
@@ -567,7 +568,31 @@ public:
     // Texts held by a table's variables count against its interpreter's
     // memory budget.
     void SetValue(const Variant& value) override;
+    Variant GetValue() override;
 
+    // A variable whose value lives in host memory, or a constant: it is no
+    // value holder, so every read and write takes the calls above. Binding
+    // drops the value held so far; freeing the variable leaves the host's
+    // memory alone.
+    void BindTo(double* address);
+    void BindTo(std::int32_t* address);
+    void MakeConstant(const Variant& value);
+    bool IsBound() const { return binding_ == Binding::Real || binding_ == Binding::Integer; }
+    bool IsConstant() const { return binding_ == Binding::Constant; }
+    // The host's double or integer, null when the variable is not bound so.
+    const double* BoundReal() const {
+        return binding_ == Binding::Real ? static_cast<const double*>(address_) : nullptr;
+    }
+    const std::int32_t* BoundInteger() const {
+        return binding_ == Binding::Integer ? static_cast<const std::int32_t*>(address_) : nullptr;
+    }
+
+private:
+    enum class Binding : std::uint8_t { None, Real, Integer, Constant };
+    void Unhold(Binding binding, void* address);
+    Variant Current() const;
+    void* address_ = nullptr;
+    Binding binding_ = Binding::None;
 };
 
 class ZORVEX_API TMParam : public TMCustomVar {
@@ -671,6 +696,13 @@ public:
     void PullParamExpressions(TMItems& stack, TMSymbols* symbols);
 
     TMParamExpressions ParamExpressions;
+
+private:
+    // The host function a call of a name the table does not define resolves
+    // to, as found at its interpreter's count of host function changes.
+    const HostFunctionEntry* host_ = nullptr;
+    std::uint64_t hostEpoch_ = 0;
+    friend struct ItemAccess;
 };
 
 // ---------------------------------------------------------------- parse-only items

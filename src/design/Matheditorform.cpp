@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "DialogSupport.h"
+#include "InterpreterLink.h"
 #include "ui_Matheditorform.h"
 #include "zorvex/Mathdumpform.h"
 
@@ -27,30 +28,15 @@ bool IsIdentifierChar(QChar c) {
 }  // namespace
 
 // Hears of the interpreter's end wherever it lives.
-class TfrmMathEditor::Watch final : public TComponent {
+class TfrmMathEditor::Watch final : public detail::InterpreterLink {
 public:
     explicit Watch(TfrmMathEditor& form) : form_(form) {}
-    ~Watch() override { Destroying(); }
-
-    void Bind(TMathInterpreter* interpreter) {
-        if (interpreter == watched_) return;
-        if (watched_) RemoveFreeNotification(watched_);
-        watched_ = interpreter;
-        if (watched_) FreeNotification(watched_);
-    }
 
 protected:
-    void Notification(TComponent* component, TOperation operation) override {
-        TComponent::Notification(component, operation);
-        if (operation == TOperation::opRemove && component != nullptr && component == watched_) {
-            watched_ = nullptr;
-            form_.Lost();
-        }
-    }
+    void Lost() override { form_.Lost(); }
 
 private:
     TfrmMathEditor& form_;
-    TMathInterpreter* watched_ = nullptr;
 };
 
 TfrmMathEditor::TfrmMathEditor(QWidget* parent) : QDialog(parent), watch_(std::make_unique<Watch>(*this)) {
@@ -198,9 +184,10 @@ bool TfrmMathEditor::StoreProperties() {
     const QString escapeText = edEscapeChar->text();
     if (!escapeText.isEmpty() && escapeText.at(0).unicode() > 0xFF) {
         edEscapeChar->setFocus();
-        throw Exception("EscapeChar must be a Latin-1 character; U+" +
-                        QString::number(escapeText.at(0).unicode(), 16).toUpper().rightJustified(4, u'0').toStdString() +
-                        " is not one. The properties are kept as they were.");
+        throw ETypeError(
+            "EscapeChar must be a Latin-1 character; U+" +
+            QString::number(escapeText.at(0).unicode(), 16).toUpper().rightJustified(4, u'0').toStdString() +
+            " is not one. The properties are kept as they were.");
     }
     const QString nestingText = edMaxFunctionNesting->text().trimmed();
     bool isNumber = false;
@@ -208,8 +195,8 @@ bool TfrmMathEditor::StoreProperties() {
     if (!isNumber || nestingText.startsWith(u'+') || nesting > std::numeric_limits<std::uint32_t>::max()) {
         edMaxFunctionNesting->setFocus();
         edMaxFunctionNesting->selectAll();
-        throw Exception("MaxFunctionNesting must be a whole number from 0 to 4294967295; '" +
-                        ToLatin1(nestingText.left(40)) + "' is not one. The properties are kept as they were.");
+        throw ETypeError("MaxFunctionNesting must be a whole number from 0 to 4294967295; '" +
+                         ToLatin1(nestingText.left(40)) + "' is not one. The properties are kept as they were.");
     }
 
     MI->SetCaseSensitiveSymbols(chkCaseSensitiveSymbols->isChecked());
@@ -267,8 +254,10 @@ void TfrmMathEditor::btnExecuteFromFileClick() {
     const QString fileName = OpenDialog1->selectedFiles().value(0);
     try {
         MI->ExecuteFromFile(RuntimeFileName(fileName));
-    } catch (const Exception& error) {
-        throw Exception(FileErrorMessage(fileName, error.Message()));
+    } catch (Exception& error) {
+        // Named after the file, of its own class still.
+        error.SetMessage(FileErrorMessage(fileName, error.Message()));
+        throw;
     }
 }
 
@@ -310,11 +299,12 @@ void LoadSymbolsFromFileKeeping(TMathInterpreter& interpreter, const QString& fi
     const std::string before = interpreter.DumpStreamable();
     try {
         interpreter.LoadSymbolsFromFile(RuntimeFileName(fileName));
-    } catch (const Exception& error) {
+    } catch (Exception& error) {
         interpreter.ClearSymbols();
         TReader reader(before);
         interpreter.ReadSymbols(reader);
-        throw Exception(FileErrorMessage(fileName, error.Message()));
+        error.SetMessage(FileErrorMessage(fileName, error.Message()));
+        throw;
     }
 }
 

@@ -35,14 +35,12 @@ std::int64_t CheckedNeg(std::int64_t a) {
     return -a;
 }
 
-[[noreturn]] void RaiseInvalidDigit() { throw Exception("CharToDigit() 'Ch' is not valid digit."); }
+[[noreturn]] void RaiseInvalidDigit() { throw ETypeError("CharToDigit() 'Ch' is not valid digit."); }
 
 // Base 1 never reaches 0 by division and base 0 divides by zero, so neither
 // (nor a negative base) can write anything.
 void CheckWriteBase(const char* operation, TNumberBase base) {
-    if (base < 2)
-        throw Exception(std::string(operation) + "() Base " + IntToStr(base) +
-                        " is not valid for writing.");
+    if (base < 2) throw ETypeError(std::string(operation) + "() Base " + IntToStr(base) + " is not valid for writing.");
 }
 
 long double Frac(long double x) { return x - std::trunc(x); }
@@ -98,8 +96,8 @@ std::int64_t StringToInt64Base(std::string_view text, TNumberBase base) {
         if (i + 1 < s.size()) place = CheckedMul(place, base);
         const TDigit d = CharToDigit(ch);
         if (d >= base)
-            throw Exception("StringToInt64Base() Digit '" + std::string(1, ch) +
-                            "' is larger then allowed by base " + IntToStr(base) + ".");
+            throw ETypeError("StringToInt64Base() Digit '" + std::string(1, ch) + "' is larger then allowed by base " +
+                             IntToStr(base) + ".");
         result = CheckedAdd(result, CheckedMul(d, place));
     }
     return result;
@@ -111,12 +109,11 @@ std::string ConvertInt64Base(std::string_view text, TNumberBase fromBase, TNumbe
 
 std::string FloatToStringBase(long double value, TNumberBase base) {
     CheckWriteBase("FloatToStringBase", base);
-    if (std::isnan(value)) throw Exception("FloatToStringBase() Value is not a number.");
-    if (std::isinf(value)) throw Exception("FloatToStringBase() Value is infinite.");
+    if (std::isnan(value)) throw ETypeError("FloatToStringBase() Value is not a number.");
+    if (std::isinf(value)) throw ETypeError("FloatToStringBase() Value is infinite.");
     const bool negative = value < 0;
     const long double x = std::fabs(value);
-    if (x >= 0x1p63L)
-        throw Exception("FloatToStringBase() Value is out of the 64-bit integer range.");
+    if (x >= 0x1p63L) throw ETypeError("FloatToStringBase() Value is out of the 64-bit integer range.");
     const auto intPart = static_cast<std::int64_t>(std::trunc(x));
     const long double f = Frac(x);
 
@@ -163,8 +160,8 @@ long double StringToFloatBase(std::string_view text, TNumberBase base) {
         if ((++place & 0x3FFFFu) == 0) guard::WorkDone();
         const TDigit d = CharToDigit(ch);
         if (d >= base)
-            throw Exception("StringToInt64Base() Digit '" + std::string(1, ch) +
-                            "' is larger then allowed by base " + IntToStr(base) + ".");
+            throw ETypeError("StringToInt64Base() Digit '" + std::string(1, ch) + "' is larger then allowed by base " +
+                             IntToStr(base) + ".");
         if (full || n > (kMaxInt64 - d) / base) {
             full = true;
             continue;

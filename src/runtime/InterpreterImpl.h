@@ -14,15 +14,28 @@
 #include <vector>
 
 #include "EvaluationGuard.h"
+#include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
 
 namespace zorvex {
+
+// An error of one expression run on its own is that of expression 0; an
+// Execute around it says which of its pieces it was.
+inline void FirstExpression(Exception& e) noexcept {
+    if (e.ExpressionIndex() < 0) e.SetExpressionIndex(0);
+}
 
 class ItemArena;
 namespace prepared {
 class Program;
 struct Ins;
 }  // namespace prepared
+
+// A host function under the name it was defined with.
+struct HostFunctionEntry {
+    std::string name;
+    THostFunction function;
+};
 
 struct TMathInterpreter::Impl {
     explicit Impl(TMathInterpreter& owner);
@@ -111,6 +124,14 @@ struct TMathInterpreter::Impl {
     // would pull them from under the evaluation.
     void CheckNotEvaluating(const char* operation) const;
 
+    // Raises a flag such as loadingSymbols for a scope, then puts back what
+    // it was.
+    struct FlagScope {
+        explicit FlagScope(bool& f) : flag(f), saved(f) { flag = true; }
+        ~FlagScope() { flag = saved; }
+        bool& flag;
+        bool saved;
+    };
     // Brackets a public entry point.
     struct EntryScope {
         explicit EntryScope(Impl& i) : impl(i) { ++impl.entryDepth; }
@@ -214,6 +235,24 @@ struct TMathInterpreter::Impl {
         variableCells.count = 0;
         cellsValid = false;
     }
+
+    // ---- host functions, bound variables and constants
+    // In the order defined; the index by name under the table's case rule
+    // (the first of names that compare equal wins); the count of changes,
+    // numbered across interpreters so that a call's memo of a lookup never
+    // matches another interpreter's.
+    std::vector<std::unique_ptr<HostFunctionEntry>> hostFunctions;
+    std::unordered_map<std::string, HostFunctionEntry*> hostIndex;
+    std::uint64_t hostChanges = 0;
+    std::string HostKey(const std::string& name) const;
+    const HostFunctionEntry* FindHostFunction(const std::string& name) const;
+    // After a change of the host functions or of the case rule.
+    void HostFunctionsChanged();
+    // The variable `name` names or a new one, for binding.
+    TMVar* HostVariable(const std::string& name, const char* operation);
+    // Before a saved table is loaded: the host's variables and constants
+    // stay, so that the table's values are written where the host reads them.
+    void ClearForLoad();
 
     // ---- persistence
     void LoadSymbolsText(const std::string& text);

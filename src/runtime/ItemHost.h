@@ -16,6 +16,9 @@ class ItemArena;
 class TMathInterpreter;
 class TMSymbol;
 class TMSymbols;
+class TMFunctionCall;
+struct HostFunctionEntry;
+struct THostFunction;
 
 namespace host {
 
@@ -35,6 +38,19 @@ ItemArena* BuildArena(const TMathInterpreter* interp);
 // The host's answer for a name the table does not define; `value` is in and
 // out, Empty meaning unanswered.
 void UnknownSymbol(TMathInterpreter& interp, const std::string& name, const Variant& parameters, Variant& value);
+
+// The host function a call of `name` resolves to, or null. `cached` and
+// `epoch` are the call's memo of the answer, looked up again only after the
+// interpreter's host functions changed.
+const HostFunctionEntry* FindHostFunction(TMathInterpreter& interp, const std::string& name,
+                                          const HostFunctionEntry*& cached, std::uint64_t& epoch);
+// The call's value: its operands evaluated, counted and converted, and the
+// callable's failure made an error of the language at the call's position.
+Variant CallHostFunction(TMathInterpreter& interp, const HostFunctionEntry& entry, TMFunctionCall& call);
+// For the compiled form: the host function of a name, and the count of
+// evaluations in progress, which a call from the compiled form keeps up.
+const THostFunction* HostFunctionNamed(TMathInterpreter& interp, const std::string& name);
+int* EvaluationDepth(TMathInterpreter& interp);
 
 // Raises while an evaluation runs: what it holds must not be freed.
 void CheckNotEvaluating(const TMathInterpreter* interp, const char* operation);

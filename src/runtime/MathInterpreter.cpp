@@ -58,9 +58,12 @@ Variant TMathInterpreter::Execute(const std::string& text, TStrings* errors) {
                 Variant value = ExecuteExpression(std::string(piece));
                 held.Add(value);
                 results.push_back(std::move(value));
-            } catch (const EInterrupted&) {
+            } catch (EInterrupted& e) {
+                e.SetExpressionIndex(static_cast<int>(results.size()));
                 throw;  // stops the whole text, not one piece
-            } catch (const Exception& e) {
+            } catch (Exception& e) {
+                // The index of its Null among the results.
+                e.SetExpressionIndex(static_cast<int>(results.size()));
                 if (errors == nullptr) throw;
                 results.push_back(Variant::Null());
                 errors->Add(e.Message());
@@ -73,19 +76,24 @@ Variant TMathInterpreter::Execute(const std::string& text, TStrings* errors) {
 
 Variant TMathInterpreter::ExecuteExpression(const std::string& text) {
     Impl& d = *impl_;
-    return d.Entry([&]() -> Variant {
-        TEvaluationGuard::Run run(d.guard);
-        d.guard.Check();
-        std::unique_ptr<TMValue> root(d.BuildTree(text));
-        if (!root) return Variant::Null();
-        return d.Evaluate(*root, "TMathInterpreter.ExecuteExpression()");
-    });
+    try {
+        return d.Entry([&]() -> Variant {
+            TEvaluationGuard::Run run(d.guard);
+            d.guard.Check();
+            std::unique_ptr<TMValue> root(d.BuildTree(text));
+            if (!root) return Variant::Null();
+            return d.Evaluate(*root, "TMathInterpreter.ExecuteExpression()");
+        });
+    } catch (Exception& e) {
+        FirstExpression(e);
+        throw;
+    }
 }
 
 Variant TMathInterpreter::Impl::Evaluate(TMValue& root, const char* operation) {
     EvaluationScope scope(*this);
     if (!StackFits(guard::EvalBytes(ItemAccess::StackUnits(&root))))
-        throw Exception(std::string(operation) + " Not enough stack space left to execute an expression.");
+        throw ELimitError(std::string(operation) + " Not enough stack space left to execute an expression.");
     return root.GetValue();
 }
 
@@ -97,6 +105,7 @@ void TMathInterpreter::SetCaseSensitiveSymbols(bool value) {
     if (impl_->caseSensitive && !value) ClearSymbols();
     impl_->caseSensitive = value;
     ItemAccess::InvalidateIndex(impl_->symbols);
+    impl_->HostFunctionsChanged();
 }
 
 TDumpFormat TMathInterpreter::DumpFormat() const { return impl_->dumpFormat; }
@@ -182,7 +191,7 @@ std::string TMathInterpreter::Dump(const std::string& separator, TDumpFormat for
 std::string TMathInterpreter::DumpSymbol(const std::string& name, TDumpFormat format) const {
     TMSymbol* symbol = impl_->symbols.FindSymbol(name);
     if (symbol == nullptr)
-        throw Exception("TMathInterpreter.DumpSymbol() Symbol: \"" + Excerpt(name) + "\" does not exist.");
+        throw EUnknownName("TMathInterpreter.DumpSymbol() Symbol: \"" + Excerpt(name) + "\" does not exist.");
     return symbol->Dump(format);
 }
 

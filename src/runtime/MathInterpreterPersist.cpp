@@ -66,7 +66,7 @@ bool IsSavableName(const std::string& name) {
 }
 
 [[noreturn]] void Unsavable(const std::string& name, const char* why) {
-    throw Exception("TMathInterpreter.DumpStreamable() Symbol: \"" + Excerpt(name) + "\" can not be saved: " + why);
+    throw ETypeError("TMathInterpreter.DumpStreamable() Symbol: \"" + Excerpt(name) + "\" can not be saved: " + why);
 }
 
 // Why the symbols text can not hold a value, or null.
@@ -148,8 +148,8 @@ constexpr std::string_view kBom = "\xEF\xBB\xBF";
 std::string ReadAll(std::istream& stream, const char* operation) {
     constexpr std::size_t kChunk = 64 * 1024;
     auto tooLong = [operation] {
-        throw Exception(std::string(operation) + "() Text is longer than the maximum length of " +
-                        std::to_string(MaxTextLength) + " characters; nothing of it was run.");
+        throw ELimitError(std::string(operation) + "() Text is longer than the maximum length of " +
+                          std::to_string(MaxTextLength) + " characters; nothing of it was run.");
     };
     std::string text;
     while (stream) {
@@ -192,7 +192,10 @@ std::string TMathInterpreter::DumpStreamable() const {
         if (!IsSavableName(symbol->Identifier())) Unsavable(symbol->Identifier(), "its name is no identifier.");
         const char* why = nullptr;
         if (symbol->IsVariable()) {
-            why = UnsavableValue(static_cast<TMVar*>(symbol)->ValueRef());
+            // A constant is the host's, like its functions.
+            auto* var = static_cast<TMVar*>(symbol);
+            if (var->IsConstant()) continue;
+            why = var->IsValueHolder() ? UnsavableValue(var->ValueRef()) : UnsavableValue(var->GetValue());
         } else if (auto* function = ItemAs<TMFunction>(symbol, ikFunction)) {
             for (int k = 0; k < function->Parameters().Count(); ++k) {
                 auto* param = static_cast<TMSymbol*>(function->Parameters().At(k));
@@ -213,12 +216,7 @@ std::string TMathInterpreter::DumpStreamable() const {
 }
 
 void TMathInterpreter::Impl::LoadSymbolsText(const std::string& text) {
-    struct Loading {
-        explicit Loading(bool& f) : flag(f), saved(f) { flag = true; }
-        ~Loading() { flag = saved; }
-        bool& flag;
-        bool saved;
-    } loading(loadingSymbols);
+    const FlagScope loading(loadingSymbols);
     // Entries run as they are split off: a long text makes no list of them.
     zorvex::ForEachExpression(text, escapeChar, [&](std::string_view piece) {
         const std::string entry(piece);
@@ -248,7 +246,7 @@ void TMathInterpreter::LoadSymbolsFromStream(std::istream& stream) {
     impl_->Entry([&] {
         TEvaluationGuard::Run run(impl_->guard);
         const std::string text = ReadAll(stream, "TMathInterpreter.LoadSymbolsFromStream");
-        ClearSymbols();
+        impl_->ClearForLoad();
         impl_->LoadSymbolsText(text);
     });
 }
@@ -265,7 +263,7 @@ void TMathInterpreter::LoadSymbolsFromFile(const std::string& fileName) {
         std::ifstream file;
         OpenForReading(file, fileName);
         const std::string text = ReadAll(file, "TMathInterpreter.LoadSymbolsFromFile");
-        ClearSymbols();
+        impl_->ClearForLoad();
         impl_->LoadSymbolsText(text);
     });
 }

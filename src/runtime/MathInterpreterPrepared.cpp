@@ -64,8 +64,14 @@ int TMathInterpreter::PrepareExpression(const std::string& text) {
             if (slot >= 0) impl.ReleasePreparedSlot(slot);
         }
     } release{d, slot};
-    d.guard.Check();
-    std::unique_ptr<TMValue> root(d.BuildTree(text));
+    std::unique_ptr<TMValue> root;
+    try {
+        d.guard.Check();
+        root.reset(d.BuildTree(text));
+    } catch (Exception& e) {
+        FirstExpression(e);
+        throw;
+    }
     if (!root) throw Exception("TMathInterpreter.PrepareExpression() Can't prepare empty expression.");
     d.IndexPreparedTree(slot, root.get());
     ItemAccess::Entries(d.prepared)[static_cast<std::size_t>(slot)] = root.release();
@@ -289,7 +295,12 @@ Variant TMathInterpreter::Impl::ExecutePreparedTree(int handle, bool compiledMis
             return result;
     }
     auto* root = static_cast<TMValue*>(prepared.At(handle));
-    return Entry([&] { return Evaluate(*root, "TMathInterpreter.ExecutePreparedExpression()"); });
+    try {
+        return Entry([&] { return Evaluate(*root, "TMathInterpreter.ExecutePreparedExpression()"); });
+    } catch (Exception& e) {
+        FirstExpression(e);
+        throw;
+    }
 }
 
 bool TMathInterpreter::IsValidPreparedExpression(int handle) const { return impl_->IsValidPrepared(handle); }
@@ -329,11 +340,11 @@ int TMathInterpreter::GetVariableHandles(const std::string& name) {
     const TMSymbols& symbols = impl_->symbols;
     const int index = symbols.FindSymbolIndex(name);
     if (index < 0)
-        throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" is not defined.");
+        throw EUnknownName("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" is not defined.");
     TMItem* symbol = symbols.At(index);
     if (!static_cast<TMSymbol*>(symbol)->IsVariable())
-        throw Exception("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" has type: \"" +
-                        symbol->ClassName() + "\", but type \"TMVarRef\" is required.");
+        throw ETypeError("TMathInterpreter.GetVariableHandles() Symbol: \"" + Excerpt(name) + "\" has type: \"" +
+                         symbol->ClassName() + "\", but type \"TMVarRef\" is required.");
     return index;
 }
 
@@ -343,7 +354,10 @@ TMVar* TMathInterpreter::Impl::VariableAt(int handle) {
     return static_cast<TMVar*>(symbol);
 }
 
-Variant TMathInterpreter::GetVariablesByHandle(int handle) { return impl_->VariableAt(handle)->ValueRef(); }
+Variant TMathInterpreter::GetVariablesByHandle(int handle) {
+    TMVar* var = impl_->VariableAt(handle);
+    return var->IsValueHolder() ? var->ValueRef() : var->GetValue();
+}
 
 void TMathInterpreter::SetVariablesByHandle(int handle, const Variant& value) {
     impl_->VariableAt(handle)->SetValue(value);

@@ -155,15 +155,18 @@ void TMathInterpreter::Impl::Tokenize(std::string_view text, TMItems& items) {
                     }
                     p += appendOperator(o, s);
                 } else if (c == '!') {
-                    throw Exception("TMathInterpreter.ParseExpression() After \"!\", \"=\" is expected on position: " +
-                                    Str(p + 2) + ".");
+                    throw ESyntaxError("TMathInterpreter.ParseExpression() After \"!\", \"=\" is expected on position: " +
+                                           Str(p + 2) + ".",
+                                       static_cast<int>(p + 2));
                 } else if (c == ':') {
-                    throw Exception("TMathInterpreter.Parse() \":=\" expected, but only \":\" found on position: " +
-                                    Str(s + 1));
+                    throw ESyntaxError("TMathInterpreter.Parse() \":=\" expected, but only \":\" found on position: " +
+                                           Str(s + 1),
+                                       static_cast<int>(s + 1));
                 } else {
-                    throw Exception("TMathInterpreter.Parse() Unknown char - ASCII code: #" +
-                                    std::to_string(static_cast<unsigned char>(c)) + ", on position: " + Str(p + 1) +
-                                    ".");
+                    throw ESyntaxError("TMathInterpreter.Parse() Unknown char - ASCII code: #" +
+                                           std::to_string(static_cast<unsigned char>(c)) + ", on position: " +
+                                           Str(p + 1) + ".",
+                                       static_cast<int>(p + 1));
                 }
         }
     }
@@ -210,8 +213,9 @@ void TMathInterpreter::Impl::ParseNumber(std::string_view text, std::size_t& p, 
                 value = Variant(negative ? -i : i);
             }
         } catch (const Exception&) {
-            throw Exception("TMathInterpreter.Parse() Bad number literal: \"" + Excerpt(literal) + "\" on position: " +
-                            Str(p + 1) + ".");
+            throw ESyntaxError("TMathInterpreter.Parse() Bad number literal: \"" + Excerpt(literal) +
+                                   "\" on position: " + Str(p + 1) + ".",
+                               static_cast<int>(p + 1));
         }
     }
     std::unique_ptr<TMItem> literalItem(new (arena) TMLiteral(std::move(value)));
@@ -273,13 +277,16 @@ std::string TMathInterpreter::Impl::ParseString(std::string_view text, std::size
     switch (ScanString(text, p, escapeChar, &result)) {
         case StringEnd::Closed:
             if (result.size() > MaxTextLength)
-                throw Exception("ParseString() String starting at position: " + Str(start) +
-                                " is longer than the maximum length of " + Str(MaxTextLength) + " characters.");
+                throw ELimitError("ParseString() String starting at position: " + Str(start) +
+                                      " is longer than the maximum length of " + Str(MaxTextLength) + " characters.",
+                                  static_cast<int>(start));
             return result;
         case StringEnd::Unclosed:
-            throw Exception("ParseString() Unclosed string starting at position: " + Str(start) + ".");
+            throw ESyntaxError("ParseString() Unclosed string starting at position: " + Str(start) + ".",
+                               static_cast<int>(start));
         case StringEnd::StandAloneEscape:
-            throw Exception("ParseString() Stand-alone escape char at position: " + Str(p + 1) + ".");
+            throw ESyntaxError("ParseString() Stand-alone escape char at position: " + Str(p + 1) + ".",
+                               static_cast<int>(p + 1));
     }
     return result;
 }

@@ -102,8 +102,9 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
     // expression in the output; empty brackets are allowed.
     using OpenBracket = Scratch::OpenBracket;
     auto unbalanced = [](int position) {
-        throw Exception("TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " +
-                        Str(position) + ".");
+        throw ESyntaxError(
+            "TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " + Str(position) + ".",
+            position);
     };
     auto outCount = [&] { return static_cast<int>(out.size()); };
     auto closePiece = [&](int position, bool closing) {
@@ -154,8 +155,9 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
                 item.reset();
                 for (;;) {
                     if (st.empty())
-                        throw Exception("TMathInterpreter.RPN() Comma outside parameter list, position: " +
-                                        Str(position) + ".");
+                        throw ESyntaxError(
+                            "TMathInterpreter.RPN() Comma outside parameter list, position: " + Str(position) + ".",
+                            position);
                     TMItem* top = st.back();
                     if (IsA(top, ikLeftBracket) || IsA(top, ikFunctionCall)) break;
                     pull();
@@ -167,8 +169,9 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
                 item.reset();
                 for (;;) {
                     if (st.empty())
-                        throw Exception("TMathInterpreter.RPN() Unclosed right bracket, position: " + Str(position) +
-                                        ".");
+                        throw ESyntaxError(
+                            "TMathInterpreter.RPN() Unclosed right bracket, position: " + Str(position) + ".",
+                            position);
                     TMItem* top = st.back();
                     if (IsA(top, ikLeftBracket)) {
                         closePiece(position, true);
@@ -192,17 +195,20 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
                 item.release();
             } else {
                 const std::string name = item->ClassName();
+                const int position = item->ParsePosition;
                 item.reset();
-                throw Exception("TMathInterpreter.RPN() Invalid type \"" + name + "\" of parsed item on index " +
-                                Str(i) + ".");
+                throw ESyntaxError(
+                    "TMathInterpreter.RPN() Invalid type \"" + name + "\" of parsed item on index " + Str(i) + ".",
+                    position);
             }
             previousWasCall = isCall;
         }
         while (!st.empty()) {
             TMItem* top = st.back();
             if (IsA(top, ikLeftBracket))
-                throw Exception("TMathInterpreter.RPN() Unclosed left bracket on position: " +
-                                Str(top->ParsePosition) + ".");
+                throw ESyntaxError(
+                    "TMathInterpreter.RPN() Unclosed left bracket on position: " + Str(top->ParsePosition) + ".",
+                    top->ParsePosition);
             if (IsA(top, ikFunctionCall)) {
                 // A call left open at the end is completed as if closed there.
                 closePiece(top->ParsePosition, true);
@@ -212,8 +218,9 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
         }
         if (out.empty()) return nullptr;
         if (out.size() > 1)
-            throw Exception("TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " +
-                            Str(out[0]->ParsePosition) + ".");
+            throw ESyntaxError("TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " +
+                                   Str(out[0]->ParsePosition) + ".",
+                               out[0]->ParsePosition);
         // Only expressions reach the output: parse-only items never do.
         TMItem* last = out.back();
         ZORVEX_ASSERT(IsA(last, ikExpression), kUnit);
@@ -248,29 +255,35 @@ void TMathInterpreter::Impl::ProcessExpressionKeywords(TMItems& items) {
         if (auto* ref = ItemAs<TMVarRef>(item, ikVarRef)) {
             const int slot = ItemAccess::FindSlot(symbols, ref->ReferencedSymbolName);
             if (slot < 0)
-                throw Exception("TMathInterpreter.ProcessExpressionKeywords() Delete - parameter on index: " +
-                                Str(i - 1) + ", position: " + Str(ref->ParsePosition) +
-                                ", references non-existent symbol: \"" + Excerpt(ref->ReferencedSymbolName) + "\".");
+                throw EUnknownName(
+                    "TMathInterpreter.ProcessExpressionKeywords() Delete - parameter on index: " + Str(i - 1) +
+                        ", position: " + Str(ref->ParsePosition) + ", references non-existent symbol: \"" +
+                        Excerpt(ref->ReferencedSymbolName) + "\".",
+                    ref->ParsePosition);
             CheckNotEvaluating("delete a symbol");
             // Its destructor unbinds the function bodies and the prepared trees.
             std::unique_ptr<TMItem> symbol(symbols.At(slot));
             ItemAccess::RemoveSlot(symbols, slot);
         } else if (IsA(item, ikComma)) {
             if (!IsA(items.At(i - 1), ikVarRef))
-                throw Exception(
+                throw ESyntaxError(
                     "TMathInterpreter.ProcessExpressionKeywords() Reference must exist left of comma on position: " +
-                    Str(item->ParsePosition) + ".");
+                        Str(item->ParsePosition) + ".",
+                    item->ParsePosition);
             if (i == items.Count() - 1)
-                throw Exception(
+                throw ESyntaxError(
                     "TMathInterpreter.ProcessExpressionKeywords() End of expression encountered after comma on "
                     "position: " +
-                    Str(item->ParsePosition) + ".");
+                        Str(item->ParsePosition) + ".",
+                    item->ParsePosition);
             if (IsA(items.At(i + 1), ikComma))
-                throw Exception("TMathInterpreter.ProcessExpressionKeywords() Duplicated comma on position: " +
-                                Str(items.At(i + 1)->ParsePosition) + ".");
+                throw ESyntaxError("TMathInterpreter.ProcessExpressionKeywords() Duplicated comma on position: " +
+                                       Str(items.At(i + 1)->ParsePosition) + ".",
+                                   items.At(i + 1)->ParsePosition);
         } else {
-            throw Exception("TMathInterpreter.ProcessExpressionKeywords() Delete - invalid parameter on index: " +
-                            Str(i - 1) + ", position: " + Str(item ? item->ParsePosition : 0) + ".");
+            throw ESyntaxError("TMathInterpreter.ProcessExpressionKeywords() Delete - invalid parameter on index: " +
+                                   Str(i - 1) + ", position: " + Str(item ? item->ParsePosition : 0) + ".",
+                               item ? item->ParsePosition : 0);
         }
     }
     items.FreeAndClear();

@@ -12,8 +12,17 @@
 
 namespace zorvex {
 
-#define ZORVEX_DEFINE_INTRINSIC(Name, ...) \
-    Variant TM##Name::GetValue() { return Eval##Name(*this); }
+// A function's own error, which states no position, stands where its name
+// does; errors of its operands locate themselves.
+#define ZORVEX_DEFINE_INTRINSIC(Name, ...)  \
+    Variant TM##Name::GetValue() {          \
+        try {                               \
+            return Eval##Name(*this);       \
+        } catch (Exception& e) {           \
+            e.Locate(ParsePosition);        \
+            throw;                          \
+        }                                   \
+    }
 ZORVEX_INTRINSICS(ZORVEX_DEFINE_INTRINSIC)
 #undef ZORVEX_DEFINE_INTRINSIC
 
@@ -23,13 +32,22 @@ const TMIntrinsicFunctionCallClass IntrinsicFunctionCallClasses[IntrinsicFunctio
     ZORVEX_INTRINSICS(ZORVEX_REGISTER_INTRINSIC)};
 #undef ZORVEX_REGISTER_INTRINSIC
 
+namespace {
+constexpr const char* kGroupNames[IntrinsicGroupCount] = {
+    "Arithmetic and rounding", "Powers, roots and logarithms", "Trigonometry", "Angles",
+    "Text", "Conversion", "Number bases", "Conditional", "Financial"};
+
+#define ZORVEX_BUILTIN_INFO(Name, N, Operands, Meaning, Group) {#Name, N, Operands, Group, kGroupNames[Group], Meaning},
+constexpr BuiltinInfo kBuiltins[IntrinsicFunctionCount] = {ZORVEX_INTRINSICS(ZORVEX_BUILTIN_INFO)};
+#undef ZORVEX_BUILTIN_INFO
+}  // namespace
+
 const char* IntrinsicGroupName(TIntrinsicGroup group) {
-    static const char* const names[IntrinsicGroupCount] = {
-        "Arithmetic and rounding", "Powers, roots and logarithms", "Trigonometry", "Angles",
-        "Text", "Conversion", "Number bases", "Conditional", "Financial"};
     const auto index = static_cast<int>(group);
-    return index >= 0 && index < IntrinsicGroupCount ? names[index] : "";
+    return index >= 0 && index < IntrinsicGroupCount ? kGroupNames[index] : "";
 }
+
+std::span<const BuiltinInfo> Builtins() { return kBuiltins; }
 
 std::string TMIntrinsicFunctionCall::FuncName(const TMIntrinsicFunctionCallClass& cls) {
     return std::string(cls.ClassName + 2);
@@ -117,6 +135,11 @@ int IntrinsicIndexOf(std::string_view name) {
 }
 
 TMIntrinsicFunctionCall* CreateIntrinsic(int index, ItemArena* arena) { return kArenaCreators[index](arena); }
+
+const BuiltinInfo* FindBuiltin(std::string_view name) {
+    const int index = IntrinsicIndexOf(name);
+    return index < 0 ? nullptr : &kBuiltins[index];
+}
 
 TMIntrinsicFunctionCall* CreateIntrinsicFunctionCall(const std::string& name) {
     const int index = IntrinsicIndexOf(name);

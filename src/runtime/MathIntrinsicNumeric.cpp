@@ -153,8 +153,11 @@ Variant EvalFactorial(TMIntrinsicFunctionCall& call) {
     const auto where = [&] { return ", position: " + IntToStr(call.ArgPosition(0)) + "."; };
     const std::int32_t n = WholeToInt32(std::trunc(VarToReal(v)));
     if (VarCmp(Variant(n), v) != 0)
-        throw Exception("TMFactorial.GetValue() Operand of factorial must be integer value" + where());
-    if (n < 0) throw Exception("TMFactorial.GetValue() Operand of factorial must not be negative" + where());
+        throw EArithmeticError("TMFactorial.GetValue() Operand of factorial must be integer value" + where(),
+                               call.ArgPosition(0));
+    if (n < 0)
+        throw EArithmeticError("TMFactorial.GetValue() Operand of factorial must not be negative" + where(),
+                               call.ArgPosition(0));
     call.CheckInterrupt();
     long double product = 1;
     for (std::int32_t k = 2; k <= n; ++k) {

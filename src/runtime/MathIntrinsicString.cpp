@@ -236,8 +236,9 @@ ZORVEX_APPLY_EVAL(EncodeDeg, EncodeDegValue)
 Variant EvalStringOfChar(TMIntrinsicFunctionCall& call) {
     const std::string ch = VarToStr(call.Arg(0));
     if (ch.size() != 1)
-        throw Exception("TMStringOfChar.GetValue() Invalid length of the first operand on position: " +
-                        IntToStr(call.ArgPosition(0)) + ".");
+        throw ETypeError("TMStringOfChar.GetValue() Invalid length of the first operand on position: " +
+                             IntToStr(call.ArgPosition(0)) + ".",
+                         call.ArgPosition(0));
     const std::int32_t count = VarToInt(call.Arg(1));
     if (count <= 0) return Variant(std::string());
     CheckTextLength(static_cast<std::size_t>(count));
@@ -254,9 +255,10 @@ Variant EvalStringOfChar(TMIntrinsicFunctionCall& call) {
 Variant EvalIfF(TMIntrinsicFunctionCall& call) {
     const Variant condition = call.Arg(0);
     if (!condition.IsBoolean())
-        throw Exception("TMIfF.GetValue() IFF function (position: " + IntToStr(call.ParsePosition) +
-                        ") expectc first argument (position: " + IntToStr(call.ArgPosition(0)) +
-                        ") to be boolean.");
+        throw ETypeError("TMIfF.GetValue() IFF function (position: " + IntToStr(call.ParsePosition) +
+                             ") expectc first argument (position: " + IntToStr(call.ArgPosition(0)) +
+                             ") to be boolean.",
+                         call.ParsePosition);
     return call.Arg(condition.AsBoolean() ? 1 : 2);
 }
 

@@ -121,8 +121,9 @@ bool OfferSymbol(TMReference* ref, TMSymbol* symbol) {
 }
 
 void RaiseMisfit(const TMReference* ref, const char* operation) {
-    throw Exception("TMVarRef." + std::string(operation) + "() Reference: \"" + Excerpt(ref->ReferencedSymbolName) +
-                    "\" (position: " + Str(ref->ParsePosition) + ") must point to parameterless function.");
+    throw ETypeError("TMVarRef." + std::string(operation) + "() Reference: \"" + Excerpt(ref->ReferencedSymbolName) +
+                         "\" (position: " + Str(ref->ParsePosition) + ") must point to parameterless function.",
+                     ref->ParsePosition);
 }
 
 void RewireTree(TMExpression* tree, TMSymbol* symbol) {
@@ -161,7 +162,9 @@ void AttachInterpreter(TMItem* item, TMathInterpreter* interpreter) {
         static_cast<TMLiteral*>(item)->Interpreter = interpreter;
 }
 
-bool IsVarRefTarget(const TMSymbol* symbol) { return symbol->IsValueHolder() || symbol->Is(ikFunction); }
+bool IsVarRefTarget(const TMSymbol* symbol) {
+    return symbol->IsValueHolder() || symbol->IsVariable() || symbol->Is(ikFunction);
+}
 
 bool IsFunctionWithParameters(const TMSymbol* symbol) {
     return symbol->Is(ikFunction) && static_cast<const TMFunction*>(symbol)->Parameters().Count() > 0;

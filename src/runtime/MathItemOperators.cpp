@@ -100,7 +100,12 @@ Variant TMOperator::EvaluateChain() {
         TMOperator* link = links[k];
         guard::Held held(acc);
         Variant r = ItemAccess::Second(link)->GetValue();
-        acc = op::Apply(ItemAccess::Code(link), acc, r);
+        try {
+            acc = op::Apply(ItemAccess::Code(link), acc, r);
+        } catch (Exception& e) {
+            e.Locate(link->ParsePosition);
+            throw;
+        }
     }
     return acc;
 }
@@ -188,8 +193,9 @@ void TMOperator::UpdateDepth() {
         stackUnits_ = std::max(ItemAccess::StackUnits(left) + (left->LeftChains() ? 0 : 1), ItemAccess::StackUnits(second_) + 2);
     }
     if (treeDepth_ > MaxTreeDepth)
-        throw Exception("TMathInterpreter.RPN() Expression is nested too deeply (more than " + Str(MaxTreeDepth) +
-                        " levels), position: " + Str(ParsePosition) + ".");
+        throw ELimitError("TMathInterpreter.RPN() Expression is nested too deeply (more than " + Str(MaxTreeDepth) +
+                              " levels), position: " + Str(ParsePosition) + ".",
+                          ParsePosition);
 }
 
 void TMOperator::PullOperands(TMItems& stack, TMSymbols*) {
@@ -198,8 +204,9 @@ void TMOperator::PullOperands(TMItems& stack, TMSymbols*) {
     Operands.Reserve(n);
     int found = 0;
     auto missing = [&] {
-        throw Exception("TMOperator.PullOperands() " + Str(n) + " operand(s) expected, but only " + Str(found) +
-                        " found. Position: " + Str(ParsePosition) + ".");
+        throw ESyntaxError("TMOperator.PullOperands() " + Str(n) + " operand(s) expected, but only " + Str(found) +
+                               " found. Position: " + Str(ParsePosition) + ".",
+                           ParsePosition);
     };
     if (ItemAccess::IsPlain(stack)) {
         // The same moves on the entries, and one notice of the change.
@@ -333,12 +340,19 @@ Variant EvaluateBinary(TMOperator& node) {
     }
 }
 
+// An operation's own error, which states no position, stands at the
+// operator; errors of its operands have located themselves.
 template <op::Operation O>
 Variant Evaluate(TMOperator& node) {
-    if constexpr (op::RulesOf<O>::kOperands == 1)
-        return EvaluateUnary<O>(node);
-    else
-        return EvaluateBinary<O>(node);
+    try {
+        if constexpr (op::RulesOf<O>::kOperands == 1)
+            return EvaluateUnary<O>(node);
+        else
+            return EvaluateBinary<O>(node);
+    } catch (Exception& e) {
+        e.Locate(node.ParsePosition);
+        throw;
+    }
 }
 
 }  // namespace
@@ -371,11 +385,12 @@ Variant TMAssignValue::GetValue() {
     TMExpression* leftExpression = GetOperandExpressions(0);
     auto* left = ItemAs<TMVarRef>(leftExpression, ikVarRef);
     if (left == nullptr)
-        throw Exception("TMAssignValue.PullOperands() Left operand (position: " +
-                        Str(leftExpression ? leftExpression->ParsePosition : 0) +
-                        ") of value assignment (postiton: " + Str(ParsePosition) +
-                        ") must be variable reference, not \"" +
-                        (leftExpression ? leftExpression->ClassName() : "Null") + "\".");
+        throw ESyntaxError("TMAssignValue.PullOperands() Left operand (position: " +
+                               Str(leftExpression ? leftExpression->ParsePosition : 0) +
+                               ") of value assignment (postiton: " + Str(ParsePosition) +
+                               ") must be variable reference, not \"" +
+                               (leftExpression ? leftExpression->ClassName() : "Null") + "\".",
+                           leftExpression ? leftExpression->ParsePosition : 0);
     TMathInterpreter* interp = left->Interpreter;
     ZORVEX_ASSERT(interp != nullptr, kUnit);
     Variant result = GetOperandValues(1);
@@ -387,9 +402,10 @@ Variant TMAssignValue::GetValue() {
     TMSymbol* target = nullptr;
     if (symbol != nullptr) {
         if (!symbol->IsVariable())
-            throw Exception("TMAssignValue.PullOperands() Left operand (position: " + Str(left->ParsePosition) +
-                            ") of value assignment (position: " + Str(ParsePosition) +
-                            ") must reference to variable, not to\"" + symbol->ClassName() + "\".");
+            throw ETypeError("TMAssignValue.PullOperands() Left operand (position: " + Str(left->ParsePosition) +
+                                 ") of value assignment (position: " + Str(ParsePosition) +
+                                 ") must reference to variable, not to\"" + symbol->ClassName() + "\".",
+                             left->ParsePosition);
         target = symbol;
     } else {
         Variant answer = result;
@@ -406,10 +422,13 @@ Variant TMAssignValue::GetValue() {
     if (target != nullptr) {
         try {
             target->SetValue(result);
-        } catch (const Exception& e) {
-            throw Exception("TMAssignValue.GetValue() Error on position: " + Str(ParsePosition) +
-                            ", while trying to assign a value to position: " + Str(left->ParsePosition) +
-                            ". Error message: \"" + e.Message() + "\".");
+        } catch (Exception& e) {
+            // The cause keeps its class.
+            e.SetMessage("TMAssignValue.GetValue() Error on position: " + Str(ParsePosition) +
+                         ", while trying to assign a value to position: " + Str(left->ParsePosition) +
+                         ". Error message: \"" + e.Message() + "\".");
+            e.SetPosition(ParsePosition);
+            throw;
         }
     }
     return result;
@@ -422,8 +441,9 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
     Operands.Put(1, nullptr);
     ZORVEX_ASSERT(body != nullptr, kUnit);
     if (body->Is(ikAssignSymbolic))
-        throw Exception("TMAssignSymbolic.PullOperands() Right operand of the symbolic assignment on position: " +
-                        Str(ParsePosition) + " can not be a symbolic assignment.");
+        throw ESyntaxError("TMAssignSymbolic.PullOperands() Right operand of the symbolic assignment on position: " +
+                               Str(ParsePosition) + " can not be a symbolic assignment.",
+                           ParsePosition);
     // A definition inside a body has no text that reads back to the same
     // function (it would define again when loaded), so no body holds one.
     int nested = 0;
@@ -431,17 +451,20 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
         if (nested == 0 && item->Is(ikAssignSymbolic)) nested = item->ParsePosition;
     });
     if (nested != 0)
-        throw Exception("TMAssignSymbolic.PullOperands() Right operand of the symbolic assignment on position: " +
-                        Str(ParsePosition) + " can not hold a symbolic assignment (position: " + Str(nested) + ").");
+        throw ESyntaxError("TMAssignSymbolic.PullOperands() Right operand of the symbolic assignment on position: " +
+                               Str(ParsePosition) + " can not hold a symbolic assignment (position: " + Str(nested) +
+                               ").",
+                           ParsePosition);
     auto* leftExpression = static_cast<TMExpression*>(Operands.At(0));
     auto* left = leftExpression->Is(static_cast<TMItemKind>(ikVarRef | ikFunctionCall))
                      ? static_cast<TMSymbolRef*>(leftExpression)
                      : nullptr;
     if (left == nullptr)
-        throw Exception("TMAssignSymbolic.PullOperands() Left operand (position: " +
-                        Str(leftExpression->ParsePosition) + ", type = \"" + leftExpression->ClassName() +
-                        "\") of symbolic assignment (position: " + Str(ParsePosition) +
-                        ") must be symbol reference (var. ref. or function call).");
+        throw ESyntaxError("TMAssignSymbolic.PullOperands() Left operand (position: " +
+                               Str(leftExpression->ParsePosition) + ", type = \"" + leftExpression->ClassName() +
+                               "\") of symbolic assignment (position: " + Str(ParsePosition) +
+                               ") must be symbol reference (var. ref. or function call).",
+                           leftExpression->ParsePosition);
     const std::string name = left->ReferencedSymbolName;
     TMathInterpreter* interp = symbols->Interpreter;
 
@@ -506,10 +529,11 @@ void TMAssignSymbolic::PullOperands(TMItems& stack, TMSymbols* symbols) {
             auto* wrapper = static_cast<TMParamExpression*>(call->ParamExpressions.At(i));
             auto* ref = ItemAs<TMVarRef>(wrapper->Expression, ikVarRef);
             if (ref == nullptr)
-                throw Exception("TMAssignSymbolic.PullOperands() Invalid declaration of parameter on index: " + Str(i) +
-                                ", position: " + Str(wrapper->ParsePosition) + ", for function: \"" +
-                                Excerpt(function->Identifier()) + "\" (position: " + Str(function->ParsePosition) +
-                                ").");
+                throw ESyntaxError(
+                    "TMAssignSymbolic.PullOperands() Invalid declaration of parameter on index: " + Str(i) +
+                        ", position: " + Str(wrapper->ParsePosition) + ", for function: \"" +
+                        Excerpt(function->Identifier()) + "\" (position: " + Str(function->ParsePosition) + ").",
+                    wrapper->ParsePosition);
             auto param = std::make_unique<TMParam>();
             param->ParsePosition = ref->ParsePosition;
             param->List = &params;

@@ -17,6 +17,19 @@ namespace {
 const char* const kUnit = "Source/MathItem";
 std::string Str(int v) { return std::to_string(v); }
 
+// The host's answer for a name the table lacks; an error the handler
+// raises, or a value it gives that is none of the language's, stands
+// where the name does.
+void AskHost(TMReference& ref, const Variant& parameters, Variant& value, const char* operation = nullptr) {
+    try {
+        host::UnknownSymbol(*ref.Interpreter, ref.ReferencedSymbolName, parameters, value);
+        if (operation != nullptr && !value.IsEmpty()) CheckFinite(value, operation, ref.ReferencedSymbolName);
+    } catch (Exception& e) {
+        e.Locate(ref.ParsePosition);
+        throw;
+    }
+}
+
 }  // namespace
 
 
@@ -46,7 +59,7 @@ bool TMSymbol::IsEqualIdentifier(const std::string& name) const {
 
 void TMSymbol::SetIdentifier(const std::string& name) {
     const std::string trimmed = Trim(name);
-    if (trimmed.empty()) throw Exception("TMSymbol.SetIdentifier() Symbol identifier can't be empty string.");
+    if (trimmed.empty()) throw ESyntaxError("TMSymbol.SetIdentifier() Symbol identifier can't be empty string.");
     ZORVEX_ASSERT(List != nullptr, kUnit);
     TMParams* const params = Is(ikParam) ? ItemAccess::Params(List) : nullptr;
     if (Is(ikParam)) {
@@ -55,8 +68,9 @@ void TMSymbol::SetIdentifier(const std::string& name) {
     }
     TMSymbol* other = List->FindSymbol(trimmed);
     if (other != nullptr && other != this)
-        throw Exception("TMSymbol.SetIdentifier() Symbol: \"" + Excerpt(trimmed) + "\" (position: " + Str(ParsePosition) +
-                        ") already exists.");
+        throw ESyntaxError("TMSymbol.SetIdentifier() Symbol: \"" + Excerpt(trimmed) +
+                               "\" (position: " + Str(ParsePosition) + ") already exists.",
+                           ParsePosition);
     const std::string old = identifier_;
     identifier_ = name;
     if (!old.empty()) {
@@ -88,9 +102,23 @@ TMVar::~TMVar() {
 }
 
 // A variable counts its whole value; an old text that something else still
-// holds is not freed by the assignment.
+// holds is not freed by the assignment. A bound variable takes the value
+// converted to the host's kind, or nothing when it does not convert.
 void TMVar::SetValue(const Variant& value) {
     CheckFinite(value, "TMVar.SetValue", identifier_);
+    if (binding_ != Binding::None) [[unlikely]] {
+        if (binding_ == Binding::Constant)
+            throw Exception("TMVar.SetValue() Symbol: \"" + Excerpt(identifier_) +
+                            "\" is a constant; it can't be assigned.");
+        if (binding_ == Binding::Real) {
+            const double x = VarToReal(value);
+            CheckFinite(Variant(x), "TMVar.SetValue", identifier_);
+            *static_cast<double*>(address_) = x;
+        } else {
+            *static_cast<std::int32_t*>(address_) = VarToInt(value);
+        }
+        return;
+    }
     TMathInterpreter* interp = List != nullptr ? List->Interpreter : nullptr;
     if (interp != nullptr && (value.IsString() || value.IsArray() || value_.IsString() || value_.IsArray())) {
         const std::size_t before = guard::HeldBytes(value_), after = guard::HeldBytes(value);
@@ -108,10 +136,49 @@ void TMVar::SetValue(const Variant& value) {
     value_ = value;
 }
 
+// A host's double that is not finite is refused as the language refuses
+// such values everywhere.
+Variant TMVar::Current() const {
+    switch (binding_) {
+        case Binding::Real: {
+            Variant v(*static_cast<const double*>(address_));
+            CheckFinite(v, "TMVar.GetValue", identifier_);
+            return v;
+        }
+        case Binding::Integer: return Variant(*static_cast<const std::int32_t*>(address_));
+        default: return value_;
+    }
+}
+
+Variant TMVar::GetValue() { return Current(); }
+
+// The value held so far goes, with what it counted against the budget.
+void TMVar::Unhold(Binding binding, void* address) {
+    if (List != nullptr && List->Interpreter != nullptr)
+        host::ReleaseVariableMemory(*List->Interpreter, guard::HeldBytes(value_), guard::TextShared(value_));
+    value_ = Variant();
+    binding_ = binding;
+    address_ = address;
+    valueHolder_ = false;
+}
+
+void TMVar::BindTo(double* address) { Unhold(Binding::Real, address); }
+
+void TMVar::BindTo(std::int32_t* address) { Unhold(Binding::Integer, address); }
+
+void TMVar::MakeConstant(const Variant& value) {
+    CheckFinite(value, "TMVar.SetValue", identifier_);
+    if (List != nullptr && List->Interpreter != nullptr) host::ChargeMemory(*List->Interpreter, guard::HeldBytes(value));
+    Unhold(Binding::Constant, nullptr);
+    value_ = value;
+}
+
 std::string TMVar::Dump(TDumpFormat format) const {
     std::string s = TMSymbol::Dump(format);
-    if (format & dfDetailed) return s + "(" + QuotedVar(value_) + ")";
-    return s + "=" + QuotedVar(value_, host::EscapeChar(List != nullptr ? List->Interpreter : nullptr));
+    const Variant bound = IsBound() ? Current() : Variant();
+    const Variant& value = IsBound() ? bound : value_;
+    if (format & dfDetailed) return s + "(" + QuotedVar(value) + ")";
+    return s + "=" + QuotedVar(value, host::EscapeChar(List != nullptr ? List->Interpreter : nullptr));
 }
 
 // ---------------------------------------------------------------- functions
@@ -158,18 +225,20 @@ std::string TMFunction::Dump(TDumpFormat format) const {
 Variant TMFunction::GetValue() {
     ZORVEX_ASSERT(List != nullptr && List->Interpreter != nullptr, kUnit);
     if (expression_ == nullptr)
-        throw Exception("TMFunction.GetValue() Function: \"" + Excerpt(identifier_) + "\" has no body.");
+        throw EUnknownName("TMFunction.GetValue() Function: \"" + Excerpt(identifier_) + "\" has no body.");
     host::FunctionLevel level(*List->Interpreter,
                               guard::EvalBytes(ItemAccess::StackUnits(expression_) + 2 * guard::kHeavyUnits));
     const std::string suffix =
         level.Outermost() ? " Most outer function: \"" + Excerpt(identifier_) + "\"." : std::string();
     if (level.Refused() == host::FunctionLevel::Refusal::TooDeep)
-        throw Exception("TMFunction.GetValue() Function nesting level too deep (function: \"" + Excerpt(identifier_) +
-                        "\", position: " + Str(ParsePosition) + ")." + suffix);
+        throw ELimitError("TMFunction.GetValue() Function nesting level too deep (function: \"" + Excerpt(identifier_) +
+                              "\", position: " + Str(ParsePosition) + ")." + suffix,
+                          ParsePosition);
     if (level.Refused() == host::FunctionLevel::Refusal::NoStack)
-        throw Exception("TMFunction.GetValue() Not enough stack space for function nesting level " +
-                        std::to_string(level.Level()) + " (function: \"" + Excerpt(identifier_) +
-                        "\", position: " + Str(ParsePosition) + ")." + suffix);
+        throw ELimitError("TMFunction.GetValue() Not enough stack space for function nesting level " +
+                              std::to_string(level.Level()) + " (function: \"" + Excerpt(identifier_) +
+                              "\", position: " + Str(ParsePosition) + ")." + suffix,
+                          ParsePosition);
     try {
         return expression_->GetValue();
     } catch (const EInterrupted&) {
@@ -201,10 +270,11 @@ void TMReference::SetValue(const Variant& value) {
     }
     Variant answer = value;
     ZORVEX_ASSERT(Interpreter != nullptr, kUnit);
-    host::UnknownSymbol(*Interpreter, ReferencedSymbolName, Variant::Null(), answer);
+    AskHost(*this, Variant::Null(), answer);
     if (!answer.IsEmpty())
-        throw Exception("TMReference.SetValue() Referenced symbol: \"" + Excerpt(ReferencedSymbolName) +
-                        "\" is not defied, position: " + Str(ParsePosition) + ".");
+        throw EUnknownName("TMReference.SetValue() Referenced symbol: \"" + Excerpt(ReferencedSymbolName) +
+                               "\" is not defied, position: " + Str(ParsePosition) + ".",
+                           ParsePosition);
 }
 
 
@@ -216,11 +286,11 @@ Variant TMVarRef::GetValueSlow() {
     }
     Variant result;
     ZORVEX_ASSERT(Interpreter != nullptr, kUnit);
-    host::UnknownSymbol(*Interpreter, ReferencedSymbolName, Variant::Null(), result);
+    AskHost(*this, Variant::Null(), result, "TMVarRef.GetValue");
     if (result.IsEmpty())
-        throw Exception("TMVarRef.GetValue() Referenced symbol: \"" + Excerpt(ReferencedSymbolName) +
-                        "\" is not defied, position: " + Str(ParsePosition) + ".");
-    CheckFinite(result, "TMVarRef.GetValue", ReferencedSymbolName);
+        throw EUnknownName("TMVarRef.GetValue() Referenced symbol: \"" + Excerpt(ReferencedSymbolName) +
+                               "\" is not defied, position: " + Str(ParsePosition) + ".",
+                           ParsePosition);
     return result;
 }
 
@@ -271,16 +341,19 @@ void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols* symbols) {
         const int index = ParamExpressions.Count() - 1;
         const std::string position = Str(top->ParsePosition);
         const std::string className = top->ClassName();
-        throw Exception("TMFunctionCall.PullParamExpressions() Invalid parameter expression on index: " + Str(index) +
-                        " (position: " + position + ", type: \"" + className + "\") for function call: \"" +
-                        Excerpt(ReferencedSymbolName) + "\" (position :" + Str(ParsePosition) + ").");
+        throw ESyntaxError(
+            "TMFunctionCall.PullParamExpressions() Invalid parameter expression on index: " + Str(index) +
+                " (position: " + position + ", type: \"" + className + "\") for function call: \"" +
+                Excerpt(ReferencedSymbolName) + "\" (position :" + Str(ParsePosition) + ").",
+            top->ParsePosition);
     }
     ParamExpressions.Reverse();
     treeDepth_ = depth + 1;
     stackUnits_ = units + guard::kHeavyUnits;
     if (treeDepth_ > MaxTreeDepth)
-        throw Exception("TMathInterpreter.RPN() Expression is nested too deeply (more than " + Str(MaxTreeDepth) +
-                        " levels), position: " + Str(ParsePosition) + ".");
+        throw ELimitError("TMathInterpreter.RPN() Expression is nested too deeply (more than " + Str(MaxTreeDepth) +
+                              " levels), position: " + Str(ParsePosition) + ".",
+                          ParsePosition);
 }
 
 Variant TMFunctionCall::GetValue() {
@@ -288,13 +361,14 @@ Variant TMFunctionCall::GetValue() {
     if (SymbolReference != nullptr) {
         // The binding holds even where the letter case rule changed since.
         auto* function = ItemAs<TMFunction>(SymbolReference, ikFunction);
-        if (function == nullptr) throw EInvalidCast("Invalid class typecast");
+        if (function == nullptr) throw EInvalidCast("Invalid class typecast", ParsePosition);
         TMParams& params = function->Parameters();
         const int m = params.Count();
         if (n != m)
-            throw Exception("TMFunctionCall.GetValue() Incorrect number of parameter expressions: " + Str(n) +
-                            ", in function call \"" + Excerpt(ReferencedSymbolName) + "\", position: " + Str(ParsePosition) +
-                            ". Expected: " + Str(m) + " parameter(s).");
+            throw ETypeError("TMFunctionCall.GetValue() Incorrect number of parameter expressions: " + Str(n) +
+                                 ", in function call \"" + Excerpt(ReferencedSymbolName) +
+                                 "\", position: " + Str(ParsePosition) + ". Expected: " + Str(m) + " parameter(s).",
+                             ParsePosition);
         if (n == 0) return function->GetValue();
         // Saved values stay on the stack for the usual small parameter counts.
         constexpr int kInline = 6;
@@ -338,6 +412,9 @@ Variant TMFunctionCall::GetValue() {
         }
         return function->GetValue();
     }
+    ZORVEX_ASSERT(Interpreter != nullptr, kUnit);
+    if (const HostFunctionEntry* entry = host::FindHostFunction(*Interpreter, ReferencedSymbolName, host_, hostEpoch_))
+        return host::CallHostFunction(*Interpreter, *entry, *this);
     Variant args = Variant::Array(static_cast<std::size_t>(n));
     guard::Held held;
     for (int i = 0; i < n; ++i) {
@@ -347,11 +424,11 @@ Variant TMFunctionCall::GetValue() {
     }
     Variant result;
     ZORVEX_ASSERT(Interpreter != nullptr, kUnit);
-    host::UnknownSymbol(*Interpreter, ReferencedSymbolName, args, result);
+    AskHost(*this, args, result, "TMFunctionCall.GetValue");
     if (result.IsEmpty())
-        throw Exception("TMFunctionCall.GetValue() Undefined function reference: \"" + Excerpt(ReferencedSymbolName) +
-                        "\", position: " + Str(ParsePosition) + ".");
-    CheckFinite(result, "TMFunctionCall.GetValue", ReferencedSymbolName);
+        throw EUnknownName("TMFunctionCall.GetValue() Undefined function reference: \"" +
+                               Excerpt(ReferencedSymbolName) + "\", position: " + Str(ParsePosition) + ".",
+                           ParsePosition);
     return result;
 }
 

@@ -22,8 +22,9 @@ Variant Apply(Operation o, const Variant& l, const Variant& r) {
 
 void NotRule::Check(const TMOperator& op, const TMExpression& operand, const Variant& x) {
     if (x.VarType() != varBoolean)
-        throw Exception("TMNot.GetValue() NOT operator (position: " + std::to_string(op.ParsePosition) +
-                        ") expects boolean operand (position: " + std::to_string(operand.ParsePosition) + ").");
+        throw ETypeError("TMNot.GetValue() NOT operator (position: " + std::to_string(op.ParsePosition) +
+                             ") expects boolean operand (position: " + std::to_string(operand.ParsePosition) + ").",
+                         op.ParsePosition);
 }
 
 }  // namespace zorvex::op

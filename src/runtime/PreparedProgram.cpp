@@ -5,10 +5,12 @@
 #include <unordered_map>
 
 #include "IntrinsicEval.h"
+#include "ItemHost.h"
 #include "ItemUtil.h"
 #include "OperatorTable.h"
 #include "ResourceLimits.h"
 #include "zorvex/Exception.h"
+#include "zorvex/HostFunction.h"
 #include "zorvex/MathIntrinsic.h"
 
 namespace zorvex::prepared {
@@ -24,8 +26,9 @@ using op::RulesOf;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Where an operand comes from: a variable guarded to hold a Real, a number
-// (Integer or Real) or a Boolean; a constant; a register.
-enum Form : std::uint8_t { FReal, FNumber, FBool, FConst, FReg };
+// (Integer or Real) or a Boolean; a constant; a register; a host's double or
+// 32-bit integer, read with no guard.
+enum Form : std::uint8_t { FReal, FNumber, FBool, FConst, FReg, FHostReal, FHostInt };
 
 // The operand, or false when its guard fails.
 template <Form F>
@@ -48,14 +51,19 @@ template <Form F>
         x = s.var->AsBoolean() ? 1.0 : 0.0;
     } else if constexpr (F == FConst) {
         x = s.k;
+    } else if constexpr (F == FHostReal) {
+        x = *s.real;
+    } else if constexpr (F == FHostInt) {
+        x = static_cast<double>(*s.integer);
     } else {
         x = r[s.reg];
     }
     return true;
 }
 
-// Variables and constants are finite: only what was computed is tested.
-constexpr bool MayBeInfinite(Form f) { return f == FReg; }
+// Variables and constants are finite: only what was computed, and what a
+// host keeps, is tested.
+constexpr bool MayBeInfinite(Form f) { return f == FReg || f == FHostReal; }
 [[gnu::always_inline]] inline bool Finite(double x) { return std::isfinite(x); }
 
 #define ZORVEX_NEXT return ip[1].h(ip + 1, r, acc)
@@ -66,6 +74,8 @@ template <Form F>
 double Load(const Ins* ip, double* r, double acc) {
     if (!Fetch<F>(ip->a, r, acc)) [[unlikely]]
         return kNaN;
+    if constexpr (F == FHostReal)
+        if (!Finite(acc)) return kNaN;
     ZORVEX_NEXT;
 }
 
@@ -97,6 +107,8 @@ double Leaves(const Ins* ip, double* r, double acc) {
     double x, y;
     if (!Fetch<L>(ip->a, r, x) || !Fetch<F>(ip->b, r, y)) [[unlikely]]
         return kNaN;
+    if constexpr (R::kFiniteOperands && (MayBeInfinite(L) || MayBeInfinite(F)))
+        if (!Finite(x) || !Finite(y)) return kNaN;
     acc = R::Raw(x, y);
     ZORVEX_NEXT;
 }
@@ -117,6 +129,8 @@ double Function(const Ins* ip, double* r, double acc) {
         if (!Finite(acc)) return kNaN;
     } else if (!Fetch<F>(ip->a, r, acc)) [[unlikely]] {
         return kNaN;
+    } else if constexpr (MayBeInfinite(F)) {
+        if (!Finite(acc)) return kNaN;
     }
     acc = ip->b.fn(acc);
     ZORVEX_NEXT;
@@ -147,6 +161,19 @@ double Jump(const Ins* ip, double* r, double acc) {
     return ip->h(ip, r, acc);
 }
 
+// A host function over the registers its operands were stored in; one that
+// is not finite is an error the tree raises.
+double CallHost(const Ins* ip, double* r, double acc) {
+    const HostCall& call = *ip->a.call;
+    const double* args = r + ip->b.reg;
+    for (int i = 0; i < call.count; ++i)
+        if (!Finite(args[i])) return kNaN;
+    ++*call.depth;
+    acc = call.raw(call.callable.get(), args);
+    --*call.depth;
+    ZORVEX_NEXT;
+}
+
 #undef ZORVEX_NEXT
 
 // The handlers that the operator table's rules make: only operations with
@@ -174,6 +201,8 @@ Handler ByForm(Form f, P&& pick) {
         case FBool: return pick.template operator()<FBool>();
         case FConst: return pick.template operator()<FConst>();
         case FReg: return pick.template operator()<FReg>();
+        case FHostReal: return pick.template operator()<FHostReal>();
+        case FHostInt: return pick.template operator()<FHostInt>();
     }
     return nullptr;
 }
@@ -251,6 +280,9 @@ struct Info {
     Variant value;                    // a constant
     char guard[3] = {'N', 'N', 'N'};  // how each operand that is a variable is read
     RealFunction fn = nullptr;
+    bool hostReal = false;                // a variable bound to a host's double
+    bool hostInt = false;                 // or to its integer, which no guard makes a Real
+    const THostFunction* host = nullptr;  // a call of it
 };
 
 struct GiveUp {};
@@ -260,7 +292,7 @@ bool IsRealConst(const Info& i) { return i.shape == Shape::Const && i.value.IsRe
 bool IsBoolConst(const Info& i) { return i.shape == Shape::Const && i.value.IsBoolean(); }
 bool Numeric(const Info& i) { return i.shape == Shape::Real || i.shape == Shape::Var || IsNumber(i); }
 bool Boolean(const Info& i) { return i.shape == Shape::Bool || i.shape == Shape::Var || IsBoolConst(i); }
-bool RealTyped(const Info& i) { return i.shape == Shape::Real || IsRealConst(i); }
+bool RealTyped(const Info& i) { return i.shape == Shape::Real || IsRealConst(i) || i.hostReal; }
 bool IsLeaf(const Info& i) { return i.shape == Shape::Var || i.shape == Shape::Const; }
 
 double ConstValue(const Variant& v) {
@@ -332,9 +364,16 @@ private:
             // Bound now or never: a prepared tree's references are not bound
             // later, and a function behind a name is evaluated as a tree.
             TMSymbol* symbol = static_cast<TMVarRef*>(e)->SymbolReference;
-            if (symbol == nullptr || !symbol->IsValueHolder()) throw GiveUp{};
+            if (symbol != nullptr && symbol->IsVariable() && !symbol->IsValueHolder()) {
+                info = AnalyzeHostVariable(static_cast<TMVar*>(symbol));
+            } else if (symbol == nullptr || !symbol->IsValueHolder()) {
+                throw GiveUp{};
+            } else {
+                info.shape = Shape::Var;
+            }
             ItemAccess::MarkCompiled(e);
-            info.shape = Shape::Var;
+        } else if (e->Is(ikFunctionCall)) {
+            info = AnalyzeHostCall(static_cast<TMFunctionCall*>(e));
         } else if (TMOperator* node = BinaryNode(e)) {
             // The left spine of binary operators in a loop: a flat chain of
             // any length costs no recursion.
@@ -396,6 +435,49 @@ private:
         return info;
     }
 
+    // A constant is folded; a bound variable is read where the host keeps it.
+    static Info AnalyzeHostVariable(TMVar* var) {
+        Info info;
+        if (var->IsConstant()) {
+            info.shape = Shape::Const;
+            info.value = var->GetValue();
+            if (!info.value.IsNumber() && !info.value.IsBoolean()) throw GiveUp{};
+        } else {
+            if (var->BoundReal() == nullptr && var->BoundInteger() == nullptr) throw GiveUp{};
+            info.shape = Shape::Var;
+            info.hostReal = var->BoundReal() != nullptr;
+            info.hostInt = !info.hostReal;
+        }
+        return info;
+    }
+
+    // A host function with an entry over doubles, its operands numbers; a
+    // pure one over constants is folded.
+    Info AnalyzeHostCall(TMFunctionCall* call) {
+        if (call->SymbolReference != nullptr || call->Interpreter == nullptr) throw GiveUp{};
+        const THostFunction* host = host::HostFunctionNamed(*call->Interpreter, call->ReferencedSymbolName);
+        const int n = call->ParamExpressions.Count();
+        if (host == nullptr || host->raw == nullptr || n != host->minCount || n >= kRegisters) throw GiveUp{};
+        ItemAccess::MarkCompiled(call);
+        bool constant = true;
+        for (int i = 0; i < n; ++i) {
+            const Info& x = Analyze(ArgumentOf(call, i));
+            if (!Numeric(x)) throw GiveUp{};
+            constant = constant && x.shape == Shape::Const;
+        }
+        if (constant && host->pure) return Fold(call);
+        Info info;
+        info.shape = host->rawBoolean ? Shape::Bool : Shape::Real;
+        info.host = host;
+        return info;
+    }
+
+    static TMExpression* ArgumentOf(TMFunctionCall* call, int i) {
+        auto* param = ItemAs<TMParamExpression>(call->ParamExpressions.At(i), ikParamExpression);
+        if (param == nullptr || param->Expression == nullptr) throw GiveUp{};
+        return param->Expression;
+    }
+
     // The chosen branch's value, so both branches must give one kind.
     Info AnalyzeIfF(TMOperator* node) {
         TMExpression* e[3];
@@ -445,10 +527,12 @@ private:
                 // Integer with Integer gives an Integer: a Real operand,
                 // known or guarded, keeps the result a Real.
                 if (!RealTyped(l) && !RealTyped(r)) {
-                    if (l.shape == Shape::Var)
+                    if (l.shape == Shape::Var && !l.hostInt)
                         info.guard[0] = 'R';
-                    else
+                    else if (r.shape == Shape::Var && !r.hostInt)
                         info.guard[1] = 'R';
+                    else
+                        throw GiveUp{};
                 }
                 info.shape = Shape::Real;
                 break;
@@ -471,7 +555,7 @@ private:
     }
 
     // A constant subtree: its value now, exactly as evaluation would give it.
-    Info Fold(TMOperator* node) {
+    Info Fold(TMExpression* node) {
         Info info;
         info.shape = Shape::Const;
         try {
@@ -498,6 +582,16 @@ private:
             return FConst;
         }
         const TMSymbol* symbol = static_cast<TMVarRef*>(e)->SymbolReference;
+        if (!symbol->IsValueHolder()) {
+            const auto* var = static_cast<const TMVar*>(symbol);
+            if ((slot.real = var->BoundReal()) != nullptr) {
+                if (guard == 'B') throw GiveUp{};
+                return FHostReal;
+            }
+            if (guard != 'N') throw GiveUp{};  // an Integer is no Real or Boolean
+            slot.integer = var->BoundInteger();
+            return FHostInt;
+        }
         slot.var = &static_cast<const TMCustomVar*>(symbol)->ValueRef();
         return guard == 'R' ? FReal : guard == 'B' ? FBool : FNumber;
     }
@@ -525,6 +619,7 @@ private:
             Emit(LoadFor(f), s);
             return;
         }
+        if (info.host != nullptr) return HostCallOf(static_cast<TMFunctionCall*>(e), *info.host, base);
         if (TMOperator* node = BinaryNode(e)) return Binary(node, base);
         auto* node = static_cast<TMOperator*>(e);
         const Operation o = ItemAccess::Code(node);
@@ -554,6 +649,21 @@ private:
         Patch(branch);
         Value(node->GetOperandExpressions(2), info.guard[2], base);
         Patch(jump);
+    }
+
+    // Each operand into its register from `base` on (computed above them),
+    // then the call.
+    void HostCallOf(TMFunctionCall* call, const THostFunction& host, int base) {
+        const int n = call->ParamExpressions.Count();
+        if (base + n >= kRegisters) throw GiveUp{};
+        for (int i = 0; i < n; ++i) {
+            Value(ArgumentOf(call, i), 'N', base + n);
+            Emit(&Store, Register(base + i));
+        }
+        program_.calls_.push_back(HostCall{host.callable, host.raw, host::EvaluationDepth(*call->Interpreter), n});
+        Slot a{};
+        a.call = &program_.calls_.back();
+        Emit(&CallHost, a, Register(base));
     }
 
     // A jump to the next instruction to be emitted.
@@ -636,7 +746,7 @@ const Ins* Program::Miss() {
 }
 
 std::unique_ptr<Program> Program::Compile(TMItem* root) {
-    if (root == nullptr || !root->Is(ikOperator)) return nullptr;
+    if (root == nullptr || !root->Is(static_cast<TMItemKind>(ikOperator | ikFunctionCall))) return nullptr;
     auto program = std::make_unique<Program>();
     try {
         Compiler(*program).Lower(static_cast<TMExpression*>(root));

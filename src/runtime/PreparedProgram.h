@@ -23,6 +23,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -32,6 +33,7 @@
 namespace zorvex::prepared {
 
 struct Ins;
+struct HostCall;
 
 // The instructions' registers; a tree that needs more is not compiled.
 constexpr int kRegisters = 32;
@@ -45,6 +47,9 @@ using RealFunction = double (*)(double);
 // What an instruction reads besides the accumulator.
 union Slot {
     const Variant* var;
+    const double* real;          // a variable bound to a host's double
+    const std::int32_t* integer; // or to its 32-bit integer
+    const HostCall* call;
     double k;
     std::uint32_t reg;
     RealFunction fn;
@@ -54,6 +59,16 @@ union Slot {
 struct Ins {
     Handler h;
     Slot a, b;
+};
+
+// A host function called through its entry over doubles, its operands in
+// consecutive registers. The program keeps the callable alive; `depth` is
+// its interpreter's count of evaluations in progress, kept up during the call.
+struct HostCall {
+    std::shared_ptr<void> callable;
+    double (*raw)(const void* callable, const double* args);
+    int* depth;
+    int count;
 };
 
 class Program {
@@ -91,6 +106,7 @@ public:
 private:
     friend class Compiler;
     std::vector<Ins> code_;
+    std::deque<HostCall> calls_;
     VarKind kind_ = VarKind::Real;
     Variant constant_;
 };

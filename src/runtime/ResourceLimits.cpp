@@ -34,12 +34,12 @@ const char* ThreadStackFloor() {
 
 void CheckDumpStack() {
     if (!StackFits(ThreadStackFloor(), kDumpBytesPerLevel))
-        throw Exception("TMItem.Dump() Not enough stack space left to dump the expression.");
+        throw ELimitError("TMItem.Dump() Not enough stack space left to dump the expression.");
 }
 
 void BudgetExceeded(std::size_t budget) {
-    throw Exception("TMathInterpreter.MemoryBudget() Memory budget of " + std::to_string(budget) +
-                    " bytes exceeded.");
+    throw ELimitError("TMathInterpreter.MemoryBudget() Memory budget of " + std::to_string(budget) +
+                      " bytes exceeded.");
 }
 
 void OutOfMemory() { throw EOutOfMemory("Out of memory"); }

@@ -90,8 +90,8 @@ std::string FloatToStr(double v) { return FormatRealDisplay(v); }
 
 void CheckTextLength(std::size_t length) {
     if (length > MaxTextLength)
-        throw Exception("Text result exceeds the maximum length of " +
-                        IntToStr(static_cast<std::int64_t>(MaxTextLength)) + " characters.");
+        throw ELimitError("Text result exceeds the maximum length of " +
+                          IntToStr(static_cast<std::int64_t>(MaxTextLength)) + " characters.");
 }
 
 }  // namespace zorvex

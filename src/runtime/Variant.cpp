@@ -288,18 +288,26 @@ Variant Concat(const std::string& a, const std::string& b) {
 
 enum class Arith { Add, Sub, Mul };
 
+template <Arith op, typename T>
+inline T Apply(T a, T b) {
+    if constexpr (op == Arith::Add)
+        return a + b;
+    else if constexpr (op == Arith::Sub)
+        return a - b;
+    else
+        return a * b;
+}
+
+// Two 32-bit integers never overflow in 64 bits; FromInt64 narrows.
+template <Arith op>
+inline Variant IntArith(std::int64_t a, std::int64_t b) {
+    return FromInt64(Apply<op>(a, b));
+}
+
 template <Arith op>
 inline Variant NumArith(const Num& x, const Num& y) {
-    if (x.isInt && y.isInt) {
-        const std::int64_t a = x.i, b = y.i;
-        if constexpr (op == Arith::Add) return FromInt64(a + b);
-        else if constexpr (op == Arith::Sub) return FromInt64(a - b);
-        else return FromInt64(a * b);
-    }
-    const double a = x.Real(), b = y.Real();
-    if constexpr (op == Arith::Add) return Variant(Checked(a + b));
-    else if constexpr (op == Arith::Sub) return Variant(Checked(a - b));
-    else return Variant(Checked(a * b));
+    if (x.isInt && y.isInt) return IntArith<op>(x.i, y.i);
+    return Variant(Checked(Apply<op>(x.Real(), y.Real())));
 }
 
 template <Arith op>
@@ -686,38 +694,17 @@ std::string VarToStr(const Variant& v) {
     return VarToText(v);
 }
 
-Variant VarAddFull(const Variant& a, const Variant& b) {
-    if (a.IsInteger() && b.IsInteger()) [[likely]] {
-        int r;
-        if (!__builtin_add_overflow(a.AsInteger(), b.AsInteger(), &r)) [[likely]]
-            return Variant(r);
-        return Variant(static_cast<double>(static_cast<std::int64_t>(a.AsInteger()) + b.AsInteger()));
-    }
-    if (a.IsReal() && b.IsReal()) return Variant(Checked(a.AsReal() + b.AsReal()));
-    return ArithSlow<Arith::Add>(a, b);
+template <Arith op>
+inline Variant ArithFull(const Variant& a, const Variant& b) {
+    if (a.IsInteger() && b.IsInteger()) [[likely]]
+        return IntArith<op>(a.AsInteger(), b.AsInteger());
+    if (a.IsReal() && b.IsReal()) return Variant(Checked(Apply<op>(a.AsReal(), b.AsReal())));
+    return ArithSlow<op>(a, b);
 }
 
-Variant VarSubFull(const Variant& a, const Variant& b) {
-    if (a.IsInteger() && b.IsInteger()) [[likely]] {
-        int r;
-        if (!__builtin_sub_overflow(a.AsInteger(), b.AsInteger(), &r)) [[likely]]
-            return Variant(r);
-        return Variant(static_cast<double>(static_cast<std::int64_t>(a.AsInteger()) - b.AsInteger()));
-    }
-    if (a.IsReal() && b.IsReal()) return Variant(Checked(a.AsReal() - b.AsReal()));
-    return ArithSlow<Arith::Sub>(a, b);
-}
-
-Variant VarMulFull(const Variant& a, const Variant& b) {
-    if (a.IsInteger() && b.IsInteger()) [[likely]] {
-        int r;
-        if (!__builtin_mul_overflow(a.AsInteger(), b.AsInteger(), &r)) [[likely]]
-            return Variant(r);
-        return Variant(static_cast<double>(static_cast<std::int64_t>(a.AsInteger()) * b.AsInteger()));
-    }
-    if (a.IsReal() && b.IsReal()) return Variant(Checked(a.AsReal() * b.AsReal()));
-    return ArithSlow<Arith::Mul>(a, b);
-}
+Variant VarAddFull(const Variant& a, const Variant& b) { return ArithFull<Arith::Add>(a, b); }
+Variant VarSubFull(const Variant& a, const Variant& b) { return ArithFull<Arith::Sub>(a, b); }
+Variant VarMulFull(const Variant& a, const Variant& b) { return ArithFull<Arith::Mul>(a, b); }
 
 Variant VarRDivFull(const Variant& a, const Variant& b) {
     if (a.IsReal() && b.IsReal()) [[likely]]

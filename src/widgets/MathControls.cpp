@@ -14,6 +14,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "InterpreterLink.h"
 #include "MathControlsInternal.h"
 
 namespace zorvex {
@@ -75,9 +76,10 @@ std::string ToLatin1(const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text.at(i).unicode();
         if (c > 0xFF) {
-            throw Exception("The text holds a character that is not Latin-1 (U+" +
-                            QString::number(c, 16).toUpper().rightJustified(4, u'0').toStdString() +
-                            ") at position: " + std::to_string(i + 1) + ".");
+            throw ETypeError("The text holds a character that is not Latin-1 (U+" +
+                                 QString::number(c, 16).toUpper().rightJustified(4, u'0').toStdString() +
+                                 ") at position: " + std::to_string(i + 1) + ".",
+                             static_cast<int>(i + 1));
         }
         bytes[static_cast<std::size_t>(i)] = static_cast<char>(c);
     }
@@ -145,35 +147,19 @@ QString ShownText(const QString& text, qsizetype limit) {
 
 // ---------------------------------------------------------------- link
 
-// Hears of the interpreter's removal wherever the interpreter lives.
-class TMathControl::Link final : public TComponent {
+// The control's hold on its interpreter, and the name the property gave.
+class TMathControl::Link final : public detail::InterpreterLink {
 public:
     explicit Link(TMathControl& control) : control_(control) {}
-    ~Link() override { Destroying(); }
-
-    void Bind(TMathInterpreter* interpreter) {
-        if (interpreter == interpreter_) return;
-        if (interpreter_) RemoveFreeNotification(interpreter_);
-        interpreter_ = interpreter;
-        if (interpreter_) FreeNotification(interpreter_);
-    }
-    TMathInterpreter* Interpreter() const { return interpreter_; }
 
     QString name;         // set through the property, until it is resolved
     bool byName = false;  // the interpreter was found by that name
 
 protected:
-    void Notification(TComponent* component, TOperation operation) override {
-        TComponent::Notification(component, operation);
-        if (operation == TOperation::opRemove && component != nullptr && component == interpreter_) {
-            interpreter_ = nullptr;
-            control_.Detached();
-        }
-    }
+    void Lost() override { control_.Detached(); }
 
 private:
     TMathControl& control_;
-    TMathInterpreter* interpreter_ = nullptr;
 };
 
 TMathControl::TMathControl(QWidget* self, TMathErrorOptions errorOptions)

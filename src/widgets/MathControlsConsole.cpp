@@ -98,14 +98,17 @@ private:
 // A longer result line would hold the memo in its text layout for minutes.
 constexpr qsizetype kConsoleShown = 10000;
 
-// One run of a console: the caret's line runs; a line above the last is
-// first copied to the bottom, so the record reads in order. `write(text,
-// error)` adds the result, or the message the error rule writes, at the
-// bottom. The copy and what is written are one step of undo, which brings
-// the caret back to the line run. No edit is open while the line runs, as
-// the window repaints meanwhile.
-template <typename Edit, typename RunLine, typename Write>
-TMathControl::Outcome RunConsole(Edit& edit, Variant& res, RunLine&& runLine, Write&& write) {
+// One run of a console: the caret's line runs on the bound interpreter
+// (`run` is the control's Run); a line above the last is first copied to
+// the bottom, so the record reads in order. `write(text, error)` adds the
+// result, or the message the error rule writes, at the bottom. The copy and
+// what is written are one step of undo, which brings the caret back to the
+// line run. No edit is open while the line runs, as the window repaints
+// meanwhile. Unbound, nothing happens and the run counts as failed.
+template <typename Edit, typename Run, typename Write>
+TMathControl::Outcome RunConsole(Edit& edit, Variant& res, Run&& run, Write&& write) {
+    TMathInterpreter* interpreter = edit.MathInterpreter();
+    if (interpreter == nullptr) return TMathControl::Outcome::Failed;
     QTextDocument& doc = *edit.document();
     const int line = SelLineOf(edit);
     const QString expression = LineText(doc, line);
@@ -127,7 +130,7 @@ TMathControl::Outcome RunConsole(Edit& edit, Variant& res, RunLine&& runLine, Wr
         edit.ensureCursorVisible();
         edit.verticalScrollBar()->setValue(edit.verticalScrollBar()->maximum());
     };
-    const auto outcome = runLine(expression, res, [&](const QString& message) { writeLine(message, true); });
+    const auto outcome = run(*interpreter, expression, res, [&](const QString& message) { writeLine(message, true); });
     if (outcome == TMathControl::Outcome::Done) writeLine(FromLatin1(VarToStr(res)), false);
     return outcome;
 }
@@ -147,21 +150,14 @@ bool TMathMemo::SomethingAfterSelStart() const { return SomethingAfterSelStartOf
 void TMathMemo::CaretStep() { CaretStepOf(*this); }
 
 Variant TMathMemo::ExecuteExpression() {
-    TMathInterpreter* interpreter = MathInterpreter();
-    if (interpreter == nullptr) return Variant();
     Variant res;
-    const Outcome outcome = RunConsole(
-        *this, res,
-        [&](const QString& expression, Variant& result, const std::function<void(const QString&)>& writeMessage) {
-            return Run(*interpreter, expression, result, writeMessage);
-        },
-        [this](const QString& text, bool) {
-            AddLine(*document(), text);
-            CaretStep();
-        });
-    if (outcome == Outcome::Failed) return Variant();
+    const auto run = [this](auto&&... args) { return Run(args...); };
+    const Outcome outcome = RunConsole(*this, res, run, [this](const QString& text, bool) {
+        AddLine(*document(), text);
+        CaretStep();
+    });
     if (outcome == Outcome::Done) DoAfterExecuteExpression(res);
-    return res;
+    return outcome == Outcome::Failed ? Variant() : res;
 }
 
 void TMathMemo::DoAfterExecuteExpression(const Variant& res) { emit AfterExecuteExpression(this, res); }
@@ -222,24 +218,17 @@ int TMathRichEdit::SelLine() const { return SelLineOf(*this); }
 bool TMathRichEdit::SomethingAfterSelStart() const { return SomethingAfterSelStartOf(*this); }
 
 Variant TMathRichEdit::ExecuteExpression() {
-    TMathInterpreter* interpreter = MathInterpreter();
-    if (interpreter == nullptr) return Variant();
     Variant res;
-    const Outcome outcome = RunConsole(
-        *this, res,
-        [&](const QString& expression, Variant& result, const std::function<void(const QString&)>& writeMessage) {
-            return Run(*interpreter, expression, result, writeMessage);
-        },
-        [this](const QString& text, bool error) {
-            const int line = AddLine(*document(), text);
-            if (error)
-                ColourStep(line, errorFont_, errorColor_, richEditOptions_ & mroUseErrorFont);
-            else
-                ColourStep(line, resultFont_, resultColor_, richEditOptions_ & mroUseResultFont);
-        });
-    if (outcome == Outcome::Failed) return Variant();
+    const auto run = [this](auto&&... args) { return Run(args...); };
+    const Outcome outcome = RunConsole(*this, res, run, [this](const QString& text, bool error) {
+        const int line = AddLine(*document(), text);
+        if (error)
+            ColourStep(line, errorFont_, errorColor_, richEditOptions_ & mroUseErrorFont);
+        else
+            ColourStep(line, resultFont_, resultColor_, richEditOptions_ & mroUseResultFont);
+    });
     if (outcome == Outcome::Done) DoAfterExecuteExpression(res);
-    return res;
+    return outcome == Outcome::Failed ? Variant() : res;
 }
 
 void TMathRichEdit::ColourStep(int line, const QFont& font, const QColor& color, bool use) {

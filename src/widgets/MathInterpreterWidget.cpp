@@ -91,7 +91,7 @@ QChar TMathInterpreterWidget::EscapeChar() const {
 
 void TMathInterpreterWidget::setEscapeChar(QChar value) {
     if (value.unicode() > 0xFF) {
-        Report(Exception("TMathInterpreter.EscapeChar must be a Latin-1 character; it stays as it was."));
+        Report(ETypeError("TMathInterpreter.EscapeChar must be a Latin-1 character; it stays as it was."));
         return;
     }
     interpreter_->SetEscapeChar(static_cast<char>(value.unicode()));
@@ -122,7 +122,7 @@ void TMathInterpreterWidget::setSymbols(const QByteArray& text) {
     try {
         QStringDecoder utf8(QStringDecoder::Utf8);
         const QString decoded = utf8(text);
-        if (utf8.hasError()) throw Exception("The Symbols text is not valid UTF-8.");
+        if (utf8.hasError()) throw ETypeError("The Symbols text is not valid UTF-8.");
         const std::string symbols = ToLatin1(decoded);
         const std::string before = whole ? interpreter_->DumpStreamable() : std::string();
         interpreter_->ClearSymbols();

@@ -261,7 +261,7 @@ TEST(MathEditorDialog, LeavingOrClosingThePropertiesPageStoresIt) {
 }
 
 TEST(MathEditorDialog, FieldsTheInterpreterCannotTakeAreRejectedAndThePageStays) {
-    for (const QString& nesting : {"abc", "-1", "4294967296", "1.5", "", "+5"}) {
+    for (const QString nesting : {"abc", "-1", "4294967296", "1.5", "", "+5"}) {
         SCOPED_TRACE(nesting.toStdString());
         Editor editor("x=1");
         TfrmMathEditor& d = editor.dialog;

@@ -88,7 +88,9 @@ TEST(DesignerPlugin, DomXmlCarriesEveryStoredPropertyWithItsInitialValue) {
         const QMetaObject& meta = *fresh->metaObject();
         for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
             const QMetaProperty property = meta.property(i);
-            if (property.isStored() && property.isWritable()) EXPECT_TRUE(dom.properties.contains(property.name())) << property.name();
+            if (property.isStored() && property.isWritable()) {
+                EXPECT_TRUE(dom.properties.contains(property.name())) << property.name();
+            }
         }
 
         QBuffer ui;

@@ -3,8 +3,8 @@
 # consumers with pkg-config and with find_package, loads the Designer
 # plug-in; then runs lintian on them, which must find no error.
 # Inputs: BUILD_DIR, CONSUMER_DIR (the find_package consumer project), WORK_DIR,
-# GENERATOR, CXX_COMPILER, HEADERS_DIR (the headers that must be installed),
-# PACKAGES (the package names expected), WITH_WIDGETS, PLUGIN_DIR (where the
+# GENERATOR, CXX_COMPILER, CXX_FLAGS (the consumers' warning options),
+# HEADERS_DIR (the headers that must be installed), PACKAGES (the package names expected), WITH_WIDGETS, PLUGIN_DIR (where the
 # plug-in installs, relative to the prefix or absolute; empty without it).
 # Offscreen Qt and the scratch XDG folders come from CTest's environment.
 include(${CMAKE_CURRENT_LIST_DIR}/../package/RunCommand.cmake)
@@ -81,10 +81,11 @@ foreach(pc IN LISTS pcs)
   get_filename_component(libdir "${pc_dir}" DIRECTORY)
 endforeach()
 set(pc_env PKG_CONFIG_PATH=${WORK_DIR}/pkgconfig LD_LIBRARY_PATH=${libdir})
+separate_arguments(cxx_flags UNIX_COMMAND "${CXX_FLAGS}")
 function(pkg_config_consumer module source)
   run(${CMAKE_COMMAND} -E env ${pc_env} pkg-config --cflags --libs ${module})
   separate_arguments(flags UNIX_COMMAND "${run_output}")
-  run("${CXX_COMPILER}" -std=c++20 "${CONSUMER_DIR}/${source}" ${flags} -o "${WORK_DIR}/${module}-consumer")
+  run("${CXX_COMPILER}" -std=c++20 ${cxx_flags} "${CONSUMER_DIR}/${source}" ${flags} -o "${WORK_DIR}/${module}-consumer")
   run(${CMAKE_COMMAND} -E env ${pc_env} "${WORK_DIR}/${module}-consumer")
 endfunction()
 pkg_config_consumer(zorvex main.cpp)
@@ -94,7 +95,7 @@ endif()
 
 # find_package, and the plug-in loaded as Designer loads it.
 run(${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${WORK_DIR}/consumer" -G "${GENERATOR}"
-    "-DCMAKE_PREFIX_PATH=${root}/usr" "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}"
+    "-DCMAKE_PREFIX_PATH=${root}/usr" "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}" "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
     -DCMAKE_BUILD_TYPE=Release "-DWITH_WIDGETS=${WITH_WIDGETS}")
 run(${CMAKE_COMMAND} --build "${WORK_DIR}/consumer")
 run("${WORK_DIR}/consumer/zorvex_consumer")

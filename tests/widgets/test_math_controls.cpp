@@ -112,7 +112,9 @@ TEST(AllControls, ErrorOptionsDecideWhetherTheMessageIsWrittenAndTheErrorPassedO
                 EXPECT_EQ(thrown, !viaReturn && c.raised ? kMissingOperand : "<no exception>");
                 EXPECT_EQ(reported.messages, viaReturn && c.raised ? one : none);
                 EXPECT_EQ(*events, 0);
-                if (kind == Kind::Combo) EXPECT_EQ(static_cast<QComboBox*>(control.widget)->count(), 0);
+                if (kind == Kind::Combo) {
+                    EXPECT_EQ(static_cast<QComboBox*>(control.widget)->count(), 0);
+                }
             }
         }
     }
@@ -229,7 +231,9 @@ TEST(Link, DeletingTheInterpreterDetachesTheControls) {
             EXPECT_EQ(c.control->MathInterpreterName(), core ? "calc" : "");
             c.SetText("1+2");
             auto events = c.CountEvents();
-            if (core) EXPECT_EQ(testing::Show(c.Execute()), "3");
+            if (core) {
+                EXPECT_EQ(testing::Show(c.Execute()), "3");
+            }
             EXPECT_EQ(*events, core ? 1 : 0);
             c.SetText("1+2");
             controls.push_back(c);
@@ -255,7 +259,9 @@ TEST(Link, AFormGoesWholeWhicheverChildComesFirst) {
         for (Kind kind : kAllKinds) AnyControl::Create(kind, window.get()).control->setMathInterpreter("interpreter");
         if (!interpreterFirst) (new TMathInterpreterWidget(window.get()))->setObjectName("interpreter");
         for (auto* control : window->findChildren<QWidget*>()) {
-            if (auto* c = dynamic_cast<TMathControl*>(control)) EXPECT_NE(c->MathInterpreter(), nullptr);
+            if (auto* c = dynamic_cast<TMathControl*>(control)) {
+                EXPECT_NE(c->MathInterpreter(), nullptr);
+            }
         }
         window.reset();
     }
@@ -323,7 +329,9 @@ TEST(Link, DeletingTheInterpreterUnbindsControlsThatNeverLookedForIt) {
             SCOPED_TRACE(KindName(c.kind));
             EXPECT_EQ(c.control->MathInterpreterName(), "");
             EXPECT_EQ(c.control->MathInterpreter(), nullptr);
-            if (designing) EXPECT_EQ(c.Text(), KindName(c.kind));
+            if (designing) {
+                EXPECT_EQ(c.Text(), KindName(c.kind));
+            }
         }
     }
 }
