@@ -61,7 +61,7 @@ public:
                                               "!=", " and ", " or ", " xor ", " div ", " mod ", " shl "};
         static const char* const kFunctions[] = {"Sin", "Cos", "Sqrt", "Abs", "Exp", "Ln", "ArcTan", "Tanh", "Sqr",
                                                  "ArcSin", "Log10", "Round", "Frac", "Int"};
-        switch (Pick(9)) {
+        switch (Pick(10)) {
             case 0: return "-(" + Expression(depth - 1) + ")";
             case 1: return " not (" + Expression(depth - 1) + ")";
             case 2: return std::string(kFunctions[Pick(std::size(kFunctions))]) + "(" + Expression(depth - 1) + ")";
@@ -72,6 +72,12 @@ public:
                 const char* op = Pick(2) ? "+" : (Pick(2) ? "*" : " and ");
                 for (int n = 8 + Pick(8); n > 0; --n) chain += std::string(op) + Leaf();
                 return "(" + chain + ")";
+            }
+            case 5: {  // nested to the right: each level holds a register
+                std::string nest = Leaf();
+                const char* op = Pick(2) ? "-" : "/";
+                for (int n = 20 + Pick(20); n > 0; --n) nest = Leaf() + op + "(" + nest + ")";
+                return "(" + nest + ")";
             }
             default:
                 return "(" + Expression(depth - 1) + kBinary[Pick(std::size(kBinary))] + Expression(depth - 1) + ")";
@@ -138,9 +144,18 @@ TEST(CompiledForm, AnswersAsTheTreeForEveryValue) {
         compiled += mi.IsCompiledPreparedExpression(handle);
         auto* tree = static_cast<TMValue*>(mi.PreparedExpressions()[handle]);
         for (int round = 0; round < 4; ++round) {
-            // Reals most of the time, so that the compiled form runs.
-            for (char name = 'a'; name <= 'e'; ++name)
-                mi.SetVariables(std::string(1, name), gen.Pick(3) ? gen.Real() : gen.Value());
+            // Reals most of the time, so that the compiled form runs; typed
+            // writes by handle now and then.
+            for (char name = 'a'; name <= 'e'; ++name) {
+                const Variant v = gen.Pick(3) ? gen.Real() : gen.Value();
+                const int h = mi.GetVariableHandles(std::string(1, name));
+                if (v.IsReal() && gen.Pick(2))
+                    mi.SetVariablesByHandle(h, v.AsReal());
+                else if (v.IsInteger() && gen.Pick(2))
+                    mi.SetVariablesByHandle(h, static_cast<std::int32_t>(v.AsInteger()));
+                else
+                    mi.SetVariables(std::string(1, name), v);
+            }
             const std::string fast = Outcome([&] { return mi.ExecutePreparedExpression(handle); });
             const std::string slow = Outcome([&] { return tree->GetValue(); });
             const std::string once = Outcome([&] { return mi.ExecuteExpression(text); });
@@ -281,6 +296,75 @@ TEST(CompiledForm, TypedWritesByHandle) {
     mi.ExecuteExpression("delete f");  // removed entries wait to be compacted
     mi.SetVariablesByHandle(v, 1.0);
     EXPECT_VALUE(mi.GetVariables("v"), Variant(1.0));
+}
+
+// Programs that outgrow the registers or the length the compiled form
+// takes, and branches that skip code, answer as the tree does; the limits
+// only decide whether the form is made.
+TEST(CompiledForm, RegistersLengthAndBranches) {
+    TMathInterpreter mi;
+    mi.Execute("a = 1.5; b = 2.5; t = true");
+    auto nest = [](int levels) {
+        std::string text = "a";
+        for (int i = 0; i < levels; ++i) text = "b-(" + text + ")";
+        return text;
+    };
+    auto chain = [](int links) {
+        std::string text = "a";
+        for (int i = 0; i < links; ++i) text += i % 2 ? "+b" : "*a";
+        return text;
+    };
+    const struct {
+        std::string text;
+        bool compiled;
+    } cases[] = {
+        {nest(20), true},
+        {nest(60), false},   // more registers than there are
+        {chain(200), true},
+        {chain(3000), false},  // longer than a program may be
+        {"IfF(t, a*b, b-a) + IfF(not t, a^2, Sqrt(b))", true},
+        {"IfF(a > b, IfF(b > 0, a, b), IfF(t and a < 2, b, a)) * 2.0", true},
+    };
+    for (const auto& c : cases) {
+        const int h = mi.PrepareExpression(c.text);
+        EXPECT_EQ(mi.IsCompiledPreparedExpression(h), c.compiled) << c.text.substr(0, 60);
+        auto* tree = static_cast<TMValue*>(mi.PreparedExpressions()[h]);
+        for (const double x : {1.5, -0.75, 3.0}) {
+            mi.SetVariablesByHandle(mi.GetVariableHandles("a"), x);
+            mi.SetVariables("t", Variant(x > 0));
+            EXPECT_EQ(Outcome([&] { return mi.ExecutePreparedExpression(h); }), Outcome([&] { return tree->GetValue(); }))
+                << c.text.substr(0, 60);
+        }
+    }
+}
+
+// Typed writes by handle go to the variable the handle names now: after
+// symbols are deleted, added, renamed or replaced, and into values of every
+// kind.
+TEST(CompiledForm, TypedWritesFollowTheTable) {
+    TMathInterpreter mi;
+    mi.Execute("p = 1.0; q = 2.0; r = 3.0; s = 'text'");
+    const int h = mi.PrepareExpression("q * 10.0 + r");
+    mi.SetVariablesByHandle(1, 5.0);
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(53.0));
+    mi.ExecuteExpression("delete p");  // q is handle 0 now, r handle 1
+    mi.SetVariablesByHandle(1, 7.0);
+    EXPECT_VALUE(mi.GetVariables("r"), Variant(7.0));
+    EXPECT_VALUE(mi.GetVariables("q"), Variant(5.0));
+    mi.SetVariablesByHandle(0, 4);
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(47.0));
+    mi.ExecuteExpression("z = 0.5");
+    mi.SetVariablesByHandle(mi.GetVariableHandles("z"), 9.5);
+    EXPECT_VALUE(mi.GetVariables("z"), Variant(9.5));
+    // A function in a variable's place, and a variable holding a text.
+    mi.ExecuteExpression("q := 1");
+    EXPECT_EQ(ErrorOf([&] { mi.SetVariablesByHandle(0, 1.0); }), "Invalid class typecast");
+    mi.SetVariablesByHandle(mi.GetVariableHandles("s"), 2.0);
+    EXPECT_VALUE(mi.GetVariables("s"), Variant(2.0));
+    EXPECT_EQ(ErrorOf([&] { mi.SetVariablesByHandle(1, std::numeric_limits<double>::infinity()); }),
+              ErrorOf([&] { mi.SetVariables("r", Variant(std::numeric_limits<double>::infinity())); }));
+    mi.ClearSymbols();
+    EXPECT_EQ(ErrorOf([&] { mi.SetVariablesByHandle(0, 1.0); }), "List index out of bounds (0)");
 }
 
 // ---- the host's variables and functions in the compiled form

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "OperatorTable.h"
 #include "zorvex/Component.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
@@ -127,6 +128,46 @@ TEST_F(Tokenizer, EverySymbolOperatorWithPosition) {
     EXPECT_EQ(Kinds(interp, "a+b"), "TMVarRef@1 TMPlus@2 TMVarRef@3");
     EXPECT_EQ(Kinds(interp, "a-b"), "TMVarRef@1 TMMinus@2 TMVarRef@3");
     EXPECT_EQ(Kinds(interp, "(a,b)"), "TMLeftBracket@1 TMVarRef@2 TMComma@3 TMVarRef@4 TMRightBracket@5");
+}
+
+// Every row of the operator table, a new one included: its lexeme reads as
+// its class (in any letter case; a prefix row where an operand is due), and
+// the class sits in the branch of the class tree that fixes what the row says.
+TEST_F(Tokenizer, EveryOperatorOfTheTable) {
+    for (int i = 1; i < static_cast<int>(op::Operation::Count); ++i) {
+        const op::Row& row = op::kRows[i];
+        for (const bool upper : {false, true}) {
+            std::string lexeme(row.lexeme);
+            if (upper)
+                for (char& c : lexeme)
+                    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            const bool prefix = row.operands == 1;
+            const std::string text = prefix ? lexeme + " a" : "a " + lexeme + " b";
+            SCOPED_TRACE(text);
+            auto parsed = Parse(interp, text);
+            ASSERT_EQ(parsed->Count(), prefix ? 2 : 3);
+            auto* item = dynamic_cast<TMOperator*>((*parsed)[prefix ? 0 : 1]);
+            ASSERT_NE(item, nullptr);
+            EXPECT_STREQ(item->ClassName(), row.className);
+            EXPECT_EQ(item->ParsePosition, (prefix ? 1 : 3) + row.positionOffset);
+            EXPECT_EQ(item->NumberOfOperands(), row.operands);
+            EXPECT_EQ(item->DumpOperator(), row.dump);
+            auto branch = [&](auto* cast, TOperatorPriority p) {
+                if (cast != nullptr) {
+                    EXPECT_EQ(item->Priority(), p);
+                }
+            };
+            branch(dynamic_cast<TMUnaryOperator*>(item), opUnaryOperator);
+            branch(dynamic_cast<TMBinaryOperatorMultiplication*>(item), opMultiply);
+            branch(dynamic_cast<TMBinaryOperatorAddition*>(item), opPlus);
+            branch(dynamic_cast<TMBinaryOperatorRelation*>(item), opRelation);
+            branch(dynamic_cast<TMBinaryOperatorBoolean*>(item), opBoolean);
+            branch(dynamic_cast<TMAssign*>(item), opAssign);
+            EXPECT_EQ(dynamic_cast<TMBinaryOperator*>(item) != nullptr, row.operands == 2);
+            EXPECT_EQ(item->Associativity(), dynamic_cast<TMLeftToRightAssociative*>(item) != nullptr ? oaLeftToRight
+                                                                                                    : oaRightToLeft);
+        }
+    }
 }
 
 TEST_F(Tokenizer, OperatorsWithBlanksKeepPositionsOfFirstChar) {

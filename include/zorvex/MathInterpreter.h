@@ -2,6 +2,7 @@
 // expressions, symbol persistence and the published properties.
 #pragma once
 
+#include <cmath>
 #include <concepts>
 #include <cstdint>
 #include <functional>
@@ -63,6 +64,17 @@ private:
     const TComponent* ancestor_;
 };
 
+namespace detail {
+// What the inline typed writes of TMathInterpreter read of an interpreter.
+// Its layout is part of the binary interface (see docs/api.md).
+struct VariableCells {
+    // By handle: the value of a plain variable, into which a number may be
+    // stored in place unless it holds a text or an array; else null.
+    Variant* const* cells = nullptr;
+    std::size_t count = 0;
+};
+}  // namespace detail
+
 class ZORVEX_API TMathInterpreter : public TComponent {
 public:
     explicit TMathInterpreter(TComponent* owner = nullptr);
@@ -108,6 +120,15 @@ public:
     template <class T>
         requires std::same_as<T, double> || std::same_as<T, std::int32_t>
     void SetVariablesByHandle(int handle, T value) {
+        if (static_cast<std::size_t>(handle) < cells_->count) {
+            Variant* cell = cells_->cells[handle];
+            bool finite = true;
+            if constexpr (std::same_as<T, double>) finite = std::isfinite(value);
+            if (cell != nullptr && finite && !cell->IsString() && !cell->IsArray()) [[likely]] {
+                *cell = Variant(value);
+                return;
+            }
+        }
         if constexpr (std::same_as<T, double>)
             SetVariableReal(handle, value);
         else
@@ -232,6 +253,7 @@ private:
     void SetVariableInteger(int handle, std::int32_t value);
 
     std::unique_ptr<Impl> impl_;
+    const detail::VariableCells* cells_;  // inside *impl_
     friend struct Impl;
 };
 

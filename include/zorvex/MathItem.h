@@ -80,32 +80,6 @@ enum TMItemKind : std::uint32_t {
     ikParam = 1u << 18,
 };
 
-// The operation of an operator class, so that chains and the compiled form
-// of prepared trees apply it without a virtual call.
-enum class TMOpCode : std::uint8_t {
-    None,
-    Plus,
-    Minus,
-    Multiply,
-    Divide,
-    IntDiv,
-    Mod,
-    And,
-    Or,
-    Xor,
-    Shl,
-    Shr,
-    Less,
-    LessOrEqual,
-    Equal,
-    LargerOrEqual,
-    Larger,
-    NotEqual,
-    Power,
-    UnaryMinus,
-    Not,
-};
-
 // ---------------------------------------------------------------- lists
 
 // The entries of an item list. Two live inside the list itself, so the
@@ -405,12 +379,14 @@ public:
     void Unwire(TMSymbol* symbol) override;
     void SetMathInterpreter(TMathInterpreter* interpreter) override;
 
-    virtual std::string DumpOperator() const = 0;
-    virtual int NumberOfOperands() const = 0;
+    // The operators of the language answer these from their row of the
+    // operator table; others (the built-ins) answer them themselves.
+    virtual std::string DumpOperator() const;
+    virtual int NumberOfOperands() const;
     virtual void CheckOperatorCount() const;
     virtual void SetOperands(TMExpressions* operands);
-    virtual TOperatorAssociativity Associativity() const = 0;
-    virtual TOperatorPriority Priority() const = 0;
+    virtual TOperatorAssociativity Associativity() const;
+    virtual TOperatorPriority Priority() const;
     virtual void PullOperands(TMItems& stack, TMSymbols* symbols);
 
     TMExpression* GetOperandExpressions(int index) const;
@@ -441,7 +417,8 @@ protected:
     // them instead of checking the list each time.
     TMExpression* first_ = nullptr;
     TMExpression* second_ = nullptr;
-    TMOpCode code_ = TMOpCode::None;
+    // The operator's row in the operator table; 0 for none.
+    std::uint8_t code_ = 0;
 
 private:
     friend class TMOperands;
@@ -449,133 +426,77 @@ private:
     void OperandsChanged() noexcept;
 };
 
+// The branches of the class tree. What they fix (operand count, priority,
+// associativity) is written in the operator table, row by row.
 class ZORVEX_API TMUnaryOperator : public TMOperator {
 public:
     ZORVEX_CLASS(TMUnaryOperator)
     std::string Dump(TDumpFormat format) const override;
-    int NumberOfOperands() const override { return 1; }
-    TOperatorPriority Priority() const override { return opUnaryOperator; }
 };
 
 class ZORVEX_API TMUnaryPrefixOperator : public TMUnaryOperator {
 public:
     ZORVEX_CLASS(TMUnaryPrefixOperator)
-    TOperatorAssociativity Associativity() const override { return oaRightToLeft; }
-};
-
-class ZORVEX_API TMUnaryMinus : public TMUnaryPrefixOperator {
-public:
-    TMUnaryMinus() {
-        kinds_ |= ikUnaryMinus;
-        code_ = TMOpCode::UnaryMinus;
-    }
-    ZORVEX_CLASS(TMUnaryMinus)
-    std::string DumpOperator() const override { return "-"; }
-    Variant GetValue() override;
-};
-
-class ZORVEX_API TMNot : public TMUnaryPrefixOperator {
-public:
-    TMNot() { code_ = TMOpCode::Not; }
-    ZORVEX_CLASS(TMNot)
-    std::string DumpOperator() const override { return " not "; }
-    Variant GetValue() override;
 };
 
 class ZORVEX_API TMBinaryOperator : public TMOperator {
 public:
     ZORVEX_CLASS(TMBinaryOperator)
     std::string Dump(TDumpFormat format) const override;
-    int NumberOfOperands() const override { return 2; }
     TMExpression* LeftOperand() const { return GetOperandExpressions(0); }
     TMExpression* RightOperand() const { return GetOperandExpressions(1); }
     Variant LeftOperandValue() const { return GetOperandValues(0); }
     Variant RightOperandValue() const { return GetOperandValues(1); }
 };
 
-class ZORVEX_API TMLeftToRightAssociative : public TMBinaryOperator {
-public:
-    ZORVEX_CLASS(TMLeftToRightAssociative)
-    TOperatorAssociativity Associativity() const override { return oaLeftToRight; }
-};
-
-class ZORVEX_API TMRightToLeftAssociative : public TMBinaryOperator {
-public:
-    ZORVEX_CLASS(TMRightToLeftAssociative)
-    TOperatorAssociativity Associativity() const override { return oaRightToLeft; }
-};
-
-class ZORVEX_API TMBinaryOperatorBoolean : public TMLeftToRightAssociative {
-public:
-    ZORVEX_CLASS(TMBinaryOperatorBoolean)
-    TOperatorPriority Priority() const override { return opBoolean; }
-};
-
-class ZORVEX_API TMBinaryOperatorRelation : public TMLeftToRightAssociative {
-public:
-    ZORVEX_CLASS(TMBinaryOperatorRelation)
-    TOperatorPriority Priority() const override { return opRelation; }
-};
-
-class ZORVEX_API TMBinaryOperatorAddition : public TMLeftToRightAssociative {
-public:
-    ZORVEX_CLASS(TMBinaryOperatorAddition)
-    TOperatorPriority Priority() const override { return opPlus; }
-};
-
-class ZORVEX_API TMBinaryOperatorMultiplication : public TMLeftToRightAssociative {
-public:
-    ZORVEX_CLASS(TMBinaryOperatorMultiplication)
-    TOperatorPriority Priority() const override { return opMultiply; }
-};
-
-#define ZORVEX_BINARY(Name, Base, Text, Code)                         \
-    class ZORVEX_API Name : public Base {                             \
-    public:                                                           \
-        Name() { code_ = TMOpCode::Code; }                            \
-        ZORVEX_CLASS(Name)                                            \
-        std::string DumpOperator() const override { return Text; }    \
-        Variant GetValue() override;                                  \
+#define ZORVEX_BRANCH(Name, Base) \
+    class ZORVEX_API Name : public Base { \
+    public: \
+        ZORVEX_CLASS(Name) \
     };
+ZORVEX_BRANCH(TMLeftToRightAssociative, TMBinaryOperator)
+ZORVEX_BRANCH(TMRightToLeftAssociative, TMBinaryOperator)
+ZORVEX_BRANCH(TMBinaryOperatorBoolean, TMLeftToRightAssociative)
+ZORVEX_BRANCH(TMBinaryOperatorRelation, TMLeftToRightAssociative)
+ZORVEX_BRANCH(TMBinaryOperatorAddition, TMLeftToRightAssociative)
+ZORVEX_BRANCH(TMBinaryOperatorMultiplication, TMLeftToRightAssociative)
+ZORVEX_BRANCH(TMAssign, TMRightToLeftAssociative)
+#undef ZORVEX_BRANCH
 
-ZORVEX_BINARY(TMAnd, TMBinaryOperatorBoolean, " and ", And)
-ZORVEX_BINARY(TMOr, TMBinaryOperatorBoolean, " or ", Or)
-ZORVEX_BINARY(TMXor, TMBinaryOperatorBoolean, " xor ", Xor)
-ZORVEX_BINARY(TMShl, TMBinaryOperatorBoolean, " shl ", Shl)
-ZORVEX_BINARY(TMShr, TMBinaryOperatorBoolean, " shr ", Shr)
-ZORVEX_BINARY(TMLess, TMBinaryOperatorRelation, "<", Less)
-ZORVEX_BINARY(TMLessOrEqual, TMBinaryOperatorRelation, "<=", LessOrEqual)
-ZORVEX_BINARY(TMEqual, TMBinaryOperatorRelation, "==", Equal)
-ZORVEX_BINARY(TMLargerOrEqual, TMBinaryOperatorRelation, ">=", LargerOrEqual)
-ZORVEX_BINARY(TMLarger, TMBinaryOperatorRelation, ">", Larger)
-ZORVEX_BINARY(TMNotEqual, TMBinaryOperatorRelation, "!=", NotEqual)
-ZORVEX_BINARY(TMPlus, TMBinaryOperatorAddition, "+", Plus)
-ZORVEX_BINARY(TMMinus, TMBinaryOperatorAddition, "-", Minus)
-ZORVEX_BINARY(TMMultiply, TMBinaryOperatorMultiplication, "*", Multiply)
-ZORVEX_BINARY(TMDivide, TMBinaryOperatorMultiplication, "/", Divide)
-ZORVEX_BINARY(TMIntDiv, TMBinaryOperatorMultiplication, " div ", IntDiv)
-ZORVEX_BINARY(TMMod, TMBinaryOperatorMultiplication, " mod ", Mod)
-
-class ZORVEX_API TMPower : public TMLeftToRightAssociative {
-public:
-    TMPower() { code_ = TMOpCode::Power; }
-    ZORVEX_CLASS(TMPower)
-    std::string DumpOperator() const override { return "^"; }
-    TOperatorPriority Priority() const override { return opPower; }
-    Variant GetValue() override;
-};
-
-#undef ZORVEX_BINARY
-
-class ZORVEX_API TMAssign : public TMRightToLeftAssociative {
-public:
-    ZORVEX_CLASS(TMAssign)
-    std::string DumpOperator() const override;
-    TOperatorPriority Priority() const override { return opAssign; }
-};
+// An operator of the operator table: lexeme, priority, associativity, dump
+// and rules are its row's.
+#define ZORVEX_OPERATOR(Name, Base) \
+    class ZORVEX_API Name : public Base { \
+    public: \
+        Name(); \
+        ZORVEX_CLASS(Name) \
+        Variant GetValue() override; \
+    };
+ZORVEX_OPERATOR(TMUnaryMinus, TMUnaryPrefixOperator)
+ZORVEX_OPERATOR(TMNot, TMUnaryPrefixOperator)
+ZORVEX_OPERATOR(TMPower, TMLeftToRightAssociative)
+ZORVEX_OPERATOR(TMMultiply, TMBinaryOperatorMultiplication)
+ZORVEX_OPERATOR(TMDivide, TMBinaryOperatorMultiplication)
+ZORVEX_OPERATOR(TMIntDiv, TMBinaryOperatorMultiplication)
+ZORVEX_OPERATOR(TMMod, TMBinaryOperatorMultiplication)
+ZORVEX_OPERATOR(TMPlus, TMBinaryOperatorAddition)
+ZORVEX_OPERATOR(TMMinus, TMBinaryOperatorAddition)
+ZORVEX_OPERATOR(TMLess, TMBinaryOperatorRelation)
+ZORVEX_OPERATOR(TMLessOrEqual, TMBinaryOperatorRelation)
+ZORVEX_OPERATOR(TMEqual, TMBinaryOperatorRelation)
+ZORVEX_OPERATOR(TMLargerOrEqual, TMBinaryOperatorRelation)
+ZORVEX_OPERATOR(TMLarger, TMBinaryOperatorRelation)
+ZORVEX_OPERATOR(TMNotEqual, TMBinaryOperatorRelation)
+ZORVEX_OPERATOR(TMAnd, TMBinaryOperatorBoolean)
+ZORVEX_OPERATOR(TMOr, TMBinaryOperatorBoolean)
+ZORVEX_OPERATOR(TMXor, TMBinaryOperatorBoolean)
+ZORVEX_OPERATOR(TMShl, TMBinaryOperatorBoolean)
+ZORVEX_OPERATOR(TMShr, TMBinaryOperatorBoolean)
+#undef ZORVEX_OPERATOR
 
 class ZORVEX_API TMAssignValue : public TMAssign {
 public:
+    TMAssignValue();
     ZORVEX_CLASS(TMAssignValue)
     Variant GetValue() override;
     void PullOperands(TMItems& stack, TMSymbols* symbols) override;
@@ -583,9 +504,8 @@ public:
 
 class ZORVEX_API TMAssignSymbolic : public TMAssign {
 public:
-    TMAssignSymbolic() { kinds_ |= ikAssignSymbolic; }
+    TMAssignSymbolic();
     ZORVEX_CLASS(TMAssignSymbolic)
-    std::string DumpOperator() const override { return ":="; }
     Variant GetValue() override { return Variant::Null(); }
     void PullOperands(TMItems& stack, TMSymbols* symbols) override;
 };

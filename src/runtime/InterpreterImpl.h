@@ -28,7 +28,7 @@ inline void FirstExpression(Exception& e) noexcept {
 class ItemArena;
 namespace prepared {
 class Program;
-struct Node;
+struct Ins;
 }  // namespace prepared
 
 // A host function under the name it was defined with.
@@ -61,6 +61,11 @@ struct TMathInterpreter::Impl {
     std::uint32_t progressInterval = 50;
 
     // ---- the symbol table
+    // The values of plain variables by handle, for the inline typed writes
+    // (see UpdateVariableCells). Before the table: they outlive it.
+    std::vector<Variant*> cellVector;
+    detail::VariableCells variableCells;
+    bool cellsValid = false;
     TMSymbols symbols;
     // Freeing the whole table: its symbols need not unbind the prepared trees
     // one by one.
@@ -174,9 +179,9 @@ struct TMathInterpreter::Impl {
         std::uint64_t epoch = 0;  // treeChanges when compiled; 64 bits: never comes round again
         // Of the result; Empty without a compiled form.
         VarKind kind = VarKind::Empty;
-        // The root of the compiled form and its function, null without one.
-        double (*eval)(const prepared::Node*) = nullptr;
-        const prepared::Node* node = nullptr;
+        // The code run first, when the form is of Real kind; else one that
+        // misses at once.
+        const prepared::Ins* code;
         std::unique_ptr<prepared::Program> program;
         const TMItem* root = nullptr;
         Compiled();
@@ -214,6 +219,8 @@ struct TMathInterpreter::Impl {
     void AddPreparedName(int handle, std::string key);
     void UnindexPreparedTree(int handle) noexcept;
     void RebuildPreparedIndex();
+    // The way of forms of other kinds than Real, of misses and of trees.
+    [[gnu::noinline]] Variant ExecutePrepared(int handle);
     Variant ExecutePreparedTree(int handle, bool compiledMissed);
     // Unbinds every prepared tree that can refer to a symbol about to be freed.
     void SymbolRemoved(TMSymbol* symbol);
@@ -222,6 +229,12 @@ struct TMathInterpreter::Impl {
 
     // ---- variable handles
     TMVar* VariableAt(int handle);
+    // Takes the cells afresh, or for the handles added since.
+    void UpdateVariableCells();
+    void DropVariableCells() noexcept {
+        variableCells.count = 0;
+        cellsValid = false;
+    }
 
     // ---- host functions, bound variables and constants
     // In the order defined; the index by name under the table's case rule

@@ -57,6 +57,9 @@ void CheckNotEvaluating(const TMathInterpreter* interp, const char* operation);
 // A symbol of the table is about to be freed, or took a new name: the
 // prepared trees follow.
 void SymbolRemoved(TMathInterpreter& interp, TMSymbol* symbol);
+// Entries of a list moved, went or were replaced: what the interpreter keeps
+// by handle of its table is taken afresh.
+void EntriesChanged(TMathInterpreter& interp, const TMSymbols* list) noexcept;
 void SymbolRenamed(TMathInterpreter& interp, const std::string& oldName, const std::string& newName);
 
 // The memory budget: charging past it raises.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <typeinfo>
 #include <string_view>
@@ -13,18 +14,32 @@
 
 namespace zorvex {
 
+namespace op {
+enum class Operation : std::uint8_t;
+}
+
 // What the runtime's own units read of an operator without a public name:
 // its operation and its direct operand pointers (null unless complete).
 struct ItemAccess {
-    static TMOpCode Code(const TMOperator* op) { return op->code_; }
+    static op::Operation Code(const TMOperator* op) { return static_cast<op::Operation>(op->code_); }
     static TMExpression* First(const TMOperator* op) { return op->first_; }
     static TMExpression* Second(const TMOperator* op) { return op->second_; }
+    // Operand i, raising as evaluation does when it is missing.
+    static TMExpression* Operand(const TMOperator* op, int i) { return op->Op(i); }
+    static bool LeftChains(const TMOperator* op) { return op->LeftChains(); }
+    static Variant EvaluateChain(TMOperator* op) { return op->EvaluateChain(); }
     static void MarkBracketed(TMItem* item) { item->kinds_ |= ikBracketed; }
     // The symbol table's bookkeeping, for the interpreter and the binding.
     static int FindSlot(const TMSymbols& list, const std::string& name) { return list.FindSymbolSlot(name); }
     static int SlotOf(const TMSymbols& list, const TMItem* item) { return list.SlotOf(item); }
     static void RemoveSlot(TMSymbols& list, int slot) { list.RemoveSlot(slot); }
-    static TMItem* Peek(const TMSymbols& list, int index) noexcept { return list.Peek(index); }
+    // Inline: it serves the typed writes by handle.
+    static TMItem* Peek(const TMSymbols& list, int index) noexcept {
+        const TMItems& items = list;
+        return items.holes_ == 0 && static_cast<std::size_t>(index) < items.items_.size()
+                   ? items.items_[static_cast<std::size_t>(index)]
+                   : nullptr;
+    }
     static void InvalidateIndex(const TMSymbols& list) { list.InvalidateIndex(); }
     static const std::vector<TMFunction*>& Bodies(const TMSymbols& list, const std::string& name) {
         return list.BodiesMentioning(name);
@@ -50,16 +65,37 @@ struct ItemAccess {
     }
 };
 
-// The value of a binary operator of that code on its operands' values,
-// exactly as its GetValue computes it.
-Variant ApplyBinary(TMOpCode code, const Variant& l, const Variant& r);
-
 // An item that a compiled form read has changed (a literal's value, an
 // operator's operands, a reference's binding): the count of changes of the
 // interpreter that compiled it moves on, and its compiled forms taken at
 // another count are made afresh. Only items marked compiled are counted;
 // they were made in their tree's arena, which knows that interpreter.
 void TreeChanged(const TMItem* item) noexcept;
+
+// One step of tree building (PullFromStack1): the top of `source` takes its
+// operands from `output` and goes on top of it; an item that fails to is
+// freed. Plain lists are used through their entries; `Plain`: both are
+// known to be.
+template <bool Plain = false>
+inline void PullStep(TMItems& output, TMItems& source, TMSymbols* symbols) {
+    std::unique_ptr<TMItem> item;
+    if (Plain || ItemAccess::IsPlain(source)) {
+        TMItemVector& from = ItemAccess::Entries(source);
+        item.reset(from.back());
+        from.pop_back();
+    } else {
+        item.reset(source.Pop());
+    }
+    if (item->Is(ikOperator))
+        static_cast<TMOperator*>(item.get())->PullOperands(output, symbols);
+    else if (item->Is(ikFunctionCall))
+        static_cast<TMFunctionCall*>(item.get())->PullParamExpressions(output, symbols);
+    if (Plain || ItemAccess::IsPlain(output))
+        ItemAccess::Entries(output).push_back(item.get());
+    else
+        output.Add(item.get());
+    item.release();
+}
 
 void RewireFromTable(TMExpression* tree, TMSymbols* symbols, const TMParams* shadow);
 // RewireFromTable and, given an interpreter, SetMathInterpreter of the tree's

@@ -23,7 +23,8 @@ TMathInterpreter::Impl::Impl(TMathInterpreter& owner) : self(owner) { symbols.In
 
 TMathInterpreter::Impl::~Impl() = default;
 
-TMathInterpreter::TMathInterpreter(TComponent* owner) : TComponent(owner), impl_(std::make_unique<Impl>(*this)) {
+TMathInterpreter::TMathInterpreter(TComponent* owner)
+    : TComponent(owner), impl_(std::make_unique<Impl>(*this)), cells_(&impl_->variableCells) {
     SetCaseSensitiveSymbols(false);
 }
 

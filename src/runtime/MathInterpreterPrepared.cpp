@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <typeinfo>
 
 #include "InterpreterImpl.h"
 #include "ItemArena.h"
@@ -240,8 +241,7 @@ prepared::Program* TMathInterpreter::Impl::CompiledFor(int handle) {
     c.program = prepared::Program::Compile(root);
     if (c.program != nullptr) {
         c.kind = c.program->Kind();
-        c.node = c.program->Root();
-        c.eval = c.node->eval;
+        if (c.kind == VarKind::Real) c.code = c.program->Code();
     }
     return c.program.get();
 }
@@ -249,23 +249,37 @@ prepared::Program* TMathInterpreter::Impl::CompiledFor(int handle) {
 // A compiled form stands for a valid handle: freeing or replacing the tree
 // drops it. Taken at the current count of changes, it calls nothing outside
 // and checks nothing, so with no request or budget pending it runs without
-// the entry point's checks.
+// the entry point's checks. Forms of other kinds, and misses, take the way
+// below.
 Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
     Impl& d = *impl_;
-    using Outcome = prepared::Program::Outcome;
     const auto index = static_cast<std::size_t>(handle);
     if (index < d.compiled.size()) [[likely]] {
         const Impl::Compiled& c = d.compiled[index];
-        if (c.eval != nullptr && c.epoch == d.treeChanges && d.guard.Idle()) [[likely]] {
-            const double value = c.eval(c.node);
-            const Outcome outcome = prepared::Program::Judge(c.kind, value);
-            if (outcome == Outcome::Miss) [[unlikely]]
-                return d.ExecutePreparedTree(handle, true);
-            d.guard.Idled();
-            return c.program->Result(outcome, value);
+        if (c.epoch == d.treeChanges && d.guard.Idle()) [[likely]] {
+            const double value = prepared::Program::Run(c.code);
+            if (std::isfinite(value)) [[likely]] {
+                d.guard.Idled();
+                return Variant(value);
+            }
         }
     }
-    return d.ExecutePreparedTree(handle, false);
+    return d.ExecutePrepared(handle);
+}
+
+Variant TMathInterpreter::Impl::ExecutePrepared(int handle) {
+    const auto index = static_cast<std::size_t>(handle);
+    if (index < compiled.size() && compiled[index].epoch == treeChanges && guard.Idle()) {
+        const Compiled& c = compiled[index];
+        Variant result;
+        if (c.program == nullptr) return ExecutePreparedTree(handle, true);
+        const double value = prepared::Program::Run(c.program->Code());
+        if (!prepared::Program::Result(c.kind, value, c.program->Constant(), result))
+            return ExecutePreparedTree(handle, true);
+        guard.Idled();
+        return result;
+    }
+    return ExecutePreparedTree(handle, false);
 }
 
 // After a miss of the compiled form it is not run again.
@@ -275,9 +289,10 @@ Variant TMathInterpreter::Impl::ExecutePreparedTree(int handle, bool compiledMis
         throw Exception("TMathInterpreter.ExecutePreparedExpression() Invalid prepared expression handle.");
     guard.Check();
     if (const prepared::Program* program = compiledMissed ? nullptr : CompiledFor(handle)) {
-        double value;
-        const prepared::Program::Outcome outcome = program->Run(value);
-        if (outcome != prepared::Program::Outcome::Miss) return program->Result(outcome, value);
+        Variant result;
+        if (prepared::Program::Result(program->Kind(), prepared::Program::Run(program->Code()), program->Constant(),
+                                      result))
+            return result;
     }
     auto* root = static_cast<TMValue*>(prepared.At(handle));
     try {
@@ -348,20 +363,52 @@ void TMathInterpreter::SetVariablesByHandle(int handle, const Variant& value) {
     impl_->VariableAt(handle)->SetValue(value);
 }
 
+// A variable of the table's own class that holds its value: what it stores
+// is just that. (Classes derived from it may do more, and a variable whose
+// value lives elsewhere holds none.)
 namespace {
-// A number stored in place when the handle names a variable that holds no
-// text (in the table only variables hold their values; a bound one or a
-// constant does not); anything else, errors included, takes the variable's
-// SetValue.
+Variant* PlainCell(TMItem* item) {
+    if (item == nullptr || typeid(*item) != typeid(TMVar) || !static_cast<TMVar*>(item)->IsValueHolder()) return nullptr;
+    return const_cast<Variant*>(&static_cast<TMVar*>(item)->ValueRef());
+}
+}  // namespace
+
+void TMathInterpreter::Impl::UpdateVariableCells() {
+    symbols.Count();  // settles removed entries: handles are indexes after that
+    const TMItemVector& entries = ItemAccess::Entries(symbols);
+    const std::size_t from = cellsValid ? cellVector.size() : 0;
+    if (!cellsValid) cellVector.clear();
+    cellVector.reserve(entries.size());
+    for (std::size_t i = from; i < entries.size(); ++i) cellVector.push_back(PlainCell(entries[i]));
+    variableCells.cells = cellVector.data();
+    variableCells.count = cellVector.size();
+    cellsValid = true;
+}
+
+namespace host {
+void EntriesChanged(TMathInterpreter& interp, const TMSymbols* list) noexcept {
+    TMathInterpreter::Impl& d = TMathInterpreter::Impl::Of(interp);
+    if (list == &d.symbols) d.DropVariableCells();
+}
+}  // namespace host
+
+namespace {
+// A number stored in place when the handle names a plain variable that holds
+// no text; anything else, errors included, takes the variable's SetValue.
+// The inline typed writes do the same through the cells, which are brought
+// up to date here.
 template <class T>
 void StoreNumber(TMathInterpreter::Impl& d, int handle, T value) {
-    TMItem* item = ItemAccess::Peek(d.symbols, handle);
+    try {
+        d.UpdateVariableCells();
+    } catch (const std::bad_alloc&) {
+        d.DropVariableCells();
+    }
     bool finite = true;
     if constexpr (std::is_same_v<T, double>) finite = std::isfinite(value);
-    if (item != nullptr && finite && static_cast<TMSymbol*>(item)->IsValueHolder()) [[likely]] {
-        auto* var = static_cast<TMCustomVar*>(item);
-        if (!var->ValueRef().IsString() && !var->ValueRef().IsArray()) [[likely]] {
-            var->Assign(Variant(value));
+    if (Variant* cell = PlainCell(ItemAccess::Peek(d.symbols, handle)); cell != nullptr && finite) [[likely]] {
+        if (!cell->IsString() && !cell->IsArray()) [[likely]] {
+            *cell = Variant(value);
             return;
         }
     }
@@ -381,7 +428,7 @@ void TMathInterpreter::SetVariables(const std::string& name, const Variant& valu
     SetVariablesByHandle(GetVariableHandles(name), value);
 }
 
-TMathInterpreter::Impl::Compiled::Compiled() = default;
+TMathInterpreter::Impl::Compiled::Compiled() : code(prepared::Program::Miss()) {}
 TMathInterpreter::Impl::Compiled::~Compiled() = default;
 TMathInterpreter::Impl::Compiled::Compiled(Compiled&&) noexcept = default;
 TMathInterpreter::Impl::Compiled& TMathInterpreter::Impl::Compiled::operator=(Compiled&&) noexcept = default;

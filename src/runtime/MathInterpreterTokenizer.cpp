@@ -9,6 +9,7 @@
 #include "ItemArena.h"
 #include "ItemUtil.h"
 #include "InterpreterImpl.h"
+#include "OperatorTable.h"
 #include "ResourceLimits.h"
 
 #include "zorvex/Exception.h"
@@ -37,23 +38,16 @@ TMItem* Make(ItemArena* arena) {
     return new (arena) T();
 }
 
+// The words that are no operators; those are the operator table's.
 const Keyword kKeywords[] = {
-    {"div", Make<TMIntDiv>},
-    {"mod", Make<TMMod>},
     {"delete", Make<TMDelete>},
     {"rename", Make<TMRename>},
-    {"not", Make<TMNot>},
-    {"and", Make<TMAnd>},
-    {"or", Make<TMOr>},
-    {"xor", Make<TMXor>},
-    {"shl", Make<TMShl>},
-    {"shr", Make<TMShr>},
     {"true", [](ItemArena* a) -> TMItem* { return new (a) TMLiteral(Variant(true)); }},
     {"false", [](ItemArena* a) -> TMItem* { return new (a) TMLiteral(Variant(false)); }},
 };
 
 const Keyword* FindKeyword(std::string_view word) {
-    if (word.size() < 2 || word.size() > 6) return nullptr;
+    if (word.size() < 4 || word.size() > 6) return nullptr;
     for (const Keyword& k : kKeywords) {
         if (k.text.size() != word.size()) continue;
         std::size_t i = 0;
@@ -65,12 +59,16 @@ const Keyword* FindKeyword(std::string_view word) {
 
 }  // namespace
 
+// An operator word, or a word of the keyword table.
 TMItem* CreateKeyword(std::string_view word, ItemArena* arena) {
+    if (const op::Operation o = op::MatchWord(word); o != op::Operation::None) return op::RowOf(o).create(arena);
     const Keyword* k = FindKeyword(word);
     return k != nullptr ? k->create(arena) : nullptr;
 }
 
-bool IsKeyword(std::string_view word) { return FindKeyword(word) != nullptr; }
+bool IsKeyword(std::string_view word) {
+    return op::MatchWord(word) != op::Operation::None || FindKeyword(word) != nullptr;
+}
 
 // Items go to the arena of the tree being built, if any; the text is read in
 // place, and only names and string literals are copied out of it.
@@ -78,7 +76,6 @@ void TMathInterpreter::Impl::Tokenize(std::string_view text, TMItems& items) {
     items.FreeAndClear();
     const std::size_t n = text.size();
     std::size_t p = 0;  // 0-based; positions in items and messages are 1-based
-    auto next = [&](std::size_t i) -> int { return i + 1 < n ? static_cast<unsigned char>(text[i + 1]) : -1; };
     // A plain list takes its entries directly.
     TMItemVector* const entries = ItemAccess::IsPlain(items) ? &ItemAccess::Entries(items) : nullptr;
     // Appends a new item; one that fails to be appended is freed.
@@ -90,6 +87,11 @@ void TMathInterpreter::Impl::Tokenize(std::string_view text, TMItems& items) {
         else
             items.Add(item.get());
         return item.release();
+    };
+    auto appendOperator = [&](op::Operation o, std::size_t start) {
+        const op::Row& row = op::RowOf(o);
+        append(row.create(arena), start + 1 + static_cast<std::size_t>(row.positionOffset));
+        return row.lexeme.size();
     };
     unsigned rounds = 0;
     while (p < n) {
@@ -104,17 +106,6 @@ void TMathInterpreter::Impl::Tokenize(std::string_view text, TMItems& items) {
         switch (c) {
             case '\t': case '\n': case '\r': case ' ':
                 ++p;
-                break;
-            case '!':
-                if (next(p) == '=') {
-                    append(new (arena) TMNotEqual(), s + 1);
-                    p += 2;
-                } else {
-                    throw ESyntaxError(
-                        "TMathInterpreter.ParseExpression() After \"!\", \"=\" is expected on position: " + Str(p + 2) +
-                            ".",
-                        static_cast<int>(p + 2));
-                }
                 break;
             case '\'': case '"': {
                 std::string value = ParseString(text, p);
@@ -136,57 +127,7 @@ void TMathInterpreter::Impl::Tokenize(std::string_view text, TMItems& items) {
                 ++p;
                 break;
             case ')': append(new (arena) TMRightBracket(), s + 1); ++p; break;
-            case '*': append(new (arena) TMMultiply(), s + 1); ++p; break;
-            case '+': append(new (arena) TMPlus(), s + 1); ++p; break;
             case ',': append(new (arena) TMComma(), s + 1); ++p; break;
-            case '-': {
-                TMItem* last = items.Last();
-                if (last == nullptr || last->Is(static_cast<TMItemKind>(ikOperator | ikLeftBracket | ikComma)))
-                    append(new (arena) TMUnaryMinus(), s + 1);
-                else
-                    append(new (arena) TMMinus(), s + 1);
-                ++p;
-                break;
-            }
-            case '/': append(new (arena) TMDivide(), s + 1); ++p; break;
-            case ':':
-                if (next(p) == '=') {
-                    append(new (arena) TMAssignSymbolic(), s + 2);
-                    p += 2;
-                } else {
-                    throw ESyntaxError(
-                        "TMathInterpreter.Parse() \":=\" expected, but only \":\" found on position: " + Str(s + 1),
-                        static_cast<int>(s + 1));
-                }
-                break;
-            case '<':
-                if (next(p) == '=') {
-                    append(new (arena) TMLessOrEqual(), s + 1);
-                    p += 2;
-                } else {
-                    append(new (arena) TMLess(), s + 1);
-                    ++p;
-                }
-                break;
-            case '=':
-                if (next(p) == '=') {
-                    append(new (arena) TMEqual(), s + 1);
-                    p += 2;
-                } else {
-                    append(new (arena) TMAssignValue(), s + 1);
-                    ++p;
-                }
-                break;
-            case '>':
-                if (next(p) == '=') {
-                    append(new (arena) TMLargerOrEqual(), s + 1);
-                    p += 2;
-                } else {
-                    append(new (arena) TMLarger(), s + 1);
-                    ++p;
-                }
-                break;
-            case '^': append(new (arena) TMPower(), s + 1); ++p; break;
             default:
                 if (IsDigit(c)) {
                     ParseNumber(text, p, items);
@@ -196,16 +137,35 @@ void TMathInterpreter::Impl::Tokenize(std::string_view text, TMItems& items) {
                     const int builtin = IntrinsicIndexOf(word);
                     if (builtin >= 0) {
                         append(CreateIntrinsic(builtin, arena), s + 1);
+                    } else if (const op::Operation o = op::MatchWord(word); o != op::Operation::None) {
+                        appendOperator(o, s);
                     } else if (const Keyword* keyword = FindKeyword(word)) {
                         append(keyword->create(arena), s + 1);
                     } else {
                         auto* ref = static_cast<TMVarRef*>(append(new (arena) TMVarRef(), s + 1));
                         ref->ReferencedSymbolName.assign(word);
                     }
+                } else if (op::Operation o = op::Match(text.substr(p)); o != op::Operation::None) {
+                    // Of a lexeme with a prefix twin, the prefix one where an
+                    // operand is due: first, or after an operator, "(" or ",".
+                    if (const op::Operation prefix = op::PrefixTwin(o); prefix != op::Operation::None) {
+                        TMItem* last = items.Last();
+                        if (last == nullptr || last->Is(static_cast<TMItemKind>(ikOperator | ikLeftBracket | ikComma)))
+                            o = prefix;
+                    }
+                    p += appendOperator(o, s);
+                } else if (c == '!') {
+                    throw ESyntaxError("TMathInterpreter.ParseExpression() After \"!\", \"=\" is expected on position: " +
+                                           Str(p + 2) + ".",
+                                       static_cast<int>(p + 2));
+                } else if (c == ':') {
+                    throw ESyntaxError("TMathInterpreter.Parse() \":=\" expected, but only \":\" found on position: " +
+                                           Str(s + 1),
+                                       static_cast<int>(s + 1));
                 } else {
                     throw ESyntaxError("TMathInterpreter.Parse() Unknown char - ASCII code: #" +
-                                           std::to_string(static_cast<unsigned char>(c)) +
-                                           ", on position: " + Str(p + 1) + ".",
+                                           std::to_string(static_cast<unsigned char>(c)) + ", on position: " +
+                                           Str(p + 1) + ".",
                                        static_cast<int>(p + 1));
                 }
         }

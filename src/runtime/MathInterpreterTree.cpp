@@ -7,6 +7,7 @@
 #include "InterpreterImpl.h"
 #include "ItemArena.h"
 #include "ItemUtil.h"
+#include "OperatorTable.h"
 #include "ResourceLimits.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
@@ -80,17 +81,7 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
     TMItemVector& out = ItemAccess::Entries(output);
     auto& brackets = work.brackets;
     brackets.clear();
-    // PullFromStack1 of the output from the stack.
-    auto pull = [&] {
-        std::unique_ptr<TMItem> item(st.back());
-        st.pop_back();
-        if (item->Is(ikOperator))
-            static_cast<TMOperator*>(item.get())->PullOperands(output, &symbols);
-        else if (item->Is(ikFunctionCall))
-            static_cast<TMFunctionCall*>(item.get())->PullParamExpressions(output, &symbols);
-        out.push_back(item.get());
-        item.release();
-    };
+    auto pull = [&] { PullStep<true>(output, stack, &symbols); };
     auto pullDownTo = [&](TOperatorPriority priority, TOperatorAssociativity associativity) {
         while (!st.empty()) {
             TMItem* top = st.back();
@@ -100,7 +91,8 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
             }
             auto* op = ItemAs<TMOperator>(top, ikOperator);
             if (op == nullptr) return;
-            if (associativity == oaLeftToRight ? op->Priority() <= priority : op->Priority() < priority)
+            const TOperatorPriority p = op::PriorityOf(op);
+            if (associativity == oaLeftToRight ? p <= priority : p < priority)
                 pull();
             else
                 return;
@@ -198,7 +190,7 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
                     pull();
                 }
             } else if (auto* op = ItemAs<TMOperator>(item.get(), ikOperator)) {
-                pullDownTo(op->Priority(), op->Associativity());
+                pullDownTo(op::PriorityOf(op), op::AssociativityOf(op));
                 st.push_back(item.get());
                 item.release();
             } else {

@@ -156,13 +156,7 @@ void TMItems::Reverse() {
 
 void TMItems::PullFromStack1(TMItems& source, TMSymbols* symbols) {
     ZORVEX_ASSERT(!source.Empty(), "Source/MathItem");
-    std::unique_ptr<TMItem> item(source.Pop());
-    if (item->Is(ikOperator))
-        static_cast<TMOperator*>(item.get())->PullOperands(*this, symbols);
-    else if (item->Is(ikFunctionCall))
-        static_cast<TMFunctionCall*>(item.get())->PullParamExpressions(*this, symbols);
-    Add(item.get());
-    item.release();
+    PullStep(*this, source, symbols);
 }
 
 // ---------------------------------------------------------------- TMSymbols
@@ -183,7 +177,18 @@ struct TMSymbols::Index {
 TMSymbols::TMSymbols() : index_(std::make_unique<Index>()) {}
 TMSymbols::~TMSymbols() = default;
 
-void TMSymbols::ListChanged() { index_->valid = false; }
+namespace {
+// Only a table tells its interpreter (parameter lists may outlive theirs).
+void EntriesChanged(TMSymbols& list) noexcept {
+    if (list.Interpreter != nullptr && ItemAccess::Params(&list) == nullptr)
+        host::EntriesChanged(*list.Interpreter, &list);
+}
+}  // namespace
+
+void TMSymbols::ListChanged() {
+    index_->valid = false;
+    EntriesChanged(*this);
+}
 
 void TMSymbols::InvalidateIndex() const { index_->valid = false; }
 
@@ -230,6 +235,7 @@ void TMSymbols::ItemAdded(int slot) { IndexEntry(slot); }
 // The entry put in place of another: a symbol freed in place has already
 // cleared its entry (see Forget), so `old` is alive or null.
 void TMSymbols::ItemReplaced(int slot, TMItem* old) {
+    EntriesChanged(*this);
     if (index_->valid) UnindexEntry(old);
     // An entry put before others of its name takes the name from them.
     TMItem* item = items_[static_cast<std::size_t>(slot)];
@@ -239,6 +245,7 @@ void TMSymbols::ItemReplaced(int slot, TMItem* old) {
 }
 
 void TMSymbols::Forget(TMSymbol* symbol) noexcept {
+    EntriesChanged(*this);
     const auto slot = static_cast<std::size_t>(symbol->slot_);
     if (slot < items_.size() && items_[slot] == symbol) items_[slot] = nullptr;
     if (!index_->valid) return;
@@ -247,6 +254,7 @@ void TMSymbols::Forget(TMSymbol* symbol) noexcept {
 }
 
 void TMSymbols::Compacted(std::size_t from) {
+    EntriesChanged(*this);
     for (std::size_t i = from; i < items_.size(); ++i)
         if (items_[i] != nullptr) static_cast<TMSymbol*>(items_[i])->slot_ = static_cast<int>(i);
 }
@@ -316,6 +324,7 @@ void TMSymbols::RemoveSlot(int slot) {
     if (slot < 0 || static_cast<std::size_t>(slot) >= items_.size() || items_[static_cast<std::size_t>(slot)] == Tombstone())
         ListIndexError(slot);
     if (index_->valid) UnindexEntry(items_[static_cast<std::size_t>(slot)]);
+    EntriesChanged(*this);
     items_[static_cast<std::size_t>(slot)] = Tombstone();
     ++holes_;
 }

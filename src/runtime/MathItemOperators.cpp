@@ -1,10 +1,12 @@
 #include <algorithm>
 #include <exception>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
-#include "ResourceLimits.h"
 #include "ItemUtil.h"
+#include "OperatorTable.h"
+#include "ResourceLimits.h"
 #include "zorvex/Exception.h"
 #include "ItemHost.h"
 #include "zorvex/MathItem.h"
@@ -36,49 +38,9 @@ void TMOperator::OperandsChanged() noexcept {
 
 namespace {
 
-// Operators of one group chain: + and -; * / div mod; and or xor shl shr.
-int ChainGroup(TMOpCode code) {
-    switch (code) {
-        case TMOpCode::Plus:
-        case TMOpCode::Minus: return 1;
-        case TMOpCode::Multiply:
-        case TMOpCode::Divide:
-        case TMOpCode::IntDiv:
-        case TMOpCode::Mod: return 2;
-        case TMOpCode::And:
-        case TMOpCode::Or:
-        case TMOpCode::Xor:
-        case TMOpCode::Shl:
-        case TMOpCode::Shr: return 3;
-        default: return 0;
-    }
-}
+int ChainGroup(const TMOperator* op) { return op::RowOf(ItemAccess::Code(op)).chain; }
 
 }  // namespace
-
-Variant ApplyBinary(TMOpCode code, const Variant& l, const Variant& r) {
-    switch (code) {
-        case TMOpCode::Plus: return VarAdd(l, r);
-        case TMOpCode::Minus: return VarSub(l, r);
-        case TMOpCode::Multiply: return VarMul(l, r);
-        case TMOpCode::Divide: return VarRDiv(l, r);
-        case TMOpCode::IntDiv: return VarDiv(l, r);
-        case TMOpCode::Mod: return VarMod(l, r);
-        case TMOpCode::And: return VarAnd(l, r);
-        case TMOpCode::Or: return VarOr(l, r);
-        case TMOpCode::Xor: return VarXor(l, r);
-        case TMOpCode::Shl: return VarShl(l, r);
-        case TMOpCode::Shr: return VarShr(l, r);
-        case TMOpCode::Less: return Variant(VarCmp(l, r) < 0);
-        case TMOpCode::LessOrEqual: return Variant(VarCmp(l, r) <= 0);
-        case TMOpCode::Equal: return Variant(VarCmp(l, r) == 0);
-        case TMOpCode::LargerOrEqual: return Variant(VarCmp(l, r) >= 0);
-        case TMOpCode::Larger: return Variant(VarCmp(l, r) > 0);
-        case TMOpCode::NotEqual: return Variant(VarCmp(l, r) != 0);
-        case TMOpCode::Power: return Variant(Power(VarToReal(l), VarToReal(r)));
-        default: AssertionFailed(kUnit, "no binary operator");
-    }
-}
 
 namespace {
 
@@ -87,13 +49,13 @@ namespace {
 TMOperator* ChainLink(TMExpression* e, int group) {
     if (e == nullptr || !e->Is(ikOperator)) return nullptr;
     auto* op = static_cast<TMOperator*>(e);
-    return ChainGroup(ItemAccess::Code(op)) == group && ItemAccess::Second(op) != nullptr ? op : nullptr;
+    return ChainGroup(op) == group && ItemAccess::Second(op) != nullptr ? op : nullptr;
 }
 
 // The links of the chain headed by `head`, from the top down.
 template <class F>
 void ForEachLink(TMOperator* head, F&& visit) {
-    const int group = ChainGroup(ItemAccess::Code(head));
+    const int group = ChainGroup(head);
     for (TMOperator* link = head; link != nullptr; link = ChainLink(ItemAccess::First(link), group)) visit(link);
 }
 
@@ -123,7 +85,7 @@ private:
 }  // namespace
 
 bool TMOperator::LeftChains() const {
-    const int group = ChainGroup(code_);
+    const int group = ChainGroup(this);
     return group != 0 && second_ != nullptr && ChainLink(first_, group) != nullptr;
 }
 
@@ -139,7 +101,7 @@ Variant TMOperator::EvaluateChain() {
         guard::Held held(acc);
         Variant r = ItemAccess::Second(link)->GetValue();
         try {
-            acc = ApplyBinary(ItemAccess::Code(link), acc, r);
+            acc = op::Apply(ItemAccess::Code(link), acc, r);
         } catch (Exception& e) {
             e.Locate(link->ParsePosition);
             throw;
@@ -180,6 +142,21 @@ std::string TMOperator::Dump(TDumpFormat format) const {
     return std::string(ClassName()) + "(" + DumpList(Operands, format) + ")";
 }
 
+// Operators outside the table answer these themselves.
+namespace {
+op::Operation TableCode(const TMOperator* op) {
+    const op::Operation o = ItemAccess::Code(op);
+    if (o == op::Operation::None) [[unlikely]]
+        AssertionFailed(kUnit, "operator without a row of the table");
+    return o;
+}
+}  // namespace
+
+std::string TMOperator::DumpOperator() const { return op::RowOf(TableCode(this)).dump; }
+int TMOperator::NumberOfOperands() const { return op::BindingOf(TableCode(this)).operands; }
+TOperatorAssociativity TMOperator::Associativity() const { return op::BindingOf(TableCode(this)).associativity; }
+TOperatorPriority TMOperator::Priority() const { return op::BindingOf(TableCode(this)).priority; }
+
 void TMOperator::CheckOperatorCount() const {
     ZORVEX_ASSERT(NumberOfOperands() == Operands.Count(), kUnit);
 }
@@ -206,9 +183,7 @@ void TMOperator::UpdateDepth() {
     treeDepth_ = depth + 1;
     // Built-ins, assignments and "not" take several times the frame of the
     // arithmetic, comparison and logic operators.
-    const bool light = code_ != TMOpCode::None
-                           ? code_ != TMOpCode::Not
-                           : !Is(ikIntrinsic) && Priority() != opAssign && (NumberOfOperands() == 2 || Is(ikUnaryMinus));
+    const bool light = code_ != 0 && !op::BindingOf(ItemAccess::Code(this)).heavy;
     stackUnits_ = units + (light ? 1 : guard::kHeavyUnits);
     if (LeftChains()) {
         // A link adds a level to its right operand only. The chain's loop
@@ -225,7 +200,7 @@ void TMOperator::UpdateDepth() {
 
 void TMOperator::PullOperands(TMItems& stack, TMSymbols*) {
     Operands.FreeAndClear();
-    const int n = NumberOfOperands();
+    const int n = code_ != 0 ? op::BindingOf(ItemAccess::Code(this)).operands : NumberOfOperands();
     Operands.Reserve(n);
     int found = 0;
     auto missing = [&] {
@@ -309,104 +284,97 @@ std::string TMBinaryOperator::Dump(TDumpFormat format) const {
 
 // ---------------------------------------------------------------- evaluation
 
-// An operation's own error, which states no position, is located at the
-// operator; errors of its operands locate themselves.
-#define ZORVEX_LOCATED(Expr)                  \
-    try {                                     \
-        return Expr;                          \
-    } catch (Exception& e) {                 \
-        e.Locate(ParsePosition);              \
-        throw;                                \
-    }
+namespace {
 
-Variant TMUnaryMinus::GetValue() {
-    if (first_ != nullptr && second_ == nullptr) [[likely]] {
-        Variant v = first_->GetValue();
-        ZORVEX_LOCATED(VarNeg(v))
-    }
-    if (Operands.Count() != 1) CheckOperatorCount();
-    Variant v = Op(0)->GetValue();
-    ZORVEX_LOCATED(VarNeg(v))
+template <class R>
+Variant Take(Variant&& v) {
+    if constexpr (R::kToReal)
+        return Variant(VarToReal(v));
+    else
+        return std::move(v);
 }
 
-Variant TMNot::GetValue() {
-    Variant v = GetOperandValues(0);
-    if (v.VarType() != varBoolean)
-        throw ETypeError("TMNot.GetValue() NOT operator (position: " + Str(ParsePosition) +
-                             ") expects boolean operand (position: " + Str(GetOperandExpressions(0)->ParsePosition) +
-                             ").",
-                         ParsePosition);
-    return VarNot(v);
+// With its operand in place the operand pointer serves; otherwise the list
+// is read, with the count check first where the class has one (it raises
+// then).
+template <op::Operation O>
+Variant EvaluateUnary(TMOperator& node) {
+    using R = op::RulesOf<O>;
+    TMExpression* x = ItemAccess::First(&node);
+    if (x == nullptr || ItemAccess::Second(&node) != nullptr) [[unlikely]] {
+        if (R::kCountFirst && node.Operands.Count() != 1) node.CheckOperatorCount();
+        x = ItemAccess::Operand(&node, 0);
+    }
+    Variant v = x->GetValue();
+    if constexpr (requires { R::Check(node, *x, v); }) R::Check(node, *x, v);
+    return R::Value(v);
 }
 
-// Left operand is evaluated completely before the right one, and counts
-// against the memory budget meanwhile. With both operands in place the
-// operand pointers serve; otherwise the list is read, with the count check
-// first where the class has one (it raises then).
-#define ZORVEX_EVAL_BINARY(Name, Check, Chains, Expr)                   \
-    Variant Name::GetValue() {                                          \
-        TMExpression* left = first_;                                    \
-        TMExpression* right = second_;                                  \
-        if (right == nullptr) [[unlikely]] {                            \
-            if (Check && Operands.Count() != 2) CheckOperatorCount();   \
-            left = Op(0);                                               \
-            Variant l = left->GetValue();                               \
-            guard::Held held(l);                                        \
-            right = Op(1);                                              \
-            Variant r = right->GetValue();                              \
-            ZORVEX_LOCATED(Expr)                                        \
-        }                                                               \
-        if (Chains && LeftChains()) return EvaluateChain();             \
-        Variant l = left->GetValue();                                   \
-        guard::Held held(l);                                            \
-        Variant r = right->GetValue();                                  \
-        ZORVEX_LOCATED(Expr)                                            \
-    }
-
-ZORVEX_EVAL_BINARY(TMPlus, true, true, VarAdd(l, r))
-ZORVEX_EVAL_BINARY(TMMinus, true, true, VarSub(l, r))
-ZORVEX_EVAL_BINARY(TMMultiply, true, true, VarMul(l, r))
-ZORVEX_EVAL_BINARY(TMDivide, true, true, VarRDiv(l, r))
-ZORVEX_EVAL_BINARY(TMIntDiv, true, true, VarDiv(l, r))
-ZORVEX_EVAL_BINARY(TMMod, true, true, VarMod(l, r))
-ZORVEX_EVAL_BINARY(TMAnd, false, true, VarAnd(l, r))
-ZORVEX_EVAL_BINARY(TMOr, false, true, VarOr(l, r))
-ZORVEX_EVAL_BINARY(TMXor, false, true, VarXor(l, r))
-ZORVEX_EVAL_BINARY(TMShl, false, true, VarShl(l, r))
-ZORVEX_EVAL_BINARY(TMShr, false, true, VarShr(l, r))
-ZORVEX_EVAL_BINARY(TMLess, false, false, Variant(VarCmp(l, r) < 0))
-ZORVEX_EVAL_BINARY(TMLessOrEqual, false, false, Variant(VarCmp(l, r) <= 0))
-ZORVEX_EVAL_BINARY(TMEqual, false, false, Variant(VarCmp(l, r) == 0))
-ZORVEX_EVAL_BINARY(TMLargerOrEqual, false, false, Variant(VarCmp(l, r) >= 0))
-ZORVEX_EVAL_BINARY(TMLarger, false, false, Variant(VarCmp(l, r) > 0))
-ZORVEX_EVAL_BINARY(TMNotEqual, false, false, Variant(VarCmp(l, r) != 0))
-
-#undef ZORVEX_EVAL_BINARY
-
-Variant TMPower::GetValue() {
-    TMExpression* left = first_;
-    TMExpression* right = second_;
+// The left operand is evaluated completely before the right one, and counts
+// against the memory budget meanwhile.
+template <op::Operation O>
+Variant EvaluateBinary(TMOperator& node) {
+    using R = op::RulesOf<O>;
+    TMExpression* left = ItemAccess::First(&node);
+    TMExpression* right = ItemAccess::Second(&node);
     if (right == nullptr) [[unlikely]] {
-        if (Operands.Count() != 2) CheckOperatorCount();
-        left = Op(0);
-        right = Op(1);
+        if (R::kCountFirst && node.Operands.Count() != 2) node.CheckOperatorCount();
+        left = ItemAccess::Operand(&node, 0);
+        Variant l = Take<R>(left->GetValue());
+        guard::Held held(l);
+        right = ItemAccess::Operand(&node, 1);
+        Variant r = Take<R>(right->GetValue());
+        return R::Value(l, r);
     }
+    if constexpr (R::kChain != 0)
+        if (ItemAccess::LeftChains(&node)) return ItemAccess::EvaluateChain(&node);
+    if constexpr (R::kToReal) {
+        // Numbers: nothing to hold meanwhile.
+        const double l = VarToReal(left->GetValue());
+        return R::Reals(l, VarToReal(right->GetValue()));
+    } else {
+        Variant l = left->GetValue();
+        guard::Held held(l);
+        Variant r = right->GetValue();
+        return R::Value(l, r);
+    }
+}
+
+// An operation's own error, which states no position, stands at the
+// operator; errors of its operands have located themselves.
+template <op::Operation O>
+Variant Evaluate(TMOperator& node) {
     try {
-        double base = VarToReal(left->GetValue());
-        double exponent = VarToReal(right->GetValue());
-        return Variant(Power(base, exponent));
+        if constexpr (op::RulesOf<O>::kOperands == 1)
+            return EvaluateUnary<O>(node);
+        else
+            return EvaluateBinary<O>(node);
     } catch (Exception& e) {
-        e.Locate(ParsePosition);
+        e.Locate(node.ParsePosition);
         throw;
     }
 }
 
-#undef ZORVEX_LOCATED
+}  // namespace
+
+// Each class of the table: its row, and its value by the row's rules unless
+// it has code of its own.
+#define ZORVEX_VALUE_Table(Class) \
+    Variant Class::GetValue() { return Evaluate<op::Operation::Class>(*this); }
+#define ZORVEX_VALUE_Own(Class)
+#define ZORVEX_DEFINE_OPERATOR(Class, lexeme, priority, associativity, operands, dump, evaluation, ...) \
+    Class::Class() {                                                                                   \
+        static_assert(std::is_base_of_v<TMBinaryOperator, Class> == ((operands) == 2));                 \
+        code_ = static_cast<std::uint8_t>(op::Operation::Class);                                      \
+        kinds_ |= op::RulesOf<op::Operation::Class>::kKinds;                                           \
+    }                                                                                                  \
+    ZORVEX_VALUE_##evaluation(Class)
+ZORVEX_OPERATORS(ZORVEX_DEFINE_OPERATOR)
+#undef ZORVEX_DEFINE_OPERATOR
+#undef ZORVEX_VALUE_Table
+#undef ZORVEX_VALUE_Own
 
 // ---------------------------------------------------------------- assignments
-
-// Plain dumps of function bodies that assign must read back as written.
-std::string TMAssign::DumpOperator() const { return "="; }
 
 void TMAssignValue::PullOperands(TMItems& stack, TMSymbols* symbols) {
     ZORVEX_ASSERT(symbols != nullptr, kUnit);

@@ -7,6 +7,7 @@
 #include "IntrinsicEval.h"
 #include "ItemHost.h"
 #include "ItemUtil.h"
+#include "OperatorTable.h"
 #include "ResourceLimits.h"
 #include "zorvex/Exception.h"
 #include "zorvex/HostFunction.h"
@@ -18,276 +19,254 @@ namespace zorvex::prepared {
 
 namespace {
 
+using op::Doubles;
+using op::Operation;
+using op::RulesOf;
+
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// Where an operand comes from: a variable guarded to hold a Real, a number
+// (Integer or Real) or a Boolean; a constant; a register; a host's double or
+// 32-bit integer, read with no guard.
+enum Form : std::uint8_t { FReal, FNumber, FBool, FConst, FReg, FHostReal, FHostInt };
+
+// The operand, or false when its guard fails.
 template <Form F>
-[[gnu::always_inline]] inline double Fetch(Ref r, Eval eval) {
-    if constexpr (F == FNode) {
-        return eval(r.node);
-    } else if constexpr (F == FReal) {
-        return r.var->IsReal() ? r.var->AsReal() : kNaN;
+[[gnu::always_inline]] inline bool Fetch(const Slot& s, const double* r, double& x) {
+    if constexpr (F == FReal) {
+        if (!s.var->IsReal()) [[unlikely]]
+            return false;
+        x = s.var->AsReal();
     } else if constexpr (F == FNumber) {
-        const Variant* v = r.var;
+        const Variant* v = s.var;
         if (v->IsReal()) [[likely]]
-            return v->AsReal();
-        return v->IsInteger() ? static_cast<double>(v->AsInteger()) : kNaN;
+            x = v->AsReal();
+        else if (v->IsInteger())
+            x = static_cast<double>(v->AsInteger());
+        else
+            return false;
     } else if constexpr (F == FBool) {
-        return r.var->IsBoolean() ? (r.var->AsBoolean() ? 1.0 : 0.0) : kNaN;
+        if (!s.var->IsBoolean()) [[unlikely]]
+            return false;
+        x = s.var->AsBoolean() ? 1.0 : 0.0;
+    } else if constexpr (F == FConst) {
+        x = s.k;
     } else if constexpr (F == FHostReal) {
-        return *r.real;
+        x = *s.real;
     } else if constexpr (F == FHostInt) {
-        return static_cast<double>(*r.integer);
+        x = static_cast<double>(*s.integer);
     } else {
-        return r.k;
+        x = r[s.reg];
     }
+    return true;
 }
 
-double FetchAny(Form form, Ref r, Eval eval) {
-    switch (form) {
-        case FNode: return Fetch<FNode>(r, eval);
-        case FReal: return Fetch<FReal>(r, eval);
-        case FNumber: return Fetch<FNumber>(r, eval);
-        case FBool: return Fetch<FBool>(r, eval);
-        case FConst: return Fetch<FConst>(r, eval);
-        case FHostReal: return Fetch<FHostReal>(r, eval);
-        case FHostInt: return Fetch<FHostInt>(r, eval);
-    }
-    return kNaN;
-}
-
+// Variables and constants are finite: only what was computed, and what a
+// host keeps, is tested.
+constexpr bool MayBeInfinite(Form f) { return f == FReg || f == FHostReal; }
 [[gnu::always_inline]] inline bool Finite(double x) { return std::isfinite(x); }
 
-// Power's rule with the failing cases as NaN.
-double PowerOrNaN(double base, double exponent) {
-    if (exponent == 0.0) return 1.0;
-    if (exponent == 2.0) return base * base;
-    if (base == 0.0) {
-        if (exponent < 0.0) return kNaN;
-    } else if (base < 0.0 && exponent != std::trunc(exponent)) {
+#define ZORVEX_NEXT return ip[1].h(ip + 1, r, acc)
+
+double End(const Ins*, double*, double acc) { return acc; }
+
+template <Form F>
+double Load(const Ins* ip, double* r, double acc) {
+    if (!Fetch<F>(ip->a, r, acc)) [[unlikely]]
         return kNaN;
-    }
-    return std::pow(base, exponent);
+    if constexpr (F == FHostReal)
+        if (!Finite(acc)) return kNaN;
+    ZORVEX_NEXT;
 }
 
-[[gnu::always_inline]] inline double Truth(bool b) { return b ? 1.0 : 0.0; }
-
-template <Op O>
-[[gnu::always_inline]] inline double Apply(double l, double r) {
-    if constexpr (O == Op::Add) return l + r;
-    if constexpr (O == Op::Sub) return l - r;
-    if constexpr (O == Op::Mul) return l * r;
-    if constexpr (O == Op::Div) return Finite(r) ? l / r : kNaN;
-    if constexpr (O == Op::Pow) return Finite(l) && Finite(r) ? PowerOrNaN(l, r) : kNaN;
-    if constexpr (O >= Op::Lt && O <= Op::Ne) {
-        if (!Finite(l) || !Finite(r)) return kNaN;
-        if constexpr (O == Op::Lt) return Truth(l < r);
-        if constexpr (O == Op::Le) return Truth(l <= r);
-        if constexpr (O == Op::Eq) return Truth(l == r);
-        if constexpr (O == Op::Ge) return Truth(l >= r);
-        if constexpr (O == Op::Gt) return Truth(l > r);
-        if constexpr (O == Op::Ne) return Truth(l != r);
-    }
-    if constexpr (O >= Op::And) {
-        if (l != l || r != r) return kNaN;
-        if constexpr (O == Op::And) return Truth(l != 0.0 && r != 0.0);
-        if constexpr (O == Op::Or) return Truth(l != 0.0 || r != 0.0);
-        if constexpr (O == Op::Xor) return Truth((l != 0.0) != (r != 0.0));
-    }
+double Store(const Ins* ip, double* r, double acc) {
+    r[ip->a.reg] = acc;
+    ZORVEX_NEXT;
 }
 
-double ApplyAny(Op op, double l, double r) {
-    switch (op) {
-        case Op::Add: return Apply<Op::Add>(l, r);
-        case Op::Sub: return Apply<Op::Sub>(l, r);
-        case Op::Mul: return Apply<Op::Mul>(l, r);
-        case Op::Div: return Apply<Op::Div>(l, r);
-        case Op::And: return Apply<Op::And>(l, r);
-        case Op::Or: return Apply<Op::Or>(l, r);
-        case Op::Xor: return Apply<Op::Xor>(l, r);
-        default: return kNaN;
+// acc = acc op x, or x op acc when swapped.
+template <Operation O, Form F, bool Swap>
+double Binary(const Ins* ip, double* r, double acc) {
+    using R = RulesOf<O>;
+    double x;
+    if (!Fetch<F>(ip->a, r, x)) [[unlikely]]
+        return kNaN;
+    if constexpr (R::kFiniteOperands) {
+        if (!Finite(acc)) return kNaN;
+        if constexpr (MayBeInfinite(F))
+            if (!Finite(x)) return kNaN;
     }
+    acc = Swap ? R::Raw(x, acc) : R::Raw(acc, x);
+    ZORVEX_NEXT;
 }
 
-// A computed operand first: a variable read afterwards need not be kept
-// across the call. The order is free, the tree being pure.
-template <Op O, Form L, Form R>
-double Binary(const Node* n) {
-    if constexpr (L != FNode && R == FNode) {
-        const double r = Fetch<R>(n->b, n->eb);
-        return Apply<O>(Fetch<L>(n->a, n->ea), r);
-    } else {
-        const double l = Fetch<L>(n->a, n->ea);
-        return Apply<O>(l, Fetch<R>(n->b, n->eb));
-    }
+// acc = x op y of two leaves.
+template <Operation O, Form L, Form F>
+double Leaves(const Ins* ip, double* r, double acc) {
+    using R = RulesOf<O>;
+    double x, y;
+    if (!Fetch<L>(ip->a, r, x) || !Fetch<F>(ip->b, r, y)) [[unlikely]]
+        return kNaN;
+    if constexpr (R::kFiniteOperands && (MayBeInfinite(L) || MayBeInfinite(F)))
+        if (!Finite(x) || !Finite(y)) return kNaN;
+    acc = R::Raw(x, y);
+    ZORVEX_NEXT;
 }
 
-// A folded root: the constant is the result.
-double Constant(const Node*) { return 0.0; }
+template <Operation O>
+double Unary(const Ins* ip, double* r, double acc) {
+    using R = RulesOf<O>;
+    if constexpr (R::kFiniteOperands)
+        if (!Finite(acc)) return kNaN;
+    acc = R::Raw(acc);
+    ZORVEX_NEXT;
+}
 
+// A function of the accumulator, or of a leaf.
 template <Form F>
-double Negate(const Node* n) {
-    return -Fetch<F>(n->a, n->ea);
-}
-
-template <Form F>
-double Not(const Node* n) {
-    const double x = Fetch<F>(n->a, n->ea);
-    return x != x ? kNaN : Truth(x == 0.0);
-}
-
-template <Form F>
-double Square(const Node* n) {
-    const double x = Fetch<F>(n->a, n->ea);
-    return x * x;
-}
-
-template <Form F>
-double Function(const Node* n) {
-    const double x = Fetch<F>(n->a, n->ea);
-    return Finite(x) ? n->b.fn(x) : kNaN;
-}
-
-template <Form C, Form T, Form E>
-double Choose(const Node* n) {
-    const double c = Fetch<C>(n->a, n->ea);
-    if (c != c) return kNaN;
-    return c != 0.0 ? Fetch<T>(n->b, n->eb) : Fetch<E>(n->c, n->ec);
-}
-
-// A flat chain: the first operand, then each link applied in turn.
-double Chain(const Node* n) {
-    const Link* link = n->a.links;
-    const Link* const end = n->b.links;
-    double acc = FetchAny(link->form, link->arg, link->eval);
-    while (++link != end) acc = ApplyAny(link->op, acc, FetchAny(link->form, link->arg, link->eval));
-    return acc;
-}
-
-// A built-in or a square over one number, read in any form but a Boolean.
-Eval FunctionFor(Form f) {
-    switch (f) {
-        case FNode: return &Function<FNode>;
-        case FNumber: return &Function<FNumber>;
-        case FHostReal: return &Function<FHostReal>;
-        case FHostInt: return &Function<FHostInt>;
-        default: return nullptr;
+double Function(const Ins* ip, double* r, double acc) {
+    if constexpr (F == FReg) {
+        if (!Finite(acc)) return kNaN;
+    } else if (!Fetch<F>(ip->a, r, acc)) [[unlikely]] {
+        return kNaN;
+    } else if constexpr (MayBeInfinite(F)) {
+        if (!Finite(acc)) return kNaN;
     }
+    acc = ip->b.fn(acc);
+    ZORVEX_NEXT;
 }
 
-Eval SquareFor(Form f) {
-    switch (f) {
-        case FNode: return &Square<FNode>;
-        case FNumber: return &Square<FNumber>;
-        case FHostReal: return &Square<FHostReal>;
-        case FHostInt: return &Square<FHostInt>;
-        default: return nullptr;
-    }
+// Power's own shortcut, a square, of the accumulator or of a leaf.
+template <Form F>
+double Square(const Ins* ip, double* r, double acc) {
+    if constexpr (F != FReg)
+        if (!Fetch<F>(ip->a, r, acc)) [[unlikely]]
+            return kNaN;
+    acc *= acc;
+    ZORVEX_NEXT;
 }
 
-// Most operands a call from the compiled form passes.
-constexpr int kMaxHostArgs = 8;
-
-// A host function: its operands, then the call, which counts as an
-// evaluation in progress. An operand that is not finite is an error the
-// tree raises.
-double CallHost(const Node* n) {
-    double args[kMaxHostArgs];
-    double* out = args;
-    for (const Link* link = n->a.links; link != n->b.links; ++link) {
-        const double x = FetchAny(link->form, link->arg, link->eval);
-        if (!Finite(x)) return kNaN;
-        *out++ = x;
+// A condition: on false to the other branch.
+double Branch(const Ins* ip, double* r, double acc) {
+    if (acc != acc) return kNaN;
+    if (acc == 0.0) {
+        ip += ip->a.jump;
+        return ip->h(ip, r, acc);
     }
-    const HostCall& call = *n->c.call;
+    ZORVEX_NEXT;
+}
+
+double Jump(const Ins* ip, double* r, double acc) {
+    ip += ip->a.jump;
+    return ip->h(ip, r, acc);
+}
+
+// A host function over the registers its operands were stored in; one that
+// is not finite is an error the tree raises.
+double CallHost(const Ins* ip, double* r, double acc) {
+    const HostCall& call = *ip->a.call;
+    const double* args = r + ip->b.reg;
+    for (int i = 0; i < call.count; ++i)
+        if (!Finite(args[i])) return kNaN;
     ++*call.depth;
-    const double r = call.raw(call.callable.get(), args);
+    acc = call.raw(call.callable.get(), args);
     --*call.depth;
-    return r;
+    ZORVEX_NEXT;
 }
 
-constexpr bool Numeric(Form f) {
-    return f == FNode || f == FReal || f == FNumber || f == FConst || f == FHostReal || f == FHostInt;
-}
-constexpr bool Logical(Form f) { return f == FNode || f == FBool || f == FConst; }
+#undef ZORVEX_NEXT
 
-template <Op O, Form L, Form R>
-Eval BinaryFor() {
-    constexpr bool logical = O >= Op::And;
-    if constexpr (L == FConst && R == FConst)
-        return nullptr;
-    else if constexpr (logical ? Logical(L) && Logical(R) : Numeric(L) && Numeric(R))
-        return &Binary<O, L, R>;
+// The handlers that the operator table's rules make: only operations with
+// a rule over doubles, and only leaves of the kinds those rules take.
+template <Operation O>
+constexpr bool HasDoubles() {
+    if constexpr (O == Operation::None)
+        return false;
     else
-        return nullptr;
+        return RulesOf<O>::kDoubles != Doubles::None && !RulesOf<O>::kOwnValue;
+}
+template <Operation O>
+constexpr bool Takes(Form f) {
+    if (RulesOf<O>::kDoubles == Doubles::Logic || RulesOf<O>::kDoubles == Doubles::Invert)
+        return f == FBool || f == FConst || f == FReg;
+    return f != FBool;
 }
 
-template <Op O, Form L>
-Eval BinaryFor(Form r) {
-    switch (r) {
-        case FNode: return BinaryFor<O, L, FNode>();
-        case FReal: return BinaryFor<O, L, FReal>();
-        case FNumber: return BinaryFor<O, L, FNumber>();
-        case FBool: return BinaryFor<O, L, FBool>();
-        case FConst: return BinaryFor<O, L, FConst>();
-        case FHostReal: return BinaryFor<O, L, FHostReal>();
-        case FHostInt: return BinaryFor<O, L, FHostInt>();
+// Calls pick.template operator()<F>() with the form as a constant.
+template <class P>
+Handler ByForm(Form f, P&& pick) {
+    switch (f) {
+        case FReal: return pick.template operator()<FReal>();
+        case FNumber: return pick.template operator()<FNumber>();
+        case FBool: return pick.template operator()<FBool>();
+        case FConst: return pick.template operator()<FConst>();
+        case FReg: return pick.template operator()<FReg>();
+        case FHostReal: return pick.template operator()<FHostReal>();
+        case FHostInt: return pick.template operator()<FHostInt>();
     }
     return nullptr;
 }
 
-template <Op O>
-Eval BinaryFor(Form l, Form r) {
-    switch (l) {
-        case FNode: return BinaryFor<O, FNode>(r);
-        case FReal: return BinaryFor<O, FReal>(r);
-        case FNumber: return BinaryFor<O, FNumber>(r);
-        case FBool: return BinaryFor<O, FBool>(r);
-        case FConst: return BinaryFor<O, FConst>(r);
-        case FHostReal: return BinaryFor<O, FHostReal>(r);
-        case FHostInt: return BinaryFor<O, FHostInt>(r);
-    }
-    return nullptr;
+Handler BinaryFor(Operation o, Form f, bool swap) {
+    return op::Dispatch(o, [&]<Operation O>() -> Handler {
+        if constexpr (HasDoubles<O>() && RulesOf<O>::kOperands == 2)
+            return ByForm(f, [&]<Form F>() -> Handler {
+                if constexpr (Takes<O>(F))
+                    return swap ? &Binary<O, F, true> : &Binary<O, F, false>;
+                else
+                    return nullptr;
+            });
+        else
+            return nullptr;
+    });
 }
 
-Eval BinaryFor(Op op, Form l, Form r) {
-    switch (op) {
-#define ZX_OP(name) \
-    case Op::name: return BinaryFor<Op::name>(l, r);
-        ZX_OP(Add) ZX_OP(Sub) ZX_OP(Mul) ZX_OP(Div) ZX_OP(Pow) ZX_OP(Lt) ZX_OP(Le) ZX_OP(Eq) ZX_OP(Ge) ZX_OP(Gt)
-        ZX_OP(Ne) ZX_OP(And) ZX_OP(Or) ZX_OP(Xor)
-#undef ZX_OP
-    }
-    return nullptr;
+Handler LeavesFor(Operation o, Form l, Form f) {
+    return op::Dispatch(o, [&]<Operation O>() -> Handler {
+        if constexpr (HasDoubles<O>() && RulesOf<O>::kOperands == 2)
+            return ByForm(l, [&]<Form L>() -> Handler {
+                return ByForm(f, []<Form F>() -> Handler {
+                    if constexpr (Takes<O>(L) && Takes<O>(F) && L != FReg && F != FReg && !(L == FConst && F == FConst))
+                        return &Leaves<O, L, F>;
+                    else
+                        return nullptr;
+                });
+            });
+        else
+            return nullptr;
+    });
 }
 
-template <Form C, Form T>
-Eval ChooseFor(Form e) {
-    switch (e) {
-        case FNode: return &Choose<C, T, FNode>;
-        case FReal: return &Choose<C, T, FReal>;
-        case FBool: return &Choose<C, T, FBool>;
-        case FConst: return &Choose<C, T, FConst>;
-        case FHostReal: return &Choose<C, T, FHostReal>;
-        default: return nullptr;
-    }
+Handler UnaryFor(Operation o) {
+    return op::Dispatch(o, [&]<Operation O>() -> Handler {
+        if constexpr (HasDoubles<O>() && RulesOf<O>::kOperands == 1)
+            return &Unary<O>;
+        else
+            return nullptr;
+    });
 }
 
-template <Form C>
-Eval ChooseFor(Form t, Form e) {
-    switch (t) {
-        case FNode: return ChooseFor<C, FNode>(e);
-        case FReal: return ChooseFor<C, FReal>(e);
-        case FBool: return ChooseFor<C, FBool>(e);
-        case FConst: return ChooseFor<C, FConst>(e);
-        case FHostReal: return ChooseFor<C, FHostReal>(e);
-        default: return nullptr;
-    }
+Handler LoadFor(Form f) {
+    return ByForm(f, []<Form F>() -> Handler { return &Load<F>; });
 }
 
-Eval ChooseFor(Form c, Form t, Form e) {
-    if (c == FNode) return ChooseFor<FNode>(t, e);
-    if (c == FBool) return ChooseFor<FBool>(t, e);
-    return nullptr;
+// Of a number: from a register or a leaf that holds one.
+Handler FunctionFor(Form f) {
+    return ByForm(f, []<Form F>() -> Handler {
+        if constexpr (F == FBool)
+            return nullptr;
+        else
+            return &Function<F>;
+    });
+}
+
+Handler SquareFor(Form f) {
+    return ByForm(f, []<Form F>() -> Handler {
+        if constexpr (F == FBool || F == FConst)
+            return nullptr;
+        else
+            return &Square<F>;
+    });
 }
 
 // ---------------------------------------------------------------- compiling
@@ -302,6 +281,7 @@ struct Info {
     char guard[3] = {'N', 'N', 'N'};  // how each operand that is a variable is read
     RealFunction fn = nullptr;
     bool hostReal = false;                // a variable bound to a host's double
+    bool hostInt = false;                 // or to its integer, which no guard makes a Real
     const THostFunction* host = nullptr;  // a call of it
 };
 
@@ -313,49 +293,25 @@ bool IsBoolConst(const Info& i) { return i.shape == Shape::Const && i.value.IsBo
 bool Numeric(const Info& i) { return i.shape == Shape::Real || i.shape == Shape::Var || IsNumber(i); }
 bool Boolean(const Info& i) { return i.shape == Shape::Bool || i.shape == Shape::Var || IsBoolConst(i); }
 bool RealTyped(const Info& i) { return i.shape == Shape::Real || IsRealConst(i) || i.hostReal; }
+bool IsLeaf(const Info& i) { return i.shape == Shape::Var || i.shape == Shape::Const; }
 
 double ConstValue(const Variant& v) {
     if (v.IsBoolean()) return v.AsBoolean() ? 1.0 : 0.0;
     return VarToReal(v);
 }
 
-bool IsBinary(TMOpCode code) {
-    return code != TMOpCode::None && code != TMOpCode::UnaryMinus && code != TMOpCode::Not;
-}
+Doubles DoublesOf(Operation o) { return op::RowOf(o).doubles; }
 
-// A binary operator with both operands in place, else null.
+// A binary operator of the table with both operands in place, else null.
 TMOperator* BinaryNode(TMExpression* e) {
     if (e == nullptr || !e->Is(ikOperator)) return nullptr;
-    auto* op = static_cast<TMOperator*>(e);
-    return IsBinary(ItemAccess::Code(op)) && ItemAccess::Second(op) != nullptr ? op : nullptr;
+    auto* node = static_cast<TMOperator*>(e);
+    const Operation o = ItemAccess::Code(node);
+    return o != Operation::None && op::RowOf(o).operands == 2 && ItemAccess::Second(node) != nullptr ? node : nullptr;
 }
 
-Op BinaryOp(TMOpCode code) {
-    switch (code) {
-        case TMOpCode::Plus: return Op::Add;
-        case TMOpCode::Minus: return Op::Sub;
-        case TMOpCode::Multiply: return Op::Mul;
-        case TMOpCode::Divide: return Op::Div;
-        case TMOpCode::Power: return Op::Pow;
-        case TMOpCode::Less: return Op::Lt;
-        case TMOpCode::LessOrEqual: return Op::Le;
-        case TMOpCode::Equal: return Op::Eq;
-        case TMOpCode::LargerOrEqual: return Op::Ge;
-        case TMOpCode::Larger: return Op::Gt;
-        case TMOpCode::NotEqual: return Op::Ne;
-        case TMOpCode::And: return Op::And;
-        case TMOpCode::Or: return Op::Or;
-        case TMOpCode::Xor: return Op::Xor;
-        default: throw GiveUp{};
-    }
-}
-
-bool Chains(Op op) { return op <= Op::Div || op >= Op::And; }
-
-// Nesting of the compiled form: runs recurse this deep at most.
+// Nesting of the analysis and of the emitted code.
 constexpr int kMaxNesting = 48;
-// Links of a chain up to this many nest; longer chains loop.
-constexpr std::size_t kChainFrom = 8;
 
 struct Nesting {
     explicit Nesting(int& depth) : depth_(depth) {
@@ -381,16 +337,13 @@ public:
             case Shape::Const:
                 program_.constant_ = info.value;
                 program_.kind_ = VarKind::Empty;
-                program_.nodes_.reserve(1);
-                program_.root_ = Add(&Constant);
+                Emit(&End);
                 return;
             case Shape::Real: program_.kind_ = VarKind::Real; break;
             case Shape::Bool: program_.kind_ = VarKind::Boolean; break;
         }
-        // Nodes and links are appended in place: their addresses hold.
-        program_.nodes_.reserve(infos_.size());
-        program_.links_.reserve(infos_.size() + 1);
-        program_.root_ = Build(root);
+        Value(root, 'N', 0);
+        Emit(&End);
     }
 
 private:
@@ -421,12 +374,12 @@ private:
             ItemAccess::MarkCompiled(e);
         } else if (e->Is(ikFunctionCall)) {
             info = AnalyzeHostCall(static_cast<TMFunctionCall*>(e));
-        } else if (TMOperator* op = BinaryNode(e)) {
+        } else if (TMOperator* node = BinaryNode(e)) {
             // The left spine of binary operators in a loop: a flat chain of
             // any length costs no recursion.
             std::vector<TMOperator*> spine;
-            for (TMOperator* node = op; node != nullptr; node = BinaryNode(ItemAccess::First(node)))
-                spine.push_back(node);
+            for (TMOperator* link = node; link != nullptr; link = BinaryNode(ItemAccess::First(link)))
+                spine.push_back(link);
             Analyze(ItemAccess::First(spine.back()));
             for (std::size_t k = spine.size(); k-- > 0;) {
                 Analyze(ItemAccess::Second(spine[k]));
@@ -441,18 +394,21 @@ private:
         return infos_[e] = std::move(info);
     }
 
-    // Unary operators and built-ins.
-    Info AnalyzeOther(TMOperator* op) {
-        ItemAccess::MarkCompiled(op);
+    // Prefix operators and built-ins.
+    Info AnalyzeOther(TMOperator* node) {
+        ItemAccess::MarkCompiled(node);
         Info info;
-        const TMOpCode code = ItemAccess::Code(op);
-        if (code == TMOpCode::UnaryMinus || code == TMOpCode::Not) {
-            TMExpression* operand = ItemAccess::First(op);
-            if (operand == nullptr || ItemAccess::Second(op) != nullptr) throw GiveUp{};
+        const Operation o = ItemAccess::Code(node);
+        if (o != Operation::None) {
+            const Doubles doubles = DoublesOf(o);
+            TMExpression* operand = ItemAccess::First(node);
+            if (operand == nullptr || ItemAccess::Second(node) != nullptr ||
+                (doubles != Doubles::Negate && doubles != Doubles::Invert))
+                throw GiveUp{};
             const Info& x = Analyze(operand);
-            if (x.shape == Shape::Const) return Fold(op);
-            if (code == TMOpCode::UnaryMinus) {
-                // -Integer stays an Integer: only a Real variable is negated here.
+            if (x.shape == Shape::Const) return Fold(node);
+            if (doubles == Doubles::Negate) {
+                // -Integer stays an Integer: only a Real is negated here.
                 if (x.shape == Shape::Bool) throw GiveUp{};
                 info.guard[0] = 'R';
                 info.shape = Shape::Real;
@@ -463,17 +419,17 @@ private:
             }
             return info;
         }
-        if (!op->Is(ikIntrinsic) || op->Operands.Count() != op->NumberOfOperands()) throw GiveUp{};
-        const auto& call = static_cast<const TMIntrinsicFunctionCall&>(*op);
+        if (!node->Is(ikIntrinsic) || node->Operands.Count() != node->NumberOfOperands()) throw GiveUp{};
+        const auto& call = static_cast<const TMIntrinsicFunctionCall&>(*node);
         const std::string name = call.ClassName();
-        if (name == "TMPi") return Fold(op);
-        if (name == "TMIfF") return AnalyzeIfF(op);
+        if (name == "TMPi") return Fold(node);
+        if (name == "TMIfF") return AnalyzeIfF(node);
         info.fn = RealFunctionOf(call);
         if (info.fn == nullptr) throw GiveUp{};
         TMExpression* operand = call.GetOperandExpressions(0);
         if (operand == nullptr) throw GiveUp{};
         const Info& x = Analyze(operand);
-        if (x.shape == Shape::Const) return Fold(op);
+        if (x.shape == Shape::Const) return Fold(node);
         if (!Numeric(x)) throw GiveUp{};
         info.shape = Shape::Real;
         return info;
@@ -485,9 +441,12 @@ private:
         if (var->IsConstant()) {
             info.shape = Shape::Const;
             info.value = var->GetValue();
+            if (!info.value.IsNumber() && !info.value.IsBoolean()) throw GiveUp{};
         } else {
+            if (var->BoundReal() == nullptr && var->BoundInteger() == nullptr) throw GiveUp{};
             info.shape = Shape::Var;
             info.hostReal = var->BoundReal() != nullptr;
+            info.hostInt = !info.hostReal;
         }
         return info;
     }
@@ -498,12 +457,11 @@ private:
         if (call->SymbolReference != nullptr || call->Interpreter == nullptr) throw GiveUp{};
         const THostFunction* host = host::HostFunctionNamed(*call->Interpreter, call->ReferencedSymbolName);
         const int n = call->ParamExpressions.Count();
-        if (host == nullptr || host->raw == nullptr || n != host->minCount || n > kMaxHostArgs) throw GiveUp{};
+        if (host == nullptr || host->raw == nullptr || n != host->minCount || n >= kRegisters) throw GiveUp{};
         ItemAccess::MarkCompiled(call);
         bool constant = true;
         for (int i = 0; i < n; ++i) {
-            TMExpression* arg = ArgumentOf(call, i);
-            const Info& x = Analyze(arg);
+            const Info& x = Analyze(ArgumentOf(call, i));
             if (!Numeric(x)) throw GiveUp{};
             constant = constant && x.shape == Shape::Const;
         }
@@ -521,10 +479,10 @@ private:
     }
 
     // The chosen branch's value, so both branches must give one kind.
-    Info AnalyzeIfF(TMOperator* op) {
+    Info AnalyzeIfF(TMOperator* node) {
         TMExpression* e[3];
         for (int i = 0; i < 3; ++i)
-            if ((e[i] = op->GetOperandExpressions(i)) == nullptr) throw GiveUp{};
+            if ((e[i] = node->GetOperandExpressions(i)) == nullptr) throw GiveUp{};
         const Info& c = Analyze(e[0]);
         if (c.shape != Shape::Bool && c.shape != Shape::Var) throw GiveUp{};
         const Info& then = Analyze(e[1]);
@@ -545,69 +503,63 @@ private:
         return info;
     }
 
-    void CombineBinary(TMOperator* op) {
-        ItemAccess::MarkCompiled(op);
-        const Info& l = infos_.at(ItemAccess::First(op));
-        const Info& r = infos_.at(ItemAccess::Second(op));
-        const TMOpCode code = ItemAccess::Code(op);
+    // What the operator's row says it makes of doubles decides the operands
+    // it takes here.
+    void CombineBinary(TMOperator* node) {
+        ItemAccess::MarkCompiled(node);
+        const Info& l = infos_.at(ItemAccess::First(node));
+        const Info& r = infos_.at(ItemAccess::Second(node));
+        const Operation o = ItemAccess::Code(node);
         Info info;
         if (l.shape == Shape::Const && r.shape == Shape::Const) {
             info.shape = Shape::Const;
             try {
-                info.value = ApplyBinary(code, l.value, r.value);
+                info.value = op::Apply(o, l.value, r.value);
             } catch (const Exception&) {
                 throw GiveUp{};  // the tree raises it when evaluated
             }
-            infos_[op] = std::move(info);
+            infos_[node] = std::move(info);
             return;
         }
-        switch (code) {
-            case TMOpCode::Plus:
-            case TMOpCode::Minus:
-            case TMOpCode::Multiply:
+        switch (DoublesOf(o)) {
+            case Doubles::Numbers:
                 if (!Numeric(l) || !Numeric(r)) throw GiveUp{};
                 // Integer with Integer gives an Integer: a Real operand,
                 // known or guarded, keeps the result a Real.
                 if (!RealTyped(l) && !RealTyped(r)) {
-                    if (l.shape == Shape::Var)
+                    if (l.shape == Shape::Var && !l.hostInt)
                         info.guard[0] = 'R';
-                    else
+                    else if (r.shape == Shape::Var && !r.hostInt)
                         info.guard[1] = 'R';
+                    else
+                        throw GiveUp{};
                 }
                 info.shape = Shape::Real;
                 break;
-            case TMOpCode::Divide:
-            case TMOpCode::Power:
+            case Doubles::Reals:
                 if (!Numeric(l) || !Numeric(r)) throw GiveUp{};
                 info.shape = Shape::Real;
                 break;
-            case TMOpCode::Less:
-            case TMOpCode::LessOrEqual:
-            case TMOpCode::Equal:
-            case TMOpCode::LargerOrEqual:
-            case TMOpCode::Larger:
-            case TMOpCode::NotEqual:
+            case Doubles::Compare:
                 if (!Numeric(l) || !Numeric(r)) throw GiveUp{};
                 info.shape = Shape::Bool;
                 break;
-            case TMOpCode::And:
-            case TMOpCode::Or:
-            case TMOpCode::Xor:
+            case Doubles::Logic:
                 if (!Boolean(l) || !Boolean(r)) throw GiveUp{};
                 info.guard[0] = info.guard[1] = 'B';
                 info.shape = Shape::Bool;
                 break;
             default: throw GiveUp{};  // integer arithmetic and shifts
         }
-        infos_[op] = std::move(info);
+        infos_[node] = std::move(info);
     }
 
     // A constant subtree: its value now, exactly as evaluation would give it.
-    Info Fold(TMExpression* e) {
+    Info Fold(TMExpression* node) {
         Info info;
         info.shape = Shape::Const;
         try {
-            info.value = e->GetValue();
+            info.value = node->GetValue();
         } catch (const Exception&) {
             throw GiveUp{};
         }
@@ -615,150 +567,171 @@ private:
         return info;
     }
 
-    // ---- building
+    // ---- emitting
 
-    static const Variant* ValueOf(TMExpression* e) {
-        return &static_cast<const TMCustomVar*>(static_cast<TMVarRef*>(e)->SymbolReference)->ValueRef();
+    std::size_t Emit(Handler h, Slot a = {}, Slot b = {}) {
+        if (h == nullptr || program_.code_.size() >= kMaxInstructions) throw GiveUp{};
+        program_.code_.push_back(Ins{h, a, b});
+        return program_.code_.size() - 1;
     }
 
-    // How a parent reads operand `e`: in place when it is a leaf.
-    Form Operand(TMExpression* e, char guard, Ref& ref, Eval& eval) {
-        const Info& info = infos_.at(e);
+    // How a leaf is read, and from where.
+    static Form LeafForm(const Info& info, TMExpression* e, char guard, Slot& slot) {
         if (info.shape == Shape::Const) {
-            ref.k = ConstValue(info.value);
+            slot.k = ConstValue(info.value);
             return FConst;
         }
-        if (info.shape == Shape::Var) {
-            const TMSymbol* symbol = static_cast<TMVarRef*>(e)->SymbolReference;
-            if (!symbol->IsValueHolder()) {
-                const auto* var = static_cast<const TMVar*>(symbol);
-                if ((ref.real = var->BoundReal()) != nullptr) {
-                    if (guard == 'B') throw GiveUp{};
-                    return FHostReal;
-                }
-                if (guard != 'N') throw GiveUp{};  // an Integer is no Real or Boolean
-                ref.integer = var->BoundInteger();
-                return FHostInt;
+        const TMSymbol* symbol = static_cast<TMVarRef*>(e)->SymbolReference;
+        if (!symbol->IsValueHolder()) {
+            const auto* var = static_cast<const TMVar*>(symbol);
+            if ((slot.real = var->BoundReal()) != nullptr) {
+                if (guard == 'B') throw GiveUp{};
+                return FHostReal;
             }
-            ref.var = ValueOf(e);
-            return guard == 'R' ? FReal : guard == 'B' ? FBool : FNumber;
+            if (guard != 'N') throw GiveUp{};  // an Integer is no Real or Boolean
+            slot.integer = var->BoundInteger();
+            return FHostInt;
         }
-        ref.node = Build(e);
-        eval = ref.node->eval;
-        return FNode;
+        slot.var = &static_cast<const TMCustomVar*>(symbol)->ValueRef();
+        return guard == 'R' ? FReal : guard == 'B' ? FBool : FNumber;
     }
 
-    const Node* Add(Eval eval, Ref a = {}, Ref b = {}, Ref c = {}, Eval ea = nullptr, Eval eb = nullptr,
-                    Eval ec = nullptr) {
-        if (eval == nullptr || program_.nodes_.size() == program_.nodes_.capacity()) throw GiveUp{};
-        program_.nodes_.push_back(Node{eval, a, b, c, ea, eb, ec});
-        return &program_.nodes_.back();
+    static Slot Register(int index) {
+        Slot s{};
+        s.reg = static_cast<std::uint32_t>(index);
+        return s;
     }
 
-    // The node computing `e`, whose shape is Real or Bool.
-    const Node* Build(TMExpression* e) {
+    static bool IsSquare(TMOperator* node, const Info& right) {
+        return DoublesOf(ItemAccess::Code(node)) == Doubles::Reals &&
+               ItemAccess::Code(node) == Operation::TMPower && IsNumber(right) && ConstValue(right.value) == 2.0;
+    }
+
+    // Code that leaves the value of `e` in the accumulator, using registers
+    // from `base` on; a leaf is read with the guard its parent asks for.
+    void Value(TMExpression* e, char guard, int base) {
         const Nesting nesting(depth_);
+        if (base >= kRegisters) throw GiveUp{};
         const Info& info = infos_.at(e);
-        if (info.host != nullptr) return BuildHostCall(static_cast<TMFunctionCall*>(e), *info.host);
-        Ref a{}, b{}, c{};
-        Eval ea = nullptr, eb = nullptr, ec = nullptr;
-        if (TMOperator* op = BinaryNode(e)) {
-            // The links of one kind (arithmetic or logic) down the left.
-            const Op top = BinaryOp(ItemAccess::Code(op));
-            std::vector<TMOperator*> spine;
-            for (TMOperator* node = op; node != nullptr; node = BinaryNode(ItemAccess::First(node))) {
-                const Op o = BinaryOp(ItemAccess::Code(node));
-                if (infos_.at(node).shape == Shape::Const || !Chains(o) || (o >= Op::And) != (top >= Op::And)) break;
-                spine.push_back(node);
-            }
-            if (spine.size() >= kChainFrom) return BuildChain(spine);
-            return BuildBinary(op);
+        if (IsLeaf(info)) {
+            Slot s{};
+            const Form f = LeafForm(info, e, guard, s);
+            Emit(LoadFor(f), s);
+            return;
         }
-        auto* op = static_cast<TMOperator*>(e);
-        const TMOpCode code = ItemAccess::Code(op);
-        if (code == TMOpCode::UnaryMinus) {
-            const Form f = Operand(ItemAccess::First(op), info.guard[0], a, ea);
-            return Add(f == FNode        ? &Negate<FNode>
-                       : f == FReal     ? &Negate<FReal>
-                       : f == FHostReal ? &Negate<FHostReal>
-                                        : nullptr,
-                       a, b, c, ea);
-        }
-        if (code == TMOpCode::Not) {
-            const Form f = Operand(ItemAccess::First(op), info.guard[0], a, ea);
-            return Add(f == FNode ? &Not<FNode> : f == FBool ? &Not<FBool> : nullptr, a, b, c, ea);
+        if (info.host != nullptr) return HostCallOf(static_cast<TMFunctionCall*>(e), *info.host, base);
+        if (TMOperator* node = BinaryNode(e)) return Binary(node, base);
+        auto* node = static_cast<TMOperator*>(e);
+        const Operation o = ItemAccess::Code(node);
+        if (o != Operation::None) {
+            Value(ItemAccess::First(node), info.guard[0], base);
+            Emit(UnaryFor(o));
+            return;
         }
         if (info.fn != nullptr) {
-            const Form f = Operand(op->GetOperandExpressions(0), 'N', a, ea);
+            TMExpression* operand = node->GetOperandExpressions(0);
+            const Info& x = infos_.at(operand);
+            Slot a{}, b{};
             b.fn = info.fn;
-            return Add(FunctionFor(f), a, b, c, ea);
+            if (IsLeaf(x)) {
+                Emit(FunctionFor(LeafForm(x, operand, 'N', a)), a, b);
+            } else {
+                Value(operand, 'N', base);
+                Emit(FunctionFor(FReg), a, b);
+            }
+            return;
         }
         // IfF: the condition, then one branch.
-        const Form fc = Operand(op->GetOperandExpressions(0), 'B', a, ea);
-        const Form ft = Operand(op->GetOperandExpressions(1), info.guard[1], b, eb);
-        const Form fe = Operand(op->GetOperandExpressions(2), info.guard[2], c, ec);
-        return Add(ChooseFor(fc, ft, fe), a, b, c, ea, eb, ec);
+        Value(node->GetOperandExpressions(0), 'B', base);
+        const std::size_t branch = Emit(&Branch);
+        Value(node->GetOperandExpressions(1), info.guard[1], base);
+        const std::size_t jump = Emit(&Jump);
+        Patch(branch);
+        Value(node->GetOperandExpressions(2), info.guard[2], base);
+        Patch(jump);
     }
 
-    const Node* BuildBinary(TMOperator* op) {
-        const Info& info = infos_.at(op);
-        TMExpression* le = ItemAccess::First(op);
-        TMExpression* re = ItemAccess::Second(op);
-        const Op o = BinaryOp(ItemAccess::Code(op));
-        Ref a{}, b{};
-        Eval ea = nullptr, eb = nullptr;
-        const Info& r = infos_.at(re);
-        if (o == Op::Pow && IsNumber(r) && ConstValue(r.value) == 2.0) {
-            // Power's own shortcut: a square is a product.
-            const Form f = Operand(le, 'N', a, ea);
-            return Add(SquareFor(f), a, b, {}, ea);
-        }
-        const Form fl = Operand(le, info.guard[0], a, ea);
-        const Form fr = Operand(re, info.guard[1], b, eb);
-        return Add(BinaryFor(o, fl, fr), a, b, {}, ea, eb);
-    }
-
-    // The operands as links of the program, then the call.
-    const Node* BuildHostCall(TMFunctionCall* call, const THostFunction& host) {
+    // Each operand into its register from `base` on (computed above them),
+    // then the call.
+    void HostCallOf(TMFunctionCall* call, const THostFunction& host, int base) {
         const int n = call->ParamExpressions.Count();
-        if (program_.links_.size() + static_cast<std::size_t>(n) > program_.links_.capacity()) throw GiveUp{};
-        std::vector<Link> links;
+        if (base + n >= kRegisters) throw GiveUp{};
         for (int i = 0; i < n; ++i) {
-            Link link{Op::Add, FConst, {}, nullptr};
-            link.form = Operand(ArgumentOf(call, i), 'N', link.arg, link.eval);
-            links.push_back(link);
+            Value(ArgumentOf(call, i), 'N', base + n);
+            Emit(&Store, Register(base + i));
         }
-        Ref a{}, b{}, c{};
-        a.links = program_.links_.data() + program_.links_.size();
-        program_.links_.insert(program_.links_.end(), links.begin(), links.end());
-        b.links = program_.links_.data() + program_.links_.size();
-        program_.calls_.push_back(
-            HostCall{host.callable, host.raw, host::EvaluationDepth(*call->Interpreter)});
-        c.call = &program_.calls_.back();
-        return Add(&CallHost, a, b, c);
+        program_.calls_.push_back(HostCall{host.callable, host.raw, host::EvaluationDepth(*call->Interpreter), n});
+        Slot a{};
+        a.call = &program_.calls_.back();
+        Emit(&CallHost, a, Register(base));
     }
 
-    // A long left spine (top down) as one node looping over its links.
-    const Node* BuildChain(const std::vector<TMOperator*>& spine) {
-        std::vector<Link> links;
-        links.reserve(spine.size() + 1);
-        TMOperator* bottom = spine.back();
-        Link first{Op::Add, FConst, {}, nullptr};
-        first.form = Operand(ItemAccess::First(bottom), infos_.at(bottom).guard[0], first.arg, first.eval);
-        links.push_back(first);
-        for (std::size_t k = spine.size(); k-- > 0;) {
-            Link link{BinaryOp(ItemAccess::Code(spine[k])), FConst, {}, nullptr};
-            link.form = Operand(ItemAccess::Second(spine[k]), infos_.at(spine[k]).guard[1], link.arg, link.eval);
-            links.push_back(link);
+    // A jump to the next instruction to be emitted.
+    void Patch(std::size_t from) {
+        program_.code_[from].a.jump = static_cast<std::int32_t>(program_.code_.size() - from);
+    }
+
+    // The left spine in a loop (a chain of any length costs no recursion),
+    // then each link with its right operand.
+    void Binary(TMOperator* top, int base) {
+        std::vector<TMOperator*> spine;
+        for (TMOperator* link = top; link != nullptr; link = BinaryNode(ItemAccess::First(link))) {
+            spine.push_back(link);
+            if (IsLeaf(infos_.at(ItemAccess::First(link)))) break;
         }
-        // A program's links are one array, appended chain by chain.
-        if (program_.links_.size() + links.size() > program_.links_.capacity()) throw GiveUp{};
-        const Link* begin = program_.links_.data() + program_.links_.size();
-        program_.links_.insert(program_.links_.end(), links.begin(), links.end());
-        Ref a{}, b{};
-        a.links = begin;
-        b.links = begin + links.size();
-        return Add(&Chain, a, b);
+        TMOperator* bottom = spine.back();
+        TMExpression* le = ItemAccess::First(bottom);
+        const Info& l = infos_.at(le);
+        if (IsLeaf(l)) {
+            // The first link reads its left leaf itself.
+            spine.pop_back();
+            FirstLink(bottom, base);
+        } else {
+            Value(le, 'N', base);
+        }
+        for (std::size_t k = spine.size(); k-- > 0;) Link(spine[k], base);
+    }
+
+    // A link whose left operand is a leaf.
+    void FirstLink(TMOperator* node, int base) {
+        const Info& info = infos_.at(node);
+        TMExpression* le = ItemAccess::First(node);
+        TMExpression* re = ItemAccess::Second(node);
+        const Info& r = infos_.at(re);
+        const Operation o = ItemAccess::Code(node);
+        Slot a{}, b{};
+        const Form fl = LeafForm(infos_.at(le), le, info.guard[0], a);
+        if (IsSquare(node, r)) {
+            Emit(SquareFor(fl), a);
+            return;
+        }
+        if (IsLeaf(r)) {
+            const Form fr = LeafForm(r, re, info.guard[1], b);
+            Emit(LeavesFor(o, fl, fr), a, b);
+            return;
+        }
+        Value(re, 'N', base);
+        Emit(BinaryFor(o, fl, true), a);
+    }
+
+    // A link whose left operand is in the accumulator.
+    void Link(TMOperator* node, int base) {
+        const Info& info = infos_.at(node);
+        TMExpression* re = ItemAccess::Second(node);
+        const Info& r = infos_.at(re);
+        const Operation o = ItemAccess::Code(node);
+        if (IsSquare(node, r)) {
+            Emit(SquareFor(FReg));
+            return;
+        }
+        Slot s{};
+        if (IsLeaf(r)) {
+            Emit(BinaryFor(o, LeafForm(r, re, info.guard[1], s), false), s);
+            return;
+        }
+        Emit(&Store, Register(base));
+        Value(re, 'N', base + 1);
+        Emit(BinaryFor(o, FReg, true), Register(base));
     }
 
     Program& program_;
@@ -766,6 +739,11 @@ private:
     std::unordered_map<const TMExpression*, Info> infos_;
     int depth_ = 0;
 };
+
+const Ins* Program::Miss() {
+    static const Ins miss{[](const Ins*, double*, double) { return kNaN; }, {}, {}};
+    return &miss;
+}
 
 std::unique_ptr<Program> Program::Compile(TMItem* root) {
     if (root == nullptr || !root->Is(static_cast<TMItemKind>(ikOperator | ikFunctionCall))) return nullptr;

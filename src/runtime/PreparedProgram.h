@@ -1,17 +1,19 @@
-// Internal: the compiled form of a prepared tree. A tree of numbers lowers to
-// a tree of small functions over doubles, one per node, each specialised for
-// the shape of its operands (a variable read in place, a folded constant, a
-// computed value); constant subtrees are folded and flat chains become one
-// node that loops over its links. A run calls nothing outside and recurses
-// no deeper than a few dozen frames, so it needs neither the stack check nor
-// the evaluation scope.
+// Internal: the compiled form of a prepared tree, a register program. A tree
+// of numbers and Booleans lowers to a flat sequence of instructions over an
+// accumulator and a block of doubles (the registers). Each instruction reads
+// its operand in the form it takes (a register, a variable read in place
+// behind one guard of its kind, a constant), applies the operator's rule
+// over doubles from the operator table, and hands on to the next by a tail
+// call. Constant subtrees are folded; a square and a function of a variable
+// are fused into one instruction, as is an operation on two leaves.
 //
-// NaN is the signal to give up: a variable of another kind reads as NaN,
-// + - * carry inf and NaN to the end, and every operation that could turn
-// them into a finite value (a divisor, a power, a comparison, a function, a
-// condition) answers NaN to them. A result that is not finite means the tree
-// is evaluated as usual instead; only pure trees are compiled, so nothing is
-// done twice that could be seen, and every error comes from the tree itself.
+// NaN is the signal to give up: a guard that fails, and every operation that
+// could turn an infinity or NaN into a finite value (a divisor, a power, a
+// comparison, a function, a condition), end the run with NaN at once;
+// + - * carry them to the end, where one test of the result decides. A
+// result that is not finite means the tree is evaluated as usual instead;
+// only pure trees are compiled, so nothing is done twice that could be seen,
+// and every error comes from the tree itself.
 //
 // A variable is read through the address of its value, taken when the form
 // is compiled: whatever could move it (the symbol freed, the reference bound
@@ -30,87 +32,82 @@
 
 namespace zorvex::prepared {
 
-struct Node;
-struct Link;
+struct Ins;
 struct HostCall;
 
-union Ref {
-    const Node* node;
+// The instructions' registers; a tree that needs more is not compiled.
+constexpr int kRegisters = 32;
+// A run recurses once per instruction where tail calls are not made
+// (unoptimised builds): longer programs are not made.
+constexpr std::size_t kMaxInstructions = 1024;
+
+using Handler = double (*)(const Ins* ip, double* registers, double acc);
+using RealFunction = double (*)(double);
+
+// What an instruction reads besides the accumulator.
+union Slot {
     const Variant* var;
-    double k;
-    double (*fn)(double);
-    const Link* links;
-    // A variable bound to host memory, read with no kind guard.
-    const double* real;
-    const std::int32_t* integer;
+    const double* real;          // a variable bound to a host's double
+    const std::int32_t* integer; // or to its 32-bit integer
     const HostCall* call;
+    double k;
+    std::uint32_t reg;
+    RealFunction fn;
+    std::int32_t jump;  // in instructions, from the jumping one
 };
 
-// A host function called through its entry over doubles. The program keeps
-// the callable alive; `depth` is its interpreter's count of evaluations in
-// progress, kept up during the call.
+struct Ins {
+    Handler h;
+    Slot a, b;
+};
+
+// A host function called through its entry over doubles, its operands in
+// consecutive registers. The program keeps the callable alive; `depth` is
+// its interpreter's count of evaluations in progress, kept up during the call.
 struct HostCall {
     std::shared_ptr<void> callable;
     double (*raw)(const void* callable, const double* args);
     int* depth;
-};
-
-using Eval = double (*)(const Node*);
-
-// An operand that is a node comes with the node's function, so that reading
-// it costs one load less on the way.
-struct Node {
-    Eval eval;
-    Ref a, b, c;
-    Eval ea, eb, ec;
-};
-
-enum class Op : std::uint8_t { Add, Sub, Mul, Div, Pow, Lt, Le, Eq, Ge, Gt, Ne, And, Or, Xor };
-
-// How a node reads an operand: a node's value, a variable guarded to be a
-// Real, a number (Integer or Real) or a Boolean, a constant; a host's double
-// or 32-bit integer.
-enum Form : std::uint8_t { FNode, FReal, FNumber, FBool, FConst, FHostReal, FHostInt };
-
-// One link of a flat chain: its operation and right operand.
-struct Link {
-    Op op;
-    Form form;
-    Ref arg;
-    Eval eval;
+    int count;
 };
 
 class Program {
 public:
-    // Null when a part of the tree has no compiled form (strings, integer
+    // Null when a part of the tree has no compiled form (texts, integer
     // arithmetic, calls, assignments, deep nesting, ...).
     static std::unique_ptr<Program> Compile(TMItem* root);
 
-    enum class Outcome { Miss, Real, Boolean, Constant };
-    // The tree's value as a double, or Miss when the tree must be evaluated
-    // instead; Result makes the Variant.
-    [[gnu::always_inline]] Outcome Run(double& value) const { return Judge(kind_, value = root_->eval(root_)); }
-    [[gnu::always_inline]] static Outcome Judge(VarKind kind, double value) {
-        if (kind == VarKind::Real) [[likely]]
-            return std::isfinite(value) ? Outcome::Real : Outcome::Miss;
-        if (kind == VarKind::Boolean) return value == value ? Outcome::Boolean : Outcome::Miss;
-        return Outcome::Constant;
-    }
-    const Node* Root() const { return root_; }
+    const Ins* Code() const { return code_.data(); }
+    // Of the result: Real, Boolean (0 or 1), or Empty for a folded root.
     VarKind Kind() const { return kind_; }
-    Variant Result(Outcome outcome, double value) const {
-        if (outcome == Outcome::Real) return Variant(value);
-        if (outcome == Outcome::Boolean) return Variant(value != 0.0);
-        return constant_;
+    const Variant& Constant() const { return constant_; }
+
+    // The value as a double (not finite: evaluate the tree).
+    [[gnu::always_inline]] static double Run(const Ins* code) {
+        double registers[kRegisters];
+        return code->h(code, registers, 0.0);
+    }
+    // A program that answers NaN, for a tree without one of Real kind.
+    static const Ins* Miss();
+    // The outcome of a run as a Variant, or false when the tree must answer.
+    static bool Result(VarKind kind, double value, const Variant& constant, Variant& out) {
+        if (kind == VarKind::Real) {
+            if (!std::isfinite(value)) return false;
+            out = Variant(value);
+        } else if (kind == VarKind::Boolean) {
+            if (value != value) return false;
+            out = Variant(value != 0.0);
+        } else {
+            out = constant;
+        }
+        return true;
     }
 
 private:
     friend class Compiler;
-    std::vector<Node> nodes_;
-    std::vector<Link> links_;
+    std::vector<Ins> code_;
     std::deque<HostCall> calls_;
-    const Node* root_ = nullptr;
-    VarKind kind_ = VarKind::Real;  // of the result; Empty for a folded root
+    VarKind kind_ = VarKind::Real;
     Variant constant_;
 };
 
