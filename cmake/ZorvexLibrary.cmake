@@ -1,7 +1,8 @@
 # zorvex_library(<target> COMPONENT <component> EXPORT <export set>
 #                DEFINE <macro> HEADERS <header>...)
 # Makes a shared library target one of the project's libraries, all alike:
-# only what its headers mark for export is visible, it carries the project's
+# only what its headers mark for export is visible (and calls inside it are
+# not interposed), it carries the project's
 # version, <macro> is defined while it builds, and it installs its headers
 # (names in include/zorvex) with <component>_dev and itself with <component>.
 function(zorvex_library name)
@@ -17,6 +18,9 @@ function(zorvex_library name)
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   target_compile_definitions(${name} PRIVATE ${arg_DEFINE})
+  # Calls inside the library to its own exported functions may be inlined:
+  # nobody is meant to interpose them, and the hot paths pay for the PLT.
+  target_compile_options(${name} PRIVATE -fno-semantic-interposition)
   target_sources(${name} PUBLIC FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_DIR}/include FILES ${arg_HEADERS})
   install(TARGETS ${name} EXPORT ${arg_EXPORT}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${arg_COMPONENT} NAMELINK_COMPONENT ${arg_COMPONENT}_dev

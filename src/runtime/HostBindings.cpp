@@ -207,14 +207,8 @@ Variant CallHostFunction(TMathInterpreter& interp, const HostFunctionEntry& entr
     const THostFunction& f = entry.function;
     const int n = call.ParamExpressions.Count();
     if (n < f.minCount || n > f.maxCount) RaiseCount(call, n, f);
-    constexpr int kInline = 6;
-    Variant inlineArgs[kInline];
-    std::unique_ptr<Variant[]> heapArgs;
-    Variant* args = inlineArgs;
-    if (n > kInline) {
-        heapArgs.reset(new Variant[static_cast<std::size_t>(n)]);
-        args = heapArgs.get();
-    }
+    Scratch<Variant> scratch(static_cast<std::size_t>(n));
+    Variant* args = scratch.data();
     guard::Held held;
     for (int i = 0; i < n; ++i) {
         args[i] = static_cast<TMParamExpression*>(call.ParamExpressions.At(i))->GetValue();

@@ -155,6 +155,19 @@ private:
     std::size_t size_ = 0, capacity_ = N;
 };
 
+// N values, default-made, in place for the usual small counts of a call's
+// operands and on the heap beyond them.
+template <class T, std::size_t Inline = 6>
+class Scratch {
+public:
+    explicit Scratch(std::size_t n) : heap_(n > Inline ? new T[n] : nullptr) {}
+    T* data() { return heap_ ? heap_.get() : local_; }
+
+private:
+    T local_[Inline];
+    std::unique_ptr<T[]> heap_;
+};
+
 // Visits the nodes of a tree in the order of a recursive pre-order walk, with
 // an explicit stack, so that trees of any height need no native stack. The
 // declaration of a symbolic definition is not entered: it refers to nothing.

@@ -370,15 +370,8 @@ Variant TMFunctionCall::GetValue() {
                                  "\", position: " + Str(ParsePosition) + ". Expected: " + Str(m) + " parameter(s).",
                              ParsePosition);
         if (n == 0) return function->GetValue();
-        // Saved values stay on the stack for the usual small parameter counts.
-        constexpr int kInline = 6;
-        Variant inlineSaved[kInline];
-        std::unique_ptr<Variant[]> heapSaved;
-        Variant* saved = inlineSaved;
-        if (n > kInline) {
-            heapSaved.reset(new Variant[static_cast<std::size_t>(n)]);
-            saved = heapSaved.get();
-        }
+        Scratch<Variant> scratch(static_cast<std::size_t>(n));
+        Variant* saved = scratch.data();
         // The parameters get their old values back when the call ends,
         // normally or by an error; the frame's values count against the
         // memory budget while it lives, each from when it is bound.
