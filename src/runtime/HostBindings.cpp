@@ -55,11 +55,7 @@ struct Evaluating {
     const std::string expected = f.minCount == f.maxCount
                                      ? std::to_string(f.minCount)
                                      : std::to_string(f.minCount) + " to " + std::to_string(f.maxCount);
-    throw ETypeError("TMFunctionCall.GetValue() Incorrect number of parameter expressions: " + std::to_string(n) +
-                         ", in function call \"" + Excerpt(call.ReferencedSymbolName) +
-                         "\", position: " + std::to_string(call.ParsePosition) + ". Expected: " + expected +
-                         " parameter(s).",
-                     call.ParsePosition);
+    RaiseParameterCount(call, n, expected);
 }
 
 [[noreturn]] void RaiseFailure(const TMFunctionCall& call, const std::string& what) {

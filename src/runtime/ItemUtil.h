@@ -120,6 +120,9 @@ void SetTreeInterpreter(TMExpression* tree, TMathInterpreter* interpreter);
 // What SetMathInterpreter gives one node, without its subtree.
 void AttachInterpreter(TMItem* item, TMathInterpreter* interpreter);
 
+// A call with n operands where `expected` (a count, or "m to n") are taken.
+[[noreturn]] void RaiseParameterCount(const TMFunctionCall& call, int n, const std::string& expected);
+
 // A vector whose first N entries live inside it: the walks over a short
 // expression take no heap.
 template <class T, std::size_t N>

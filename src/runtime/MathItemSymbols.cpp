@@ -356,6 +356,13 @@ void TMFunctionCall::PullParamExpressions(TMItems& stack, TMSymbols* symbols) {
                           ParsePosition);
 }
 
+void RaiseParameterCount(const TMFunctionCall& call, int n, const std::string& expected) {
+    throw ETypeError("TMFunctionCall.GetValue() Incorrect number of parameter expressions: " + Str(n) +
+                         ", in function call \"" + Excerpt(call.ReferencedSymbolName) +
+                         "\", position: " + Str(call.ParsePosition) + ". Expected: " + expected + " parameter(s).",
+                     call.ParsePosition);
+}
+
 Variant TMFunctionCall::GetValue() {
     const int n = ParamExpressions.Count();
     if (SymbolReference != nullptr) {
@@ -364,11 +371,7 @@ Variant TMFunctionCall::GetValue() {
         if (function == nullptr) throw EInvalidCast("Invalid class typecast", ParsePosition);
         TMParams& params = function->Parameters();
         const int m = params.Count();
-        if (n != m)
-            throw ETypeError("TMFunctionCall.GetValue() Incorrect number of parameter expressions: " + Str(n) +
-                                 ", in function call \"" + Excerpt(ReferencedSymbolName) +
-                                 "\", position: " + Str(ParsePosition) + ". Expected: " + Str(m) + " parameter(s).",
-                             ParsePosition);
+        if (n != m) RaiseParameterCount(*this, n, Str(m));
         if (n == 0) return function->GetValue();
         Scratch<Variant> scratch(static_cast<std::size_t>(n));
         Variant* saved = scratch.data();
