@@ -450,3 +450,71 @@ TEST(CompiledForm, FollowsHostChanges) {
               "TMVarRef.GetValue() Referenced symbol: \"x\" is not defied, position: 3.");
     EXPECT_EQ(y, 10.0);
 }
+
+// Once a compiled form has run, later runs take the inline way, which makes
+// no checks: whatever would need one must make them go into the library.
+TEST(CompiledForm, InlineRunsLeaveNothingUnseen) {
+    TMathInterpreter mi;
+    mi.Execute("a = 1.5; b = 2.5");
+    bool stopping = false;
+    mi.DefineFunction("stop", [&](double v) {
+        if (stopping) mi.Interrupt();
+        return v;
+    });
+    const int h = mi.PrepareExpression("a * b + 1");
+    const int s = mi.PrepareExpression("stop(a) + b");
+    // Called from a compiled form, a host function runs other prepared
+    // expressions of the same interpreter, inline too, with registers of its own.
+    mi.DefineFunction("inner", [&](double v) { return v + VarToReal(mi.ExecutePreparedExpression(h)); });
+    const int n = mi.PrepareExpression("inner(a) * 2 + inner(b)");
+    for (const int handle : {h, s, n}) ASSERT_TRUE(mi.IsCompiledPreparedExpression(handle));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(4.75));
+        EXPECT_VALUE(mi.ExecutePreparedExpression(s), Variant(4.0));
+        EXPECT_VALUE(mi.ExecutePreparedExpression(n), Variant(19.75));
+    }
+    auto reason = [&](int handle) {
+        try {
+            mi.ExecutePreparedExpression(handle);
+        } catch (const EInterrupted& e) {
+            return static_cast<int>(e.Reason());
+        }
+        return -1;
+    };
+    // A request made while nothing runs stops the next run only.
+    mi.Interrupt();
+    EXPECT_EQ(reason(h), EInterrupted::Request);
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(4.75));
+    // One made during an inline run is left to the next call.
+    stopping = true;
+    EXPECT_VALUE(mi.ExecutePreparedExpression(s), Variant(4.0));
+    stopping = false;
+    EXPECT_TRUE(mi.InterruptPending());
+    EXPECT_EQ(reason(h), EInterrupted::Request);
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(4.75));
+    // A budget set between runs is kept by the next one.
+    mi.SetEvaluationStepLimit(1);
+    EXPECT_EQ(reason(n), EInterrupted::StepLimit);
+    mi.SetEvaluationStepLimit(0);
+    EXPECT_VALUE(mi.ExecutePreparedExpression(n), Variant(19.75));
+    // Writes by name and changes to the table are seen at once.
+    mi.SetVariables("a", Variant(2.0));
+    EXPECT_VALUE(mi.ExecutePreparedExpression(h), Variant(6.0));
+    mi.SetVariables("a", Variant(std::string("x")));
+    EXPECT_EQ(ErrorOf([&] { mi.ExecutePreparedExpression(h); }), ErrorOf([&] { mi.ExecuteExpression("a * b + 1"); }));
+    mi.SetVariables("a", Variant(2.0));
+    EXPECT_VALUE(mi.ExecutePreparedExpression(s), Variant(4.5));
+    mi.Execute("delete b");
+    auto* tree = static_cast<TMValue*>(mi.PreparedExpressions()[s]);
+    EXPECT_EQ(ErrorOf([&] { mi.ExecutePreparedExpression(s); }), ErrorOf([&] { tree->GetValue(); }));
+    mi.Execute("b = 2.5");
+    // Freed and cleared handles answer as invalid, never with an old form.
+    const std::string invalid = "TMathInterpreter.ExecutePreparedExpression() Invalid prepared expression handle.";
+    mi.FreePreparedExpression(h);
+    EXPECT_EQ(ErrorOf([&] { mi.ExecutePreparedExpression(h); }), invalid);
+    mi.ClearPreparedExpressions();
+    for (const int handle : {h, s, n}) EXPECT_EQ(ErrorOf([&] { mi.ExecutePreparedExpression(handle); }), invalid);
+    const int again = mi.PrepareExpression("b - a");
+    EXPECT_VALUE(mi.ExecutePreparedExpression(again), Variant(0.5));
+    EXPECT_VALUE(mi.ExecutePreparedExpression(again), Variant(0.5));
+}

@@ -2,6 +2,7 @@
 // expressions, symbol persistence and the published properties.
 #pragma once
 
+#include <atomic>
 #include <cmath>
 #include <concepts>
 #include <cstdint>
@@ -70,8 +71,28 @@ namespace detail {
 struct VariableCells {
     // By handle: the value of a plain variable, into which a number may be
     // stored in place unless it holds a text or an array; else null.
+    // A handle of anything else has a cell that holds a text.
     Variant* const* cells = nullptr;
     std::size_t count = 0;
+};
+
+// A step of a compiled form: the function that runs it and the steps after
+// it; the library keeps its operands behind it.
+struct CompiledStep {
+    double (*run)(const CompiledStep* step, double* registers, double acc);
+};
+// The registers a compiled form works in, on its caller's stack.
+constexpr int kCompiledRegisters = 16;
+// What the inline ExecutePreparedExpression reads of an interpreter. Its
+// layout is part of the binary interface (see docs/api.md).
+struct CompiledRuns {
+    // By handle, the first step of the compiled form of Real kind, or one
+    // that answers NaN: a result that is not finite means the library
+    // evaluates the expression instead.
+    const CompiledStep* const* first = nullptr;
+    // Handles below it run inline; 0 while the library must look first (an
+    // evaluation in progress, an interrupt request, a budget, a tree changed).
+    std::atomic<std::size_t> open{0};
 };
 }  // namespace detail
 
@@ -100,7 +121,19 @@ public:
 
     // ---- prepared expressions and variable handles
     int PrepareExpression(const std::string& text);
-    Variant ExecutePreparedExpression(int handle);
+    // Inline while the interpreter has nothing to check: one call into the
+    // compiled form (see docs/api.md).
+    ZORVEX_ALWAYS_INLINE Variant ExecutePreparedExpression(int handle) {
+        const auto index = static_cast<std::size_t>(handle);
+        if (index < runs_->open.load(std::memory_order_relaxed)) [[likely]] {
+            const detail::CompiledStep* first = runs_->first[index];
+            double registers[detail::kCompiledRegisters];
+            const double value = first->run(first, registers, 0.0);
+            if (std::isfinite(value)) [[likely]]
+                return Variant(value);
+        }
+        return ExecutePreparedChecked(handle);
+    }
     void FreePreparedExpression(int handle);
     void ClearPreparedExpressions();
     bool IsValidPreparedExpression(int handle) const;
@@ -119,13 +152,13 @@ public:
     // overload above. NaN and infinities are refused.
     template <class T>
         requires std::same_as<T, double> || std::same_as<T, std::int32_t>
-    void SetVariablesByHandle(int handle, T value) {
+    ZORVEX_ALWAYS_INLINE void SetVariablesByHandle(int handle, T value) {
         if (static_cast<std::size_t>(handle) < cells_->count) {
             Variant* cell = cells_->cells[handle];
             bool finite = true;
             if constexpr (std::same_as<T, double>) finite = std::isfinite(value);
-            if (cell != nullptr && finite && !cell->IsString() && !cell->IsArray()) [[likely]] {
-                *cell = Variant(value);
+            if (finite && cell->HoldsNoHeap()) [[likely]] {
+                cell->PutNumber(value);
                 return;
             }
         }
@@ -209,7 +242,9 @@ public:
     // ---- stopping an evaluation
     // Asks the evaluation in progress (or, when none runs, the next one) to
     // stop with EInterrupted at its next check. Thread-safe and
-    // async-signal-safe; the request is dropped when that evaluation ends.
+    // async-signal-safe; the request is dropped when that evaluation ends
+    // (a compiled prepared expression makes no checks: it leaves the request
+    // to the next evaluation).
     void Interrupt() noexcept;
     bool InterruptPending() const noexcept;
     void ClearInterrupt() noexcept;
@@ -249,11 +284,13 @@ public:
 
 private:
     void AddHostFunction(const std::string& name, THostFunction function);
+    Variant ExecutePreparedChecked(int handle);
     void SetVariableReal(int handle, double value);
     void SetVariableInteger(int handle, std::int32_t value);
 
     std::unique_ptr<Impl> impl_;
     const detail::VariableCells* cells_;  // inside *impl_
+    const detail::CompiledRuns* runs_;    // inside *impl_
     friend struct Impl;
 };
 

@@ -11,6 +11,9 @@
 
 namespace zorvex {
 
+class TMathInterpreter;
+
+// The kinds that own heap storage come last.
 enum class VarKind : std::uint8_t { Empty, Null, Integer, Real, Boolean, String, Array };
 
 // Type codes as reported by Variant::VarType().
@@ -112,6 +115,17 @@ public:
     bool SameAs(const Variant& other) const;
 
 private:
+    // The interpreter's inline writes of a number into a variable.
+    friend class TMathInterpreter;
+    bool HoldsNoHeap() const noexcept { return kind_ < VarKind::String; }
+    void PutNumber(double v) noexcept {
+        kind_ = VarKind::Real;
+        u_.d = v;
+    }
+    void PutNumber(std::int32_t v) noexcept {
+        kind_ = VarKind::Integer;
+        u_.i = v;
+    }
     bool IsHeap() const noexcept { return kind_ == VarKind::String || kind_ == VarKind::Array; }
     void CopyHeap(const Variant& other);
     void AssignSlow(const Variant& other);

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "ResourceLimits.h"
 #include "zorvex/Exception.h"
 
 namespace zorvex {
@@ -18,7 +19,7 @@ constexpr std::chrono::microseconds kReadEvery{50};
 // checks can carry an evaluation past its deadline.
 constexpr std::uint32_t kMaxStride = 64;
 
-thread_local TEvaluationGuard* onThisThread = nullptr;
+ZORVEX_FAST_TLS thread_local TEvaluationGuard* onThisThread = nullptr;
 
 }  // namespace
 
@@ -48,8 +49,9 @@ void TEvaluationGuard::Enter() {
         return;
     }
     std::thread::id none;
-    if (!owner_.compare_exchange_strong(none, me, std::memory_order_acquire))
+    if (!owner_.compare_exchange_strong(none, me, std::memory_order_seq_cst))
         throw Exception("TMathInterpreter is in use by another thread; an interpreter serves one thread at a time.");
+    Shut();
     depth_ = 1;
     outer_ = std::exchange(onThisThread, this);
     Begin();

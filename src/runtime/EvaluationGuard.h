@@ -18,8 +18,11 @@ public:
     TEvaluationGuard(const TEvaluationGuard&) = delete;
     TEvaluationGuard& operator=(const TEvaluationGuard&) = delete;
 
-    // One lock-free store: safe from any thread and from a signal handler.
-    void Interrupt() noexcept { interrupt_.store(true, std::memory_order_relaxed); }
+    // Lock-free stores: safe from any thread and from a signal handler.
+    void Interrupt() noexcept {
+        interrupt_.store(true, std::memory_order_seq_cst);
+        Shut();
+    }
     bool InterruptPending() const noexcept { return interrupt_.load(std::memory_order_relaxed); }
     void ClearInterrupt() noexcept { interrupt_.store(false, std::memory_order_relaxed); }
 
@@ -57,19 +60,19 @@ public:
     // checks it.
     static TEvaluationGuard* OnThisThread() noexcept;
 
+    // Set to 0 whenever a request, a budget or an entry point comes that an
+    // evaluation that skips Run would miss (see Idle).
+    void ShutOnChecks(std::atomic<std::size_t>* gate) noexcept { gate_ = gate; }
+
     // No request pending, no budget, no entry point running on any thread:
-    // an evaluation that makes no checks of its own may then skip Run and
-    // end with Idled.
+    // an evaluation that makes no checks of its own may then skip Run (a
+    // request that comes while it runs is left to the next evaluation).
     [[gnu::always_inline]] bool Idle() const noexcept {
-        return owner_.load(std::memory_order_relaxed) == std::thread::id() && !limited_ &&
-               !interrupt_.load(std::memory_order_relaxed);
+        return owner_.load(std::memory_order_seq_cst) == std::thread::id() && !limited_ &&
+               !interrupt_.load(std::memory_order_seq_cst);
     }
     // Whether an entry point runs, on any thread.
     bool Busy() const noexcept { return owner_.load(std::memory_order_relaxed) != std::thread::id(); }
-    [[gnu::always_inline]] void Idled() noexcept {
-        steps_ = 0;
-        ClearInterrupt();
-    }
 
     // Brackets a public entry point. The outermost one takes the guard for
     // its thread (raising if another thread holds it) and starts the
@@ -93,7 +96,13 @@ private:
     void Begin();
     void CheckSlow(bool work);
     void ReadClock(std::chrono::steady_clock::time_point now);
-    void UpdateLimited() { limited_ = timeLimitMs_ != 0 || stepLimit_ != 0 || progress_; }
+    void UpdateLimited() {
+        limited_ = timeLimitMs_ != 0 || stepLimit_ != 0 || progress_;
+        if (limited_) Shut();
+    }
+    void Shut() noexcept {
+        if (gate_ != nullptr) gate_->store(0, std::memory_order_seq_cst);
+    }
     void Progress(std::chrono::steady_clock::time_point now);
 
     std::atomic<bool> interrupt_{false};
@@ -116,6 +125,7 @@ private:
     std::atomic<std::thread::id> owner_{};
     int depth_ = 0;
     TEvaluationGuard* outer_ = nullptr;
+    std::atomic<std::size_t>* gate_ = nullptr;
 };
 
 }  // namespace zorvex

@@ -83,7 +83,7 @@ void TMathInterpreter::Impl::HostFunctionsChanged() {
     hostIndex.clear();
     for (const auto& entry : hostFunctions) hostIndex.emplace(HostKey(entry->name), entry.get());
     hostChanges = NextHostEpoch();
-    ++treeChanges;
+    treeChanges.Bump();
 }
 
 void TMathInterpreter::AddHostFunction(const std::string& name, THostFunction function) {
@@ -149,18 +149,18 @@ TMVar* TMathInterpreter::Impl::HostVariable(const std::string& name, const char*
 void TMathInterpreter::BindVariable(const std::string& name, double* address) {
     if (address == nullptr) throw Exception("TMathInterpreter.BindVariable() No address to bind to.");
     impl_->HostVariable(name, "BindVariable")->BindTo(address);
-    ++impl_->treeChanges;
+    impl_->treeChanges.Bump();
 }
 
 void TMathInterpreter::BindVariable(const std::string& name, std::int32_t* address) {
     if (address == nullptr) throw Exception("TMathInterpreter.BindVariable() No address to bind to.");
     impl_->HostVariable(name, "BindVariable")->BindTo(address);
-    ++impl_->treeChanges;
+    impl_->treeChanges.Bump();
 }
 
 void TMathInterpreter::DefineConstant(const std::string& name, const Variant& value) {
     impl_->HostVariable(name, "DefineConstant")->MakeConstant(value);
-    ++impl_->treeChanges;
+    impl_->treeChanges.Bump();
 }
 
 void TMathInterpreter::Impl::ClearForLoad() {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "EvaluationGuard.h"
+#include "ItemArena.h"
 #include "zorvex/Exception.h"
 #include "zorvex/MathInterpreter.h"
 
@@ -28,7 +29,6 @@ inline void FirstExpression(Exception& e) noexcept {
 class ItemArena;
 namespace prepared {
 class Program;
-struct Ins;
 }  // namespace prepared
 
 // A host function under the name it was defined with.
@@ -64,6 +64,8 @@ struct TMathInterpreter::Impl {
     // The values of plain variables by handle, for the inline typed writes
     // (see UpdateVariableCells). Before the table: they outlive it.
     std::vector<Variant*> cellVector;
+    // The cell of every other handle: a text, which they do not store into.
+    Variant notPlainCell{std::string()};
     detail::VariableCells variableCells;
     bool cellsValid = false;
     TMSymbols symbols;
@@ -176,12 +178,9 @@ struct TMathInterpreter::Impl {
     };
     // The compiled form of a prepared tree, and what it was taken from.
     struct Compiled {
-        std::uint64_t epoch = 0;  // treeChanges when compiled; 64 bits: never comes round again
+        std::uint64_t epoch = 0;  // treeChanges.count when compiled
         // Of the result; Empty without a compiled form.
         VarKind kind = VarKind::Empty;
-        // The code run first, when the form is of Real kind; else one that
-        // misses at once.
-        const prepared::Ins* code;
         std::unique_ptr<prepared::Program> program;
         const TMItem* root = nullptr;
         Compiled();
@@ -193,8 +192,13 @@ struct TMathInterpreter::Impl {
     std::vector<Compiled> compiled;
     // Changes to the items of this interpreter's prepared trees that their
     // compiled forms read; the trees' arenas count them here while it lives.
-    std::uint64_t treeChanges = 0;
-    std::shared_ptr<std::uint64_t> treeChangesCount{std::make_shared<char>(), &treeChanges};
+    TreeChanges treeChanges;
+    std::shared_ptr<TreeChanges> treeChangesCount{std::make_shared<char>(), &treeChanges};
+    // The hosts' inline way into the compiled forms of Real kind, by handle
+    // (see OpenInline); current as of treeChanges.count == inlineEpoch.
+    std::vector<const detail::CompiledStep*> inlineRuns;
+    detail::CompiledRuns inlineGate;
+    std::uint64_t inlineEpoch = 0;
     // The prepared trees that can refer to each name (case folded); for each
     // tree those names, with the tree's place in each name's list; the free
     // slots, lowest first; compilations made, for tests.
@@ -212,6 +216,10 @@ struct TMathInterpreter::Impl {
         return handle >= 0 && handle < prepared.Count() && prepared.At(handle) != nullptr;
     }
     prepared::Program* CompiledFor(int handle);
+    // Opens the inline way when nothing needs a look first; ShutInline stops
+    // it until then.
+    void OpenInline() noexcept;
+    void ShutInline() noexcept { inlineGate.open.store(0, std::memory_order_seq_cst); }
     void PreparedListChanged();
     int TakePreparedSlot();
     void ReleasePreparedSlot(int slot) noexcept;

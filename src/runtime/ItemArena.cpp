@@ -35,15 +35,25 @@ std::size_t Round(std::size_t bytes) { return (bytes + kAlign - 1) & ~(kAlign - 
 
 // The first block of the last arena this thread let go of: most texts need
 // no more, and the next text takes it again.
-struct SpareBlock {
-    void* block = nullptr;
-    ~SpareBlock() { ::operator delete(block); }
+// A plain word, read without a call; the block goes at the thread's end
+// through an object made the first time one is kept.
+ZORVEX_FAST_TLS thread_local void* spare = nullptr;
+ZORVEX_FAST_TLS thread_local bool spareReleaseArmed = false;
+struct SpareRelease {
+    ~SpareRelease() { ::operator delete(std::exchange(spare, nullptr)); }
 };
-thread_local SpareBlock spare;
+void KeepSpare(void* block) {
+    if (!spareReleaseArmed) [[unlikely]] {
+        static thread_local SpareRelease release;
+        (void)release;
+        spareReleaseArmed = true;
+    }
+    spare = block;
+}
 }  // namespace
 
 ItemArena* ItemArena::Open(TMathInterpreter* account) {
-    void* memory = std::exchange(spare.block, nullptr);
+    void* memory = std::exchange(spare, nullptr);
     if (memory == nullptr) memory = ::operator new(kFirstBlock);
     auto* arena = new (memory) ItemArena();
     arena->account_ = account;
@@ -129,8 +139,8 @@ void ItemArena::Destroy() noexcept {
     }
     this->~ItemArena();
     ZORVEX_UNPOISON(this, kFirstBlock);
-    if (spare.block == nullptr)
-        spare.block = this;
+    if (spare == nullptr)
+        KeepSpare(this);
     else
         ::operator delete(static_cast<void*>(this));
 }

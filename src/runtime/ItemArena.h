@@ -11,6 +11,7 @@
 // lists of the build, until the builder lets go.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -19,6 +20,17 @@ namespace zorvex {
 
 class TMathInterpreter;
 class TMItem;
+
+// Changes to the items that an interpreter's compiled forms read. A change
+// also shuts the inline way to them, so that its hosts ask the library first.
+struct TreeChanges {
+    std::uint64_t count = 0;  // 64 bits: never comes round again
+    std::atomic<std::size_t>* inlineOpen = nullptr;
+    void Bump() noexcept {
+        ++count;
+        if (inlineOpen != nullptr) inlineOpen->store(0, std::memory_order_seq_cst);
+    }
+};
 
 class ItemArena {
 public:
@@ -45,9 +57,9 @@ public:
     // A change to one of its items that a compiled form read moves on the
     // count of the interpreter that compiled it (the items of a prepared
     // tree share one arena), for as long as that interpreter lives.
-    void CountChangesIn(std::weak_ptr<std::uint64_t> count) noexcept { count_ = std::move(count); }
+    void CountChangesIn(std::weak_ptr<TreeChanges> count) noexcept { count_ = std::move(count); }
     void Changed() noexcept {
-        if (std::shared_ptr<std::uint64_t> count = count_.lock()) ++*count;
+        if (std::shared_ptr<TreeChanges> count = count_.lock()) count->Bump();
     }
 
 private:
@@ -68,7 +80,7 @@ private:
     TMathInterpreter* account_ = nullptr;
     std::size_t charged_ = 0;      // blocks
     std::size_t listCharge_ = 0;  // working lists
-    std::weak_ptr<std::uint64_t> count_;
+    std::weak_ptr<TreeChanges> count_;
     bool closed_ = false;
 };
 

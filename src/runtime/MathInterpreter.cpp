@@ -19,12 +19,19 @@
 
 namespace zorvex {
 
-TMathInterpreter::Impl::Impl(TMathInterpreter& owner) : self(owner) { symbols.Interpreter = &owner; }
+TMathInterpreter::Impl::Impl(TMathInterpreter& owner) : self(owner) {
+    symbols.Interpreter = &owner;
+    treeChanges.inlineOpen = &inlineGate.open;
+    guard.ShutOnChecks(&inlineGate.open);
+}
 
 TMathInterpreter::Impl::~Impl() = default;
 
 TMathInterpreter::TMathInterpreter(TComponent* owner)
-    : TComponent(owner), impl_(std::make_unique<Impl>(*this)), cells_(&impl_->variableCells) {
+    : TComponent(owner),
+      impl_(std::make_unique<Impl>(*this)),
+      cells_(&impl_->variableCells),
+      runs_(&impl_->inlineGate) {
     SetCaseSensitiveSymbols(false);
 }
 

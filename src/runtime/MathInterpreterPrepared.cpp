@@ -22,7 +22,9 @@ void TMathInterpreter::Impl::PreparedList::ListChanged() { owner_.PreparedListCh
 // Changed through the list's own operations: the compiled forms, the index
 // and the free slots are taken afresh from the list.
 void TMathInterpreter::Impl::PreparedListChanged() {
+    ShutInline();
     compiled.clear();
+    inlineRuns.clear();
     preparedIndexValid = false;
 }
 
@@ -223,17 +225,26 @@ ItemArena* TreeArena(TMItem* root) {
     WalkTree(root, [](TMItem* item) { ItemAccess::MarkCompiled(item); });
     return arena;
 }
+
+// The run of a handle without a compiled form of Real kind: it answers NaN.
+const detail::CompiledStep* MissRun() { return prepared::Program::Miss(); }
 }  // namespace
 
 prepared::Program* TMathInterpreter::Impl::CompiledFor(int handle) {
     const auto index = static_cast<std::size_t>(handle);
-    if (index >= compiled.size()) compiled.resize(index + 1);
-    Compiled& c = compiled[index];
     TMItem* root = prepared.At(handle);
-    if (c.root == root && c.epoch == treeChanges) return c.program.get();
+    if (index < compiled.size() && compiled[index].root == root && compiled[index].epoch == treeChanges.count)
+        return compiled[index].program.get();
+    ShutInline();
+    if (index >= compiled.size()) {
+        compiled.resize(index + 1);
+        inlineRuns.resize(index + 1, MissRun());
+    }
+    Compiled& c = compiled[index];
     c = Compiled{};
+    inlineRuns[index] = MissRun();
     c.root = root;
-    c.epoch = treeChanges;
+    c.epoch = treeChanges.count;
     ++compilations;
     ItemArena* arena = TreeArena(root);
     if (arena == nullptr) return nullptr;
@@ -241,42 +252,46 @@ prepared::Program* TMathInterpreter::Impl::CompiledFor(int handle) {
     c.program = prepared::Program::Compile(root);
     if (c.program != nullptr) {
         c.kind = c.program->Kind();
-        if (c.kind == VarKind::Real) c.code = c.program->Code();
+        if (c.kind == VarKind::Real) inlineRuns[index] = c.program->Code();
     }
     return c.program.get();
 }
 
-// A compiled form stands for a valid handle: freeing or replacing the tree
-// drops it. Taken at the current count of changes, it calls nothing outside
-// and checks nothing, so with no request or budget pending it runs without
-// the entry point's checks. Forms of other kinds, and misses, take the way
-// below.
-Variant TMathInterpreter::ExecutePreparedExpression(int handle) {
-    Impl& d = *impl_;
-    const auto index = static_cast<std::size_t>(handle);
-    if (index < d.compiled.size()) [[likely]] {
-        const Impl::Compiled& c = d.compiled[index];
-        if (c.epoch == d.treeChanges && d.guard.Idle()) [[likely]] {
-            const double value = prepared::Program::Run(c.code);
-            if (std::isfinite(value)) [[likely]] {
-                d.guard.Idled();
-                return Variant(value);
-            }
-        }
+// The hosts' inline path runs the compiled forms with no checks, so it is
+// open only while none is needed: no entry point running, no request or
+// budget pending (the guard shuts it when one comes), and every run current
+// (a change to the trees shuts it). Runs taken before the last change answer
+// NaN until their trees are compiled again.
+void TMathInterpreter::Impl::OpenInline() noexcept {
+    if (!guard.Idle()) return;
+    if (inlineEpoch != treeChanges.count) {
+        for (std::size_t i = 0; i < inlineRuns.size(); ++i)
+            if (compiled[i].epoch != treeChanges.count) inlineRuns[i] = MissRun();
+        inlineEpoch = treeChanges.count;
     }
-    return d.ExecutePrepared(handle);
+    inlineGate.first = inlineRuns.data();
+    inlineGate.open.store(inlineRuns.size(), std::memory_order_seq_cst);
+    // A request from another thread or a signal may have come in between.
+    if (!guard.Idle()) ShutInline();
+}
+
+// The inline path missed: the compiled form with the checks, or the tree.
+Variant TMathInterpreter::ExecutePreparedChecked(int handle) {
+    Impl& d = *impl_;
+    Variant result = d.ExecutePrepared(handle);
+    d.OpenInline();
+    return result;
 }
 
 Variant TMathInterpreter::Impl::ExecutePrepared(int handle) {
     const auto index = static_cast<std::size_t>(handle);
-    if (index < compiled.size() && compiled[index].epoch == treeChanges && guard.Idle()) {
+    if (index < compiled.size() && compiled[index].epoch == treeChanges.count && guard.Idle()) {
         const Compiled& c = compiled[index];
         Variant result;
         if (c.program == nullptr) return ExecutePreparedTree(handle, true);
         const double value = prepared::Program::Run(c.program->Code());
         if (!prepared::Program::Result(c.kind, value, c.program->Constant(), result))
             return ExecutePreparedTree(handle, true);
-        guard.Idled();
         return result;
     }
     return ExecutePreparedTree(handle, false);
@@ -317,7 +332,10 @@ void TMathInterpreter::FreePreparedExpression(int handle) {
     if (!d.preparedIndexValid) d.RebuildPreparedIndex();
     std::unique_ptr<TMItem> root(d.prepared.At(handle));
     StopCounting(root.get());
-    if (static_cast<std::size_t>(handle) < d.compiled.size()) d.compiled[static_cast<std::size_t>(handle)] = Impl::Compiled{};
+    if (static_cast<std::size_t>(handle) < d.compiled.size()) {
+        d.compiled[static_cast<std::size_t>(handle)] = Impl::Compiled{};
+        d.inlineRuns[static_cast<std::size_t>(handle)] = MissRun();
+    }
     d.UnindexPreparedTree(handle);
     ItemAccess::Entries(d.prepared)[static_cast<std::size_t>(handle)] = nullptr;
     d.ReleasePreparedSlot(handle);
@@ -327,6 +345,7 @@ void TMathInterpreter::ClearPreparedExpressions() {
     Impl& d = *impl_;
     d.CheckNotEvaluating("clear prepared expressions");
     for (int i = 0; i < d.prepared.Count(); ++i) StopCounting(d.prepared.At(i));
+    d.PreparedListChanged();
     d.prepared.FreeAndClear();
     d.preparedUsers.clear();
     d.preparedNames.clear();
@@ -379,7 +398,10 @@ void TMathInterpreter::Impl::UpdateVariableCells() {
     const std::size_t from = cellsValid ? cellVector.size() : 0;
     if (!cellsValid) cellVector.clear();
     cellVector.reserve(entries.size());
-    for (std::size_t i = from; i < entries.size(); ++i) cellVector.push_back(PlainCell(entries[i]));
+    for (std::size_t i = from; i < entries.size(); ++i) {
+        Variant* cell = PlainCell(entries[i]);
+        cellVector.push_back(cell != nullptr ? cell : &notPlainCell);
+    }
     variableCells.cells = cellVector.data();
     variableCells.count = cellVector.size();
     cellsValid = true;
@@ -428,7 +450,7 @@ void TMathInterpreter::SetVariables(const std::string& name, const Variant& valu
     SetVariablesByHandle(GetVariableHandles(name), value);
 }
 
-TMathInterpreter::Impl::Compiled::Compiled() : code(prepared::Program::Miss()) {}
+TMathInterpreter::Impl::Compiled::Compiled() = default;
 TMathInterpreter::Impl::Compiled::~Compiled() = default;
 TMathInterpreter::Impl::Compiled::Compiled(Compiled&&) noexcept = default;
 TMathInterpreter::Impl::Compiled& TMathInterpreter::Impl::Compiled::operator=(Compiled&&) noexcept = default;

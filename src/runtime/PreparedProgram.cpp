@@ -66,12 +66,13 @@ template <Form F>
 constexpr bool MayBeInfinite(Form f) { return f == FReg || f == FHostReal; }
 [[gnu::always_inline]] inline bool Finite(double x) { return std::isfinite(x); }
 
-#define ZORVEX_NEXT return ip[1].h(ip + 1, r, acc)
+#define ZORVEX_NEXT return ip[1].run(ip + 1, r, acc)
 
-double End(const Ins*, double*, double acc) { return acc; }
+double End(const Step*, double*, double acc) { return acc; }
 
 template <Form F>
-double Load(const Ins* ip, double* r, double acc) {
+double Load(const Step* step, double* r, double acc) {
+    const Ins* ip = static_cast<const Ins*>(step);
     if (!Fetch<F>(ip->a, r, acc)) [[unlikely]]
         return kNaN;
     if constexpr (F == FHostReal)
@@ -79,14 +80,17 @@ double Load(const Ins* ip, double* r, double acc) {
     ZORVEX_NEXT;
 }
 
-double Store(const Ins* ip, double* r, double acc) {
+double Store(const Step* step, double* r, double acc) {
+    const Ins* ip = static_cast<const Ins*>(step);
     r[ip->a.reg] = acc;
     ZORVEX_NEXT;
 }
 
-// acc = acc op x, or x op acc when swapped.
-template <Operation O, Form F, bool Swap>
-double Binary(const Ins* ip, double* r, double acc) {
+// acc = acc op x, or x op acc when swapped; the last instruction returns
+// it rather than passing it on to End.
+template <Operation O, Form F, bool Swap, bool Last>
+double Binary(const Step* step, double* r, double acc) {
+    const Ins* ip = static_cast<const Ins*>(step);
     using R = RulesOf<O>;
     double x;
     if (!Fetch<F>(ip->a, r, x)) [[unlikely]]
@@ -97,12 +101,16 @@ double Binary(const Ins* ip, double* r, double acc) {
             if (!Finite(x)) return kNaN;
     }
     acc = Swap ? R::Raw(x, acc) : R::Raw(acc, x);
-    ZORVEX_NEXT;
+    if constexpr (Last)
+        return acc;
+    else
+        ZORVEX_NEXT;
 }
 
 // acc = x op y of two leaves.
 template <Operation O, Form L, Form F>
-double Leaves(const Ins* ip, double* r, double acc) {
+double Leaves(const Step* step, double* r, double acc) {
+    const Ins* ip = static_cast<const Ins*>(step);
     using R = RulesOf<O>;
     double x, y;
     if (!Fetch<L>(ip->a, r, x) || !Fetch<F>(ip->b, r, y)) [[unlikely]]
@@ -114,7 +122,8 @@ double Leaves(const Ins* ip, double* r, double acc) {
 }
 
 template <Operation O>
-double Unary(const Ins* ip, double* r, double acc) {
+double Unary(const Step* step, double* r, double acc) {
+    const Ins* ip = static_cast<const Ins*>(step);
     using R = RulesOf<O>;
     if constexpr (R::kFiniteOperands)
         if (!Finite(acc)) return kNaN;
@@ -124,7 +133,8 @@ double Unary(const Ins* ip, double* r, double acc) {
 
 // A function of the accumulator, or of a leaf.
 template <Form F>
-double Function(const Ins* ip, double* r, double acc) {
+double Function(const Step* step, double* r, double acc) {
+    const Ins* ip = static_cast<const Ins*>(step);
     if constexpr (F == FReg) {
         if (!Finite(acc)) return kNaN;
     } else if (!Fetch<F>(ip->a, r, acc)) [[unlikely]] {
@@ -138,7 +148,8 @@ double Function(const Ins* ip, double* r, double acc) {
 
 // Power's own shortcut, a square, of the accumulator or of a leaf.
 template <Form F>
-double Square(const Ins* ip, double* r, double acc) {
+double Square(const Step* step, double* r, double acc) {
+    const Ins* ip = static_cast<const Ins*>(step);
     if constexpr (F != FReg)
         if (!Fetch<F>(ip->a, r, acc)) [[unlikely]]
             return kNaN;
@@ -147,27 +158,46 @@ double Square(const Ins* ip, double* r, double acc) {
 }
 
 // A condition: on false to the other branch.
-double Branch(const Ins* ip, double* r, double acc) {
+double Branch(const Step* step, double* r, double acc) {
+    const Ins* ip = static_cast<const Ins*>(step);
     if (acc != acc) return kNaN;
     if (acc == 0.0) {
         ip += ip->a.jump;
-        return ip->h(ip, r, acc);
+        return ip->run(ip, r, acc);
     }
     ZORVEX_NEXT;
 }
 
-double Jump(const Ins* ip, double* r, double acc) {
+double Jump(const Step* step, double* r, double acc) {
+    const Ins* ip = static_cast<const Ins*>(step);
     ip += ip->a.jump;
-    return ip->h(ip, r, acc);
+    return ip->run(ip, r, acc);
 }
 
 // A host function over the registers its operands were stored in; one that
 // is not finite is an error the tree raises.
-double CallHost(const Ins* ip, double* r, double acc) {
+// A leaf into a register (an operand of a call).
+template <Form F>
+double Put(const Step* step, double* r, double acc) {
+    const Ins* ip = static_cast<const Ins*>(step);
+    double x;
+    if (!Fetch<F>(ip->a, r, x)) [[unlikely]]
+        return kNaN;
+    r[ip->b.reg] = x;
+    ZORVEX_NEXT;
+}
+
+// Of N operands, or (N < 0) of the call's count.
+template <int N>
+double CallHost(const Step* step, double* r, double acc) {
+    const Ins* ip = static_cast<const Ins*>(step);
     const HostCall& call = *ip->a.call;
     const double* args = r + ip->b.reg;
-    for (int i = 0; i < call.count; ++i)
-        if (!Finite(args[i])) return kNaN;
+    const int n = N >= 0 ? N : call.count;
+    // x * 0 is NaN for an infinity or a NaN and zero for the rest: one test.
+    double poison = 0.0;
+    for (int i = 0; i < n; ++i) poison += args[i] * 0.0;
+    if (poison != poison) return kNaN;
     ++*call.depth;
     acc = call.raw(call.callable.get(), args);
     --*call.depth;
@@ -207,13 +237,14 @@ Handler ByForm(Form f, P&& pick) {
     return nullptr;
 }
 
-Handler BinaryFor(Operation o, Form f, bool swap) {
+Handler BinaryFor(Operation o, Form f, bool swap, bool last = false) {
     return op::Dispatch(o, [&]<Operation O>() -> Handler {
         if constexpr (HasDoubles<O>() && RulesOf<O>::kOperands == 2)
             return ByForm(f, [&]<Form F>() -> Handler {
-                if constexpr (Takes<O>(F))
-                    return swap ? &Binary<O, F, true> : &Binary<O, F, false>;
-                else
+                if constexpr (Takes<O>(F)) {
+                    if (last) return swap ? &Binary<O, F, true, true> : &Binary<O, F, false, true>;
+                    return swap ? &Binary<O, F, true, false> : &Binary<O, F, false, false>;
+                } else
                     return nullptr;
             });
         else
@@ -248,6 +279,20 @@ Handler UnaryFor(Operation o) {
 
 Handler LoadFor(Form f) {
     return ByForm(f, []<Form F>() -> Handler { return &Load<F>; });
+}
+
+Handler PutFor(Form f) {
+    return ByForm(f, []<Form F>() -> Handler { return &Put<F>; });
+}
+
+Handler CallHostFor(int count) {
+    switch (count) {
+        case 1: return &CallHost<1>;
+        case 2: return &CallHost<2>;
+        case 3: return &CallHost<3>;
+        case 4: return &CallHost<4>;
+        default: return &CallHost<-1>;
+    }
 }
 
 // Of a number: from a register or a leaf that holds one.
@@ -343,7 +388,11 @@ public:
             case Shape::Bool: program_.kind_ = VarKind::Boolean; break;
         }
         Value(root, 'N', 0);
-        Emit(&End);
+        const std::size_t end = program_.code_.size();
+        if (lastBinary_.at + 1 == end && jumpsTo_ < end)
+            program_.code_.back().run = BinaryFor(lastBinary_.o, lastBinary_.f, lastBinary_.swap, true);
+        else
+            Emit(&End);
     }
 
 private:
@@ -571,7 +620,7 @@ private:
 
     std::size_t Emit(Handler h, Slot a = {}, Slot b = {}) {
         if (h == nullptr || program_.code_.size() >= kMaxInstructions) throw GiveUp{};
-        program_.code_.push_back(Ins{h, a, b});
+        program_.code_.push_back(Ins{{h}, a, b});
         return program_.code_.size() - 1;
     }
 
@@ -657,18 +706,30 @@ private:
         const int n = call->ParamExpressions.Count();
         if (base + n >= kRegisters) throw GiveUp{};
         for (int i = 0; i < n; ++i) {
-            Value(ArgumentOf(call, i), 'N', base + n);
-            Emit(&Store, Register(base + i));
+            TMExpression* arg = ArgumentOf(call, i);
+            const Info& x = infos_.at(arg);
+            if (IsLeaf(x)) {
+                Slot a{};
+                Emit(PutFor(LeafForm(x, arg, 'N', a)), a, Register(base + i));
+            } else {
+                Value(arg, 'N', base + n);
+                Emit(&Store, Register(base + i));
+            }
         }
         program_.calls_.push_back(HostCall{host.callable, host.raw, host::EvaluationDepth(*call->Interpreter), n});
         Slot a{};
         a.call = &program_.calls_.back();
-        Emit(&CallHost, a, Register(base));
+        Emit(CallHostFor(n), a, Register(base));
     }
 
     // A jump to the next instruction to be emitted.
     void Patch(std::size_t from) {
         program_.code_[from].a.jump = static_cast<std::int32_t>(program_.code_.size() - from);
+        jumpsTo_ = program_.code_.size();
+    }
+
+    void EmitBinary(Operation o, Form f, bool swap, Slot a) {
+        lastBinary_ = {Emit(BinaryFor(o, f, swap), a), o, f, swap};
     }
 
     // The left spine in a loop (a chain of any length costs no recursion),
@@ -711,7 +772,7 @@ private:
             return;
         }
         Value(re, 'N', base);
-        Emit(BinaryFor(o, fl, true), a);
+        EmitBinary(o, fl, true, a);
     }
 
     // A link whose left operand is in the accumulator.
@@ -726,22 +787,31 @@ private:
         }
         Slot s{};
         if (IsLeaf(r)) {
-            Emit(BinaryFor(o, LeafForm(r, re, info.guard[1], s), false), s);
+            EmitBinary(o, LeafForm(r, re, info.guard[1], s), false, s);
             return;
         }
         Emit(&Store, Register(base));
         Value(re, 'N', base + 1);
-        Emit(BinaryFor(o, FReg, true), Register(base));
+        EmitBinary(o, FReg, true, Register(base));
     }
 
     Program& program_;
     const char* floor_;
+    // The last Binary emitted, and the furthest a jump goes: a Binary at the
+    // end that no jump passes can end the run itself.
+    struct {
+        std::size_t at = kMaxInstructions;
+        Operation o{};
+        Form f{};
+        bool swap = false;
+    } lastBinary_;
+    std::size_t jumpsTo_ = 0;
     std::unordered_map<const TMExpression*, Info> infos_;
     int depth_ = 0;
 };
 
 const Ins* Program::Miss() {
-    static const Ins miss{[](const Ins*, double*, double) { return kNaN; }, {}, {}};
+    static const Ins miss{{[](const Step*, double*, double) { return kNaN; }}, {}, {}};
     return &miss;
 }
 

@@ -27,6 +27,7 @@
 #include <memory>
 #include <vector>
 
+#include "zorvex/MathInterpreter.h"
 #include "zorvex/MathItem.h"
 #include "zorvex/Variant.h"
 
@@ -34,14 +35,16 @@ namespace zorvex::prepared {
 
 struct Ins;
 struct HostCall;
+// The hosts' inline path calls the first instruction by the same type.
+using Step = detail::CompiledStep;
 
 // The instructions' registers; a tree that needs more is not compiled.
-constexpr int kRegisters = 32;
+constexpr int kRegisters = detail::kCompiledRegisters;
 // A run recurses once per instruction where tail calls are not made
 // (unoptimised builds): longer programs are not made.
 constexpr std::size_t kMaxInstructions = 1024;
 
-using Handler = double (*)(const Ins* ip, double* registers, double acc);
+using Handler = decltype(Step::run);
 using RealFunction = double (*)(double);
 
 // What an instruction reads besides the accumulator.
@@ -56,8 +59,7 @@ union Slot {
     std::int32_t jump;  // in instructions, from the jumping one
 };
 
-struct Ins {
-    Handler h;
+struct Ins : Step {
     Slot a, b;
 };
 
@@ -85,7 +87,7 @@ public:
     // The value as a double (not finite: evaluate the tree).
     [[gnu::always_inline]] static double Run(const Ins* code) {
         double registers[kRegisters];
-        return code->h(code, registers, 0.0);
+        return code->run(code, registers, 0.0);
     }
     // A program that answers NaN, for a tree without one of Real kind.
     static const Ins* Miss();

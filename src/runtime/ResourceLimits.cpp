@@ -13,7 +13,7 @@ namespace zorvex {
 namespace guard {
 
 const char* ThreadStackFloor() {
-    static thread_local const char* floor = [] {
+    ZORVEX_FAST_TLS static thread_local const char* floor = [] {
         const char* f = nullptr;
 #if defined(__GLIBC__)
         pthread_attr_t attr;
@@ -47,7 +47,7 @@ void OutOfMemory() { throw EOutOfMemory("Out of memory"); }
 namespace {
 // Set by EvaluationScope: the operators and built-ins reach the budgets of
 // the interpreter evaluating through it.
-thread_local TMathInterpreter* current = nullptr;
+ZORVEX_FAST_TLS thread_local TMathInterpreter* current = nullptr;
 }  // namespace
 
 void Reserve(std::size_t bytes) {

@@ -17,6 +17,16 @@
 
 #include "zorvex/Variant.h"
 
+// Thread-local words read on every evaluation: the initial-exec model reads
+// them without a call into the dynamic linker. They are few and small, so
+// they fit the static space that glibc keeps for libraries opened later
+// (a Qt Designer plug-in loads this library that way).
+#if defined(__GNUC__) && !defined(_WIN32)
+#define ZORVEX_FAST_TLS [[gnu::tls_model("initial-exec")]]
+#else
+#define ZORVEX_FAST_TLS
+#endif
+
 namespace zorvex {
 class TMathInterpreter;
 }
