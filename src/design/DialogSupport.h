@@ -14,6 +14,19 @@
 
 #include "zorvex/MathControls.h"
 
+// Copies the widgets a uic form made into the dialog's members of the same
+// names: ZORVEX_TAKE_WIDGETS(ui, a, b) is `a = ui.a; b = ui.b;`.
+#define ZORVEX_TAKE_WIDGETS(ui, ...) __VA_OPT__(ZORVEX_EXPAND_(ZORVEX_TAKE_(ui, __VA_ARGS__)))
+#define ZORVEX_TAKE_(ui, name, ...) \
+    name = ui.name;                 \
+    __VA_OPT__(ZORVEX_TAKE_AGAIN_ ZORVEX_PARENS_(ui, __VA_ARGS__))
+#define ZORVEX_TAKE_AGAIN_() ZORVEX_TAKE_
+#define ZORVEX_PARENS_ ()
+// Rescans enough for 64 names.
+#define ZORVEX_EXPAND_(...) ZORVEX_EXPAND4_(ZORVEX_EXPAND4_(ZORVEX_EXPAND4_(ZORVEX_EXPAND4_(__VA_ARGS__))))
+#define ZORVEX_EXPAND4_(...) ZORVEX_EXPAND1_(ZORVEX_EXPAND1_(ZORVEX_EXPAND1_(ZORVEX_EXPAND1_(__VA_ARGS__))))
+#define ZORVEX_EXPAND1_(...) __VA_ARGS__
+
 namespace zorvex::dialogs {
 
 // A dump as a memo shows it: one line per entry, not a blank between.

@@ -13,14 +13,8 @@ namespace zorvex {
 TfrmEditExpression::TfrmEditExpression(QWidget* parent) : QDialog(parent) {
     Ui::TfrmEditExpression ui;
     ui.setupUi(this);
-    GroupBox1 = ui.GroupBox1;
-    memExpression = ui.memExpression;
-    pnlBottom = ui.pnlBottom;
-    btnVariable = ui.btnVariable;
-    btnFunction = ui.btnFunction;
-    btnDeleteSymbol = ui.btnDeleteSymbol;
-    btnOK = ui.btnOK;
-    btnCancel = ui.btnCancel;
+    ZORVEX_TAKE_WIDGETS(ui, GroupBox1, memExpression, pnlBottom, btnVariable, btnFunction, btnDeleteSymbol, btnOK,
+                        btnCancel);
 
     dialogs::SetDialogFrame(*this);
     connect(btnVariable, &QPushButton::clicked, this, &TfrmEditExpression::btnVariableClick);

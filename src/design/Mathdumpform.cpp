@@ -47,15 +47,8 @@ void FindAtLineStart(QPlainTextEdit& memo, const QString& search, bool caseSensi
 TfrmMathDump::TfrmMathDump(TMathInterpreter* owner, QWidget* parent) : QDialog(parent), owner_(owner) {
     Ui::TfrmMathDump ui;
     ui.setupUi(this);
-    gbDump = ui.gbDump;
-    memDump = ui.memDump;
-    pnlBottom = ui.pnlBottom;
-    gbFind = ui.gbFind;
-    memFindSymbol = ui.memFindSymbol;
-    pnlCase = ui.pnlCase;
-    chkCaseSensitive = ui.chkCaseSensitive;
-    pnlCancel = ui.pnlCancel;
-    btnClose = ui.btnClose;
+    ZORVEX_TAKE_WIDGETS(ui, gbDump, memDump, pnlBottom, gbFind, memFindSymbol, pnlCase, chkCaseSensitive, pnlCancel,
+                        btnClose);
 
     dialogs::SetDialogFrame(*this);
     dialogs::KeepSelectionVisible(*memDump);

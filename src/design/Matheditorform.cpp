@@ -42,25 +42,10 @@ private:
 TfrmMathEditor::TfrmMathEditor(QWidget* parent) : QDialog(parent), watch_(std::make_unique<Watch>(*this)) {
     Ui::TfrmMathEditor ui;
     ui.setupUi(this);
-    PC = ui.PC;
-    tsExecute = ui.tsExecute;
-    mreExecute = ui.mreExecute;
-    tsSymbols = ui.tsSymbols;
-    memDump = ui.memDump;
-    gbLocateSymbol = ui.gbLocateSymbol;
-    memLocateSymbol = ui.memLocateSymbol;
-    btnDeleteSymbol = ui.btnDeleteSymbol;
-    Button1 = ui.Button1;
-    tsProperties = ui.tsProperties;
-    chkCaseSensitiveSymbols = ui.chkCaseSensitiveSymbols;
-    gbDumpFormat = ui.gbDumpFormat;
-    chkDfDetailed = ui.chkDfDetailed;
-    chkDfQualified = ui.chkDfQualified;
-    edEscapeChar = ui.edEscapeChar;
-    edMaxFunctionNesting = ui.edMaxFunctionNesting;
-    btnLoadSymbolsFormFile = ui.btnLoadSymbolsFormFile;
-    btnExecuteFromFile = ui.btnExecuteFromFile;
-    btnSaveSymbolsToFile = ui.btnSaveSymbolsToFile;
+    ZORVEX_TAKE_WIDGETS(ui, PC, tsExecute, mreExecute, tsSymbols, memDump, gbLocateSymbol, memLocateSymbol,
+                        btnDeleteSymbol, Button1, tsProperties, chkCaseSensitiveSymbols, gbDumpFormat, chkDfDetailed,
+                        chkDfQualified, edEscapeChar, edMaxFunctionNesting, btnLoadSymbolsFormFile, btnExecuteFromFile,
+                        btnSaveSymbolsToFile);
     OpenDialog1 = CreateSymbolsFileDialog(this, QFileDialog::AcceptOpen);
     SaveDialog1 = CreateSymbolsFileDialog(this, QFileDialog::AcceptSave);
 

@@ -106,6 +106,18 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
             "TMathInterpreter.RPN() Unbalanced number of operators and operands, position: " + Str(position) + ".",
             position);
     };
+    // Pulls what stands above the innermost bracket or call, and returns
+    // that; none open is the error `what`.
+    auto pullToOpening = [&](int position, const char* what) -> TMItem* {
+        for (;;) {
+            if (st.empty())
+                throw ESyntaxError(std::string("TMathInterpreter.RPN() ") + what + ", position: " + Str(position) + ".",
+                                   position);
+            TMItem* top = st.back();
+            if (IsA(top, ikLeftBracket) || IsA(top, ikFunctionCall)) return top;
+            pull();
+        }
+    };
     auto outCount = [&] { return static_cast<int>(out.size()); };
     auto closePiece = [&](int position, bool closing) {
         if (brackets.empty()) return;
@@ -153,41 +165,22 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
             } else if (IsA(item.get(), ikComma)) {
                 const int position = item->ParsePosition;
                 item.reset();
-                for (;;) {
-                    if (st.empty())
-                        throw ESyntaxError(
-                            "TMathInterpreter.RPN() Comma outside parameter list, position: " + Str(position) + ".",
-                            position);
-                    TMItem* top = st.back();
-                    if (IsA(top, ikLeftBracket) || IsA(top, ikFunctionCall)) break;
-                    pull();
-                }
+                pullToOpening(position, "Comma outside parameter list");
                 closePiece(position, false);
                 if (!brackets.empty()) brackets.back() = {outCount(), true};
             } else if (IsA(item.get(), ikRightBracket)) {
                 const int position = item->ParsePosition;
                 item.reset();
-                for (;;) {
-                    if (st.empty())
-                        throw ESyntaxError(
-                            "TMathInterpreter.RPN() Unclosed right bracket, position: " + Str(position) + ".",
-                            position);
-                    TMItem* top = st.back();
-                    if (IsA(top, ikLeftBracket)) {
-                        closePiece(position, true);
-                        if (outCount() > brackets.back().start) ItemAccess::MarkBracketed(out.back());
-                        brackets.pop_back();
-                        const std::unique_ptr<TMItem> bracket(top);  // its work is done
-                        st.pop_back();
-                        break;
-                    }
-                    if (IsA(top, ikFunctionCall)) {
-                        closePiece(position, true);
-                        brackets.pop_back();
-                        pull();
-                        break;
-                    }
-                    pull();
+                TMItem* top = pullToOpening(position, "Unclosed right bracket");
+                closePiece(position, true);
+                if (IsA(top, ikLeftBracket)) {
+                    if (outCount() > brackets.back().start) ItemAccess::MarkBracketed(out.back());
+                    brackets.pop_back();
+                    const std::unique_ptr<TMItem> bracket(top);  // its work is done
+                    st.pop_back();
+                } else {
+                    brackets.pop_back();
+                    pull();  // the call
                 }
             } else if (auto* op = ItemAs<TMOperator>(item.get(), ikOperator)) {
                 pullDownTo(op::PriorityOf(op), op::AssociativityOf(op));

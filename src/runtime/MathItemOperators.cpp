@@ -369,7 +369,8 @@ Variant Evaluate(TMOperator& node) {
         kinds_ |= op::RulesOf<op::Operation::Class>::kKinds;                                           \
     }                                                                                                  \
     ZORVEX_VALUE_##evaluation(Class)
-ZORVEX_OPERATORS(ZORVEX_DEFINE_OPERATOR)
+#define ZORVEX_OPERATOR_ROW ZORVEX_DEFINE_OPERATOR
+#include "Operators.def"
 #undef ZORVEX_DEFINE_OPERATOR
 #undef ZORVEX_VALUE_Table
 #undef ZORVEX_VALUE_Own

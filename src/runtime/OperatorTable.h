@@ -218,42 +218,15 @@ struct DefineRule : AssignRule {
     static constexpr int kPositionOffset = 1;
 };
 
-// ---- the table
-//
-// Class, lexeme (lower case), priority, associativity, operand count (one:
-// written before its operand), text in plain dumps, whether its class
-// evaluates by the rules here (Table) or by code of its own (Own), rules.
-// Of two rows of one lexeme the prefix one is taken where an operand is due.
-#define ZORVEX_OPERATORS(X)                                                                                    \
-    X(TMUnaryMinus,     "-",   opUnaryOperator, oaRightToLeft, 1, "-",     Table, NegateRule)                  \
-    X(TMNot,            "not", opUnaryOperator, oaRightToLeft, 1, " not ", Table, NotRule)                     \
-    X(TMPower,          "^",   opPower,         oaLeftToRight, 2, "^",     Table, PowerRule)                   \
-    X(TMMultiply,       "*",   opMultiply,      oaLeftToRight, 2, "*",     Table, MultiplyRule)                \
-    X(TMDivide,         "/",   opMultiply,      oaLeftToRight, 2, "/",     Table, DivideRule)                  \
-    X(TMIntDiv,         "div", opMultiply,      oaLeftToRight, 2, " div ", Table, IntDivRule)                  \
-    X(TMMod,            "mod", opMultiply,      oaLeftToRight, 2, " mod ", Table, ModRule)                     \
-    X(TMPlus,           "+",   opPlus,          oaLeftToRight, 2, "+",     Table, PlusRule)                    \
-    X(TMMinus,          "-",   opPlus,          oaLeftToRight, 2, "-",     Table, MinusRule)                   \
-    X(TMLess,           "<",   opRelation,      oaLeftToRight, 2, "<",     Table, RelationRule<Less>)          \
-    X(TMLessOrEqual,    "<=",  opRelation,      oaLeftToRight, 2, "<=",    Table, RelationRule<LessOrEqual>)   \
-    X(TMEqual,          "==",  opRelation,      oaLeftToRight, 2, "==",    Table, RelationRule<Equal>)         \
-    X(TMLargerOrEqual,  ">=",  opRelation,      oaLeftToRight, 2, ">=",    Table, RelationRule<LargerOrEqual>) \
-    X(TMLarger,         ">",   opRelation,      oaLeftToRight, 2, ">",     Table, RelationRule<Larger>)        \
-    X(TMNotEqual,       "!=",  opRelation,      oaLeftToRight, 2, "!=",    Table, RelationRule<NotEqual>)      \
-    X(TMAnd,            "and", opBoolean,       oaLeftToRight, 2, " and ", Table, AndRule)                     \
-    X(TMOr,             "or",  opBoolean,       oaLeftToRight, 2, " or ",  Table, OrRule)                      \
-    X(TMXor,            "xor", opBoolean,       oaLeftToRight, 2, " xor ", Table, XorRule)                     \
-    X(TMShl,            "shl", opBoolean,       oaLeftToRight, 2, " shl ", Table, ShlRule)                     \
-    X(TMShr,            "shr", opBoolean,       oaLeftToRight, 2, " shr ", Table, ShrRule)                     \
-    X(TMAssignValue,    "=",   opAssign,        oaRightToLeft, 2, "=",     Own,   AssignRule)                  \
-    X(TMAssignSymbolic, ":=",  opAssign,        oaRightToLeft, 2, ":=",    Own,   DefineRule)
+// ---- the table: Operators.def, read by each of the lists below
 
 // The operation of an operator item; None for operators outside the table
 // (the built-in functions).
 enum class Operation : std::uint8_t {
     None,
 #define ZORVEX_OPERATION(Class, ...) Class,
-    ZORVEX_OPERATORS(ZORVEX_OPERATION)
+#define ZORVEX_OPERATOR_ROW ZORVEX_OPERATION
+#include "Operators.def"
 #undef ZORVEX_OPERATION
         Count
 };
@@ -285,7 +258,8 @@ inline constexpr Row kRows[] = {
 #define ZORVEX_ROW(Class, lexeme, priority, associativity, operands, dump, evaluation, Rules)                        \
     {lexeme, priority, associativity, operands, dump, #Class, Rules::kPositionOffset, Rules::kDoubles, Rules::kFiniteOperands, \
      Rules::kChain, Rules::kHeavy, &Make<Class>},
-    ZORVEX_OPERATORS(ZORVEX_ROW)
+#define ZORVEX_OPERATOR_ROW ZORVEX_ROW
+#include "Operators.def"
 #undef ZORVEX_ROW
 };
 
@@ -317,7 +291,8 @@ struct RulesOf;
     };
 #define ZORVEX_OWN_Table false
 #define ZORVEX_OWN_Own true
-ZORVEX_OPERATORS(ZORVEX_RULES_OF)
+#define ZORVEX_OPERATOR_ROW ZORVEX_RULES_OF
+#include "Operators.def"
 #undef ZORVEX_RULES_OF
 #undef ZORVEX_OWN_Table
 #undef ZORVEX_OWN_Own
@@ -333,7 +308,8 @@ decltype(auto) Dispatch(Operation o, F&& f) {
     switch (o) {
 #define ZORVEX_DISPATCH(Class, ...) \
     case Operation::Class: return f.template operator()<Operation::Class>();
-        ZORVEX_OPERATORS(ZORVEX_DISPATCH)
+#define ZORVEX_OPERATOR_ROW ZORVEX_DISPATCH
+#include "Operators.def"
 #undef ZORVEX_DISPATCH
         default: return f.template operator()<Operation::None>();
     }
