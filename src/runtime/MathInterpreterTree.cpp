@@ -63,6 +63,12 @@ void TMathInterpreter::ProcessExpressionKeywords(TMItems& items) { impl_->Proces
 
 TMValue* TMathInterpreter::RPN(TMItems& items) { return impl_->RPN(items); }
 
+namespace {
+[[noreturn, gnu::cold]] void RaiseNothingOpen(int position, const char* what) {
+    throw ESyntaxError(std::string("TMathInterpreter.RPN() ") + what + ", position: " + Str(position) + ".", position);
+}
+}  // namespace
+
 TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
     // The interpreter's working lists keep their capacity from one text to
     // the next; a nested call makes its own. Both are plain lists, used
@@ -110,9 +116,7 @@ TMValue* TMathInterpreter::Impl::RPN(TMItems& items) {
     // that; none open is the error `what`.
     auto pullToOpening = [&](int position, const char* what) -> TMItem* {
         for (;;) {
-            if (st.empty())
-                throw ESyntaxError(std::string("TMathInterpreter.RPN() ") + what + ", position: " + Str(position) + ".",
-                                   position);
+            if (st.empty()) RaiseNothingOpen(position, what);
             TMItem* top = st.back();
             if (IsA(top, ikLeftBracket) || IsA(top, ikFunctionCall)) return top;
             pull();

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <type_traits>
+#include <utility>
 #include <unordered_map>
 
 #include "IntrinsicEval.h"
@@ -30,6 +32,13 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // 32-bit integer, read with no guard.
 enum Form : std::uint8_t { FReal, FNumber, FBool, FConst, FReg, FHostReal, FHostInt };
 
+// The kind read a second time, so that the compiler keeps the first test a
+// compare with memory rather than a load kept for this one.
+[[gnu::always_inline]] inline VarKind KindAgain(const Variant* v) {
+    static_assert(std::is_standard_layout_v<Variant> && sizeof(VarKind) == 1);
+    return static_cast<VarKind>(*reinterpret_cast<const volatile unsigned char*>(v));
+}
+
 // The operand, or false when its guard fails.
 template <Form F>
 [[gnu::always_inline]] inline bool Fetch(const Slot& s, const double* r, double& x) {
@@ -41,7 +50,7 @@ template <Form F>
         const Variant* v = s.var;
         if (v->IsReal()) [[likely]]
             x = v->AsReal();
-        else if (v->IsInteger())
+        else if (KindAgain(v) == VarKind::Integer)
             x = static_cast<double>(v->AsInteger());
         else
             return false;
@@ -107,10 +116,18 @@ double Binary(const Step* step, double* r, double acc) {
         ZORVEX_NEXT;
 }
 
+// The Store before an instruction that starts afresh from leaves, done by
+// that instruction itself.
+template <bool Save>
+[[gnu::always_inline]] inline void SaveFirst(const Ins* ip, double* r, double acc) {
+    if constexpr (Save) r[ip->save] = acc;
+}
+
 // acc = x op y of two leaves.
-template <Operation O, Form L, Form F>
+template <Operation O, Form L, Form F, bool Save>
 double Leaves(const Step* step, double* r, double acc) {
     const Ins* ip = static_cast<const Ins*>(step);
+    SaveFirst<Save>(ip, r, acc);
     using R = RulesOf<O>;
     double x, y;
     if (!Fetch<L>(ip->a, r, x) || !Fetch<F>(ip->b, r, y)) [[unlikely]]
@@ -132,9 +149,10 @@ double Unary(const Step* step, double* r, double acc) {
 }
 
 // A function of the accumulator, or of a leaf.
-template <Form F>
+template <Form F, bool Save>
 double Function(const Step* step, double* r, double acc) {
     const Ins* ip = static_cast<const Ins*>(step);
+    SaveFirst<Save>(ip, r, acc);
     if constexpr (F == FReg) {
         if (!Finite(acc)) return kNaN;
     } else if (!Fetch<F>(ip->a, r, acc)) [[unlikely]] {
@@ -147,9 +165,10 @@ double Function(const Step* step, double* r, double acc) {
 }
 
 // Power's own shortcut, a square, of the accumulator or of a leaf.
-template <Form F>
+template <Form F, bool Save>
 double Square(const Step* step, double* r, double acc) {
     const Ins* ip = static_cast<const Ins*>(step);
+    SaveFirst<Save>(ip, r, acc);
     if constexpr (F != FReg)
         if (!Fetch<F>(ip->a, r, acc)) [[unlikely]]
             return kNaN;
@@ -252,13 +271,14 @@ Handler BinaryFor(Operation o, Form f, bool swap, bool last = false) {
     });
 }
 
-Handler LeavesFor(Operation o, Form l, Form f) {
+// `save`: the variant that saves the accumulator first (leaves only).
+Handler LeavesFor(Operation o, Form l, Form f, bool save) {
     return op::Dispatch(o, [&]<Operation O>() -> Handler {
         if constexpr (HasDoubles<O>() && RulesOf<O>::kOperands == 2)
             return ByForm(l, [&]<Form L>() -> Handler {
-                return ByForm(f, []<Form F>() -> Handler {
+                return ByForm(f, [&]<Form F>() -> Handler {
                     if constexpr (Takes<O>(L) && Takes<O>(F) && L != FReg && F != FReg && !(L == FConst && F == FConst))
-                        return &Leaves<O, L, F>;
+                        return save ? &Leaves<O, L, F, true> : &Leaves<O, L, F, false>;
                     else
                         return nullptr;
                 });
@@ -296,21 +316,25 @@ Handler CallHostFor(int count) {
 }
 
 // Of a number: from a register or a leaf that holds one.
-Handler FunctionFor(Form f) {
-    return ByForm(f, []<Form F>() -> Handler {
+Handler FunctionFor(Form f, bool save) {
+    return ByForm(f, [&]<Form F>() -> Handler {
         if constexpr (F == FBool)
             return nullptr;
+        else if constexpr (F == FReg)
+            return save ? nullptr : &Function<F, false>;
         else
-            return &Function<F>;
+            return save ? &Function<F, true> : &Function<F, false>;
     });
 }
 
-Handler SquareFor(Form f) {
-    return ByForm(f, []<Form F>() -> Handler {
+Handler SquareFor(Form f, bool save) {
+    return ByForm(f, [&]<Form F>() -> Handler {
         if constexpr (F == FBool || F == FConst)
             return nullptr;
+        else if constexpr (F == FReg)
+            return save ? nullptr : &Square<F, false>;
         else
-            return &Square<F>;
+            return save ? &Square<F, true> : &Square<F, false>;
     });
 }
 
@@ -619,8 +643,18 @@ private:
     // ---- emitting
 
     std::size_t Emit(Handler h, Slot a = {}, Slot b = {}) {
+        if (pendingSave_ >= 0) Push(&Store, Register(std::exchange(pendingSave_, -1)), {}, 0);
+        return Push(h, a, b, 0);
+    }
+    // An instruction that starts from leaves: with a Store pending, its
+    // variant that saves the accumulator first.
+    std::size_t EmitSaving(Handler plain, Handler saving, Slot a = {}, Slot b = {}) {
+        if (pendingSave_ < 0 || saving == nullptr) return Emit(plain, a, b);
+        return Push(saving, a, b, static_cast<std::uint32_t>(std::exchange(pendingSave_, -1)));
+    }
+    std::size_t Push(Handler h, Slot a, Slot b, std::uint32_t save) {
         if (h == nullptr || program_.code_.size() >= kMaxInstructions) throw GiveUp{};
-        program_.code_.push_back(Ins{{h}, a, b});
+        program_.code_.push_back(Ins{{h}, a, b, save});
         return program_.code_.size() - 1;
     }
 
@@ -683,10 +717,11 @@ private:
             Slot a{}, b{};
             b.fn = info.fn;
             if (IsLeaf(x)) {
-                Emit(FunctionFor(LeafForm(x, operand, 'N', a)), a, b);
+                const Form f = LeafForm(x, operand, 'N', a);
+                EmitSaving(FunctionFor(f, false), FunctionFor(f, true), a, b);
             } else {
                 Value(operand, 'N', base);
-                Emit(FunctionFor(FReg), a, b);
+                Emit(FunctionFor(FReg, false), a, b);
             }
             return;
         }
@@ -724,6 +759,7 @@ private:
 
     // A jump to the next instruction to be emitted.
     void Patch(std::size_t from) {
+        if (pendingSave_ >= 0) Emit(&Store, Register(std::exchange(pendingSave_, -1)));
         program_.code_[from].a.jump = static_cast<std::int32_t>(program_.code_.size() - from);
         jumpsTo_ = program_.code_.size();
     }
@@ -763,12 +799,12 @@ private:
         Slot a{}, b{};
         const Form fl = LeafForm(infos_.at(le), le, info.guard[0], a);
         if (IsSquare(node, r)) {
-            Emit(SquareFor(fl), a);
+            EmitSaving(SquareFor(fl, false), SquareFor(fl, true), a);
             return;
         }
         if (IsLeaf(r)) {
             const Form fr = LeafForm(r, re, info.guard[1], b);
-            Emit(LeavesFor(o, fl, fr), a, b);
+            EmitSaving(LeavesFor(o, fl, fr, false), LeavesFor(o, fl, fr, true), a, b);
             return;
         }
         Value(re, 'N', base);
@@ -782,7 +818,7 @@ private:
         const Info& r = infos_.at(re);
         const Operation o = ItemAccess::Code(node);
         if (IsSquare(node, r)) {
-            Emit(SquareFor(FReg));
+            Emit(SquareFor(FReg, false));
             return;
         }
         Slot s{};
@@ -790,7 +826,7 @@ private:
             EmitBinary(o, LeafForm(r, re, info.guard[1], s), false, s);
             return;
         }
-        Emit(&Store, Register(base));
+        pendingSave_ = base;  // a Store, unless the next instruction does it
         Value(re, 'N', base + 1);
         EmitBinary(o, FReg, true, Register(base));
     }
@@ -806,12 +842,14 @@ private:
         bool swap = false;
     } lastBinary_;
     std::size_t jumpsTo_ = 0;
+    // The register of a Store not yet emitted, or -1.
+    int pendingSave_ = -1;
     std::unordered_map<const TMExpression*, Info> infos_;
     int depth_ = 0;
 };
 
 const Ins* Program::Miss() {
-    static const Ins miss{{[](const Step*, double*, double) { return kNaN; }}, {}, {}};
+    static const Ins miss{{[](const Step*, double*, double) { return kNaN; }}, {}, {}, 0};
     return &miss;
 }
 

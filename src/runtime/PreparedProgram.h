@@ -61,6 +61,8 @@ union Slot {
 
 struct Ins : Step {
     Slot a, b;
+    // Where an instruction that saves the accumulator first puts it.
+    std::uint32_t save;
 };
 
 // A host function called through its entry over doubles, its operands in
