@@ -1,12 +1,13 @@
-// Internal: the operators of the language, one row each. Everything about an
-// operator is written here once: its lexeme, its class, how it binds, how it
-// dumps, its rule over values and its rule over doubles. The tokenizer, tree
-// building, evaluation, the dumps and the compiled form of prepared
-// expressions all read it; only the class itself is declared with the other
-// items, since its name shows in dumps and messages.
+// Internal: the operators of the language, one row each in Operators.def.
+// Everything about an operator is written once: its lexeme, its class, how
+// it binds and dumps (its row), its rule over values and its rule over
+// doubles (its rule struct here). The tokenizer, tree building, evaluation,
+// the dumps and the compiled form of prepared expressions all read them;
+// only the class itself is declared with the other items, since its name
+// shows in dumps and messages.
 //
-// A new binary operator takes a row here (with its rules) and the line that
-// declares its class.
+// A new binary operator takes a row in Operators.def, a rule struct here
+// (or an existing one) and the line that declares its class in MathItem.h.
 #pragma once
 
 #include <array>
