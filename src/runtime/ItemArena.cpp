@@ -34,9 +34,9 @@ constexpr std::size_t kRedzone = 0;
 std::size_t Round(std::size_t bytes) { return (bytes + kAlign - 1) & ~(kAlign - 1); }
 
 // The first block of the last arena this thread let go of: most texts need
-// no more, and the next text takes it again.
-// A plain word, read without a call; the block goes at the thread's end
-// through an object made the first time one is kept.
+// no more, and the next text takes it again. A plain word, read without a
+// call; the block goes at the thread's end through an object made the first
+// time one is kept.
 ZORVEX_FAST_TLS thread_local void* spare = nullptr;
 ZORVEX_FAST_TLS thread_local bool spareReleaseArmed = false;
 struct SpareRelease {
