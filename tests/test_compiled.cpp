@@ -123,13 +123,19 @@ private:
 }  // namespace
 
 // The compiled form against the tree it was made from, and against the same
-// text run once, over thousands of random expressions and values.
-TEST(CompiledForm, AnswersAsTheTreeForEveryValue) {
+// text run once, over thousands of random expressions and values; as
+// machine code where there is some, and by the handlers.
+class CompiledForms : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(CompiledForm, CompiledForms, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "MachineCode" : "Handlers"; });
+
+TEST_P(CompiledForms, AnswersAsTheTreeForEveryValue) {
     const std::uint32_t seed = Seed();
     const int cases = Cases();
     std::cout << "property seed " << seed << ", " << cases << " expressions (ZORVEX_PROPERTY_SEED, ZORVEX_PROPERTY_CASES)\n";
     Generator gen(seed);
     TMathInterpreter mi;
+    InterpreterAccess::SetMachineCode(mi, GetParam());
     mi.Execute("a = 1.5; b = -2.25; c = 3; d = 0.5; e = true");
     int compiled = 0, evaluations = 0, failures = 0;
     for (int i = 0; i < cases && failures < 10; ++i) {
@@ -219,6 +225,72 @@ TEST(CompiledForm, FollowsChangesToItsTree) {
     mi.ClearSymbols();
     EXPECT_EQ(ErrorOf([&] { mi.ExecutePreparedExpression(g); }),
               "TMVarRef.GetValue() Referenced symbol: \"y\" is not defied, position: 1.");
+}
+
+// Machine code where the processor has it: made for what the handlers run
+// (not for calls of host functions, which may throw), released with its
+// expression or when its tree changes, and at most a fixed number per
+// interpreter, the rest running by the handlers with the same answers.
+TEST(CompiledForm, MachineCodeIsMadeKeptAndReleased) {
+#if defined(__x86_64__) && defined(__linux__)
+    TMathInterpreter mi;
+    mi.Execute("a = 1.5; b = 2.5; c = 3.5; e = true");
+    mi.DefineFunction("twice", [](double x) { return 2 * x; });
+    const struct {
+        const char* text;
+        double value;
+        bool machine;
+    } kCases[] = {
+        {"a + b * c", 10.25, true},
+        {"(a + b) * (c - a) / 2.5", 3.2, true},
+        {"a^2 + b^2 - 2*a*b*Cos(c)", 1.5 * 1.5 + 2.5 * 2.5 - 2 * 1.5 * 2.5 * std::cos(3.5), true},
+        {"IfF(a > b, a, b) + c", 6.0, true},
+        {"Sqrt(c) - Sqrt(a * b) + -a", std::sqrt(3.5) - std::sqrt(1.5 * 2.5) - 1.5, true},
+        {"IfF(e and not (a >= b), b / a, 0.5)", 2.5 / 1.5, true},
+        {"twice(a) + b", 5.5, false},
+    };
+    int machine = 0;
+    std::vector<int> handles;
+    for (const auto& c : kCases) {
+        const int h = mi.PrepareExpression(c.text);
+        handles.push_back(h);
+        ASSERT_TRUE(mi.IsCompiledPreparedExpression(h)) << c.text;
+        machine += c.machine;
+        EXPECT_EQ(InterpreterAccess::MachinePrograms(mi), machine) << c.text;
+        EXPECT_DOUBLE_EQ(VarToReal(mi.ExecutePreparedExpression(h)), c.value) << c.text;
+    }
+    // A change to the trees: compiled again, the old code released.
+    const int lit = mi.PrepareExpression("a * 2 + 0.5");
+    auto* plus = static_cast<TMOperator*>(mi.PreparedExpressions()[lit]);
+    const std::uint64_t before = InterpreterAccess::Compilations(mi);
+    for (int round = 0; round < 50; ++round) {
+        static_cast<TMValue*>(plus->Operands[1])->SetValue(Variant(0.25 * round));
+        EXPECT_DOUBLE_EQ(VarToReal(mi.ExecutePreparedExpression(lit)), 3 + 0.25 * round);
+        EXPECT_DOUBLE_EQ(VarToReal(mi.ExecutePreparedExpression(handles[0])), 10.25);
+    }
+    EXPECT_GE(InterpreterAccess::Compilations(mi), before + 50);
+    EXPECT_EQ(InterpreterAccess::MachinePrograms(mi), machine + 1);
+    mi.FreePreparedExpression(lit);
+    mi.FreePreparedExpression(handles[0]);
+    for (int h : handles) (void)(h != handles[0] && mi.IsCompiledPreparedExpression(h));
+    EXPECT_EQ(InterpreterAccess::MachinePrograms(mi), machine - 1);
+    mi.ClearPreparedExpressions();
+    EXPECT_EQ(InterpreterAccess::MachinePrograms(mi), 0);
+
+    // Past the limit, by the handlers.
+    handles.clear();
+    for (int k = 0; k < 1100; ++k) {
+        handles.push_back(mi.PrepareExpression("a * " + std::to_string(k) + ".5 + b"));
+        ASSERT_TRUE(mi.IsCompiledPreparedExpression(handles.back()));
+    }
+    EXPECT_EQ(InterpreterAccess::MachinePrograms(mi), 1024);
+    for (int k = 0; k < 1100; ++k)
+        ASSERT_DOUBLE_EQ(VarToReal(mi.ExecutePreparedExpression(handles[k])), 1.5 * (k + 0.5) + 2.5) << k;
+    mi.ClearPreparedExpressions();
+    EXPECT_EQ(InterpreterAccess::MachinePrograms(mi), 0);
+#else
+    GTEST_SKIP() << "no machine code on this platform";
+#endif
 }
 
 // Whatever makes a compiled form stale, done on another interpreter (on this

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <concepts>
 #include <cstdint>
@@ -76,20 +77,24 @@ struct VariableCells {
     std::size_t count = 0;
 };
 
-// A step of a compiled form: the function that runs it and the steps after
-// it; the library keeps its operands behind it.
-struct CompiledStep {
-    double (*run)(const CompiledStep* step, double* registers, double acc);
+// Whether x is finite, from its bits: a host built with -ffast-math may
+// take a floating-point test as always true.
+ZORVEX_ALWAYS_INLINE bool IsFinite(double x) noexcept {
+    return (std::bit_cast<std::uint64_t>(x) << 1) < 0xFFE0000000000000u;
+}
+
+// A compiled form: the function that runs it (given the form itself); the
+// library keeps the rest behind it.
+struct CompiledForm {
+    double (*run)(const CompiledForm* form);
 };
-// The registers a compiled form works in, on its caller's stack.
-constexpr int kCompiledRegisters = 16;
 // What the inline ExecutePreparedExpression reads of an interpreter. Its
 // layout is part of the binary interface (see docs/api.md).
 struct CompiledRuns {
-    // By handle, the first step of the compiled form of Real kind, or one
-    // that answers NaN: a result that is not finite means the library
-    // evaluates the expression instead.
-    const CompiledStep* const* first = nullptr;
+    // By handle, the compiled form of Real kind, or one that answers NaN: a
+    // result that is not finite means the library evaluates the expression
+    // instead.
+    const CompiledForm* const* first = nullptr;
     // Handles below it run inline; 0 while the library must look first (an
     // evaluation in progress, an interrupt request, a budget, a tree changed).
     std::atomic<std::size_t> open{0};
@@ -125,11 +130,10 @@ public:
     // compiled form (see docs/api.md).
     ZORVEX_ALWAYS_INLINE Variant ExecutePreparedExpression(int handle) {
         const auto index = static_cast<std::size_t>(handle);
-        if (index < runs_->open.load(std::memory_order_relaxed)) [[likely]] {
-            const detail::CompiledStep* first = runs_->first[index];
-            double registers[detail::kCompiledRegisters];
-            const double value = first->run(first, registers, 0.0);
-            if (std::isfinite(value)) [[likely]]
+        if (index < runs_.open.load(std::memory_order_relaxed)) [[likely]] {
+            const detail::CompiledForm* form = runs_.first[index];
+            const double value = form->run(form);
+            if (detail::IsFinite(value)) [[likely]]
                 return Variant(value);
         }
         return ExecutePreparedChecked(handle);
@@ -153,10 +157,10 @@ public:
     template <class T>
         requires std::same_as<T, double> || std::same_as<T, std::int32_t>
     ZORVEX_ALWAYS_INLINE void SetVariablesByHandle(int handle, T value) {
-        if (static_cast<std::size_t>(handle) < cells_->count) {
-            Variant* cell = cells_->cells[handle];
+        if (static_cast<std::size_t>(handle) < cells_.count) {
+            Variant* cell = cells_.cells[handle];
             bool finite = true;
-            if constexpr (std::same_as<T, double>) finite = std::isfinite(value);
+            if constexpr (std::same_as<T, double>) finite = detail::IsFinite(value);
             if (finite && cell->HoldsNoHeap()) [[likely]] {
                 cell->PutNumber(value);
                 return;
@@ -288,9 +292,11 @@ private:
     void SetVariableReal(int handle, double value);
     void SetVariableInteger(int handle, std::int32_t value);
 
+    // What the inline members read, kept current by the library; here
+    // rather than behind impl_, one load less on each call.
+    detail::VariableCells cells_;
+    detail::CompiledRuns runs_;
     std::unique_ptr<Impl> impl_;
-    const detail::VariableCells* cells_;  // inside *impl_
-    const detail::CompiledRuns* runs_;    // inside *impl_
     friend struct Impl;
 };
 

@@ -12,6 +12,13 @@ struct InterpreterAccess {
     static std::uint64_t Compilations(const TMathInterpreter& interp) {
         return TMathInterpreter::Impl::Of(interp).compilations;
     }
+    // Compiled forms held as machine code; whether new ones may be.
+    static int MachinePrograms(const TMathInterpreter& interp) {
+        return TMathInterpreter::Impl::Of(interp).machinePrograms;
+    }
+    static void SetMachineCode(TMathInterpreter& interp, bool on) {
+        TMathInterpreter::Impl::Of(interp).machineCode = on;
+    }
     // Checks passed by the running (or last) evaluation while a budget is set.
     static std::uint64_t Steps(const TMathInterpreter& interp) { return TMathInterpreter::Impl::Of(interp).guard.Steps(); }
 };

@@ -66,7 +66,7 @@ struct TMathInterpreter::Impl {
     std::vector<Variant*> cellVector;
     // The cell of every other handle: a text, which they do not store into.
     Variant notPlainCell{std::string()};
-    detail::VariableCells variableCells;
+    detail::VariableCells& variableCells = self.cells_;
     bool cellsValid = false;
     TMSymbols symbols;
     // Freeing the whole table: its symbols need not unbind the prepared trees
@@ -189,6 +189,11 @@ struct TMathInterpreter::Impl {
         Compiled& operator=(Compiled&&) noexcept;
     };
     PreparedList prepared{*this};
+    // Pieces of machine code the compiled forms hold (each takes a page of
+    // its own), and how many may be: forms beyond run without.
+    int machinePrograms = 0;
+    static constexpr int kMachinePrograms = 1024;
+    bool machineCode = true;  // tests turn it off to run the handlers
     std::vector<Compiled> compiled;
     // Changes to the items of this interpreter's prepared trees that their
     // compiled forms read; the trees' arenas count them here while it lives.
@@ -196,8 +201,8 @@ struct TMathInterpreter::Impl {
     std::shared_ptr<TreeChanges> treeChangesCount{std::make_shared<char>(), &treeChanges};
     // The hosts' inline way into the compiled forms of Real kind, by handle
     // (see OpenInline); current as of treeChanges.count == inlineEpoch.
-    std::vector<const detail::CompiledStep*> inlineRuns;
-    detail::CompiledRuns inlineGate;
+    std::vector<const detail::CompiledForm*> inlineRuns;
+    detail::CompiledRuns& inlineGate = self.runs_;
     std::uint64_t inlineEpoch = 0;
     // The prepared trees that can refer to each name (case folded); for each
     // tree those names, with the tree's place in each name's list; the free

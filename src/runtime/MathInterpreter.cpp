@@ -27,11 +27,7 @@ TMathInterpreter::Impl::Impl(TMathInterpreter& owner) : self(owner) {
 
 TMathInterpreter::Impl::~Impl() = default;
 
-TMathInterpreter::TMathInterpreter(TComponent* owner)
-    : TComponent(owner),
-      impl_(std::make_unique<Impl>(*this)),
-      cells_(&impl_->variableCells),
-      runs_(&impl_->inlineGate) {
+TMathInterpreter::TMathInterpreter(TComponent* owner) : TComponent(owner), impl_(std::make_unique<Impl>(*this)) {
     SetCaseSensitiveSymbols(false);
 }
 

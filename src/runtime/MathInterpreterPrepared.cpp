@@ -227,7 +227,7 @@ ItemArena* TreeArena(TMItem* root) {
 }
 
 // The run of a handle without a compiled form of Real kind: it answers NaN.
-const detail::CompiledStep* MissRun() { return prepared::Program::Miss(); }
+const detail::CompiledForm* MissRun() { return prepared::Program::Miss(); }
 }  // namespace
 
 prepared::Program* TMathInterpreter::Impl::CompiledFor(int handle) {
@@ -249,10 +249,11 @@ prepared::Program* TMathInterpreter::Impl::CompiledFor(int handle) {
     ItemArena* arena = TreeArena(root);
     if (arena == nullptr) return nullptr;
     arena->CountChangesIn(treeChangesCount);
-    c.program = prepared::Program::Compile(root);
+    const bool machine = machineCode && machinePrograms < kMachinePrograms;
+    c.program = prepared::Program::Compile(root, machine ? &machinePrograms : nullptr);
     if (c.program != nullptr) {
         c.kind = c.program->Kind();
-        if (c.kind == VarKind::Real) inlineRuns[index] = c.program->Code();
+        if (c.kind == VarKind::Real) inlineRuns[index] = c.program->Form();
     }
     return c.program.get();
 }
@@ -289,7 +290,7 @@ Variant TMathInterpreter::Impl::ExecutePrepared(int handle) {
         const Compiled& c = compiled[index];
         Variant result;
         if (c.program == nullptr) return ExecutePreparedTree(handle, true);
-        const double value = prepared::Program::Run(c.program->Code());
+        const double value = prepared::Program::Run(c.program->Form());
         if (!prepared::Program::Result(c.kind, value, c.program->Constant(), result))
             return ExecutePreparedTree(handle, true);
         return result;
@@ -305,7 +306,7 @@ Variant TMathInterpreter::Impl::ExecutePreparedTree(int handle, bool compiledMis
     guard.Check();
     if (const prepared::Program* program = compiledMissed ? nullptr : CompiledFor(handle)) {
         Variant result;
-        if (prepared::Program::Result(program->Kind(), prepared::Program::Run(program->Code()), program->Constant(),
+        if (prepared::Program::Result(program->Kind(), prepared::Program::Run(program->Form()), program->Constant(),
                                       result))
             return result;
     }

@@ -1,6 +1,8 @@
 // Numeric built-ins: elementary functions, angle units, rounding, Max/Min,
 // Pi, RandG, Sign and Factorial.
 
+#include <math.h>
+
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -83,38 +85,51 @@ double Ldexp(double x, std::int32_t p) { return std::ldexp(x, p); }
 
 }  // namespace
 
-// Real functions of one real operand: name and value in terms of x. Each
-// gets a function Real<Name> and its evaluator.
-#define ZORVEX_REAL_OF_REAL(X)                                              \
-    X(Abs, std::fabs(x))                                                    \
-    X(ArcCos, std::acos(x))                                                 \
-    X(ArcCosh, std::acosh(x))                                               \
-    X(ArcSin, std::asin(x))                                                 \
-    X(ArcSinh, std::asinh(x))                                               \
-    X(ArcTan, std::atan(x))                                                 \
-    X(ArcTanh, std::atanh(x))                                               \
-    X(Cos, std::cos(x))                                                     \
-    X(Cosh, std::cosh(x))                                                   \
-    X(Cotan, 1.0 / std::tan(x))                                             \
-    X(CycleToRad, static_cast<double>(x * (2 * kPi)))                       \
-    X(DegToRad, static_cast<double>(x * (kPi / 180)))                       \
-    X(Exp, std::exp(x))                                                     \
-    X(Frac, x - std::trunc(x))                                              \
-    X(GradToRad, static_cast<double>(x * (kPi / 200)))                      \
-    X(Int, std::trunc(x))                                                   \
-    X(Ln, std::log(x))                                                      \
-    X(LnXP1, std::log1p(x))                                                 \
-    X(Log10, std::log10(x))                                                 \
-    X(Log2, std::log2(x))                                                   \
-    X(RadToCycle, static_cast<double>(x / (2 * kPi)))                       \
-    X(RadToDeg, static_cast<double>(x * (180 / kPi)))                       \
-    X(RadToGrad, static_cast<double>(x * (200 / kPi)))                      \
-    X(Sin, std::sin(x))                                                     \
-    X(Sinh, std::sinh(x))                                                   \
-    X(Sqr, x * x)                                                           \
-    X(Sqrt, std::sqrt(x))                                                   \
-    X(Tan, std::tan(x))                                                     \
-    X(Tanh, std::tanh(x))
+// Real functions of one real operand that are the C library's own: name,
+// the library's function, and the SSE2 instruction (after F2 0F) that
+// machine code may apply instead of a call, or 0. Each gets a function
+// Real<Name> and its evaluator; compiled forms call the library's directly.
+#define ZORVEX_LIBRARY_OF_REAL(X) \
+    X(Abs, fabs, 0)               \
+    X(ArcCos, acos, 0)            \
+    X(ArcCosh, acosh, 0)          \
+    X(ArcSin, asin, 0)            \
+    X(ArcSinh, asinh, 0)          \
+    X(ArcTan, atan, 0)            \
+    X(ArcTanh, atanh, 0)          \
+    X(Cos, cos, 0)                \
+    X(Cosh, cosh, 0)              \
+    X(Exp, exp, 0)                \
+    X(Int, trunc, 0)              \
+    X(Ln, log, 0)                 \
+    X(LnXP1, log1p, 0)            \
+    X(Log10, log10, 0)            \
+    X(Log2, log2, 0)              \
+    X(Sin, sin, 0)                \
+    X(Sinh, sinh, 0)              \
+    X(Sqrt, sqrt, 0x51)           \
+    X(Tan, tan, 0)                \
+    X(Tanh, tanh, 0)
+
+// The others: name and value in terms of x.
+#define ZORVEX_REAL_OF_REAL(X)                         \
+    X(Cotan, 1.0 / std::tan(x))                        \
+    X(CycleToRad, static_cast<double>(x * (2 * kPi)))  \
+    X(DegToRad, static_cast<double>(x * (kPi / 180)))  \
+    X(Frac, x - std::trunc(x))                         \
+    X(GradToRad, static_cast<double>(x * (kPi / 200))) \
+    X(RadToCycle, static_cast<double>(x / (2 * kPi)))  \
+    X(RadToDeg, static_cast<double>(x * (180 / kPi)))  \
+    X(RadToGrad, static_cast<double>(x * (200 / kPi))) \
+    X(Sqr, x* x)
+
+#define ZORVEX_DEFINE_LIBRARY_OF_REAL(Name, f, sse) \
+    namespace {                                     \
+    double Real##Name(double x) { return ::f(x); }  \
+    }                                               \
+    ZORVEX_APPLY_EVAL(Name, Real##Name)
+ZORVEX_LIBRARY_OF_REAL(ZORVEX_DEFINE_LIBRARY_OF_REAL)
+#undef ZORVEX_DEFINE_LIBRARY_OF_REAL
 
 #define ZORVEX_DEFINE_REAL_OF_REAL(Name, expr)  \
     namespace {                                 \
@@ -124,14 +139,23 @@ double Ldexp(double x, std::int32_t p) { return std::ldexp(x, p); }
 ZORVEX_REAL_OF_REAL(ZORVEX_DEFINE_REAL_OF_REAL)
 #undef ZORVEX_DEFINE_REAL_OF_REAL
 
-RealFunction RealFunctionOf(const TMIntrinsicFunctionCall& call) {
+RealFunction RealFunctionOf(const TMIntrinsicFunctionCall& call, std::uint8_t* sse) {
     const char* name = call.ClassName();
+    if (sse != nullptr) *sse = 0;
+#define ZORVEX_MATCH_LIBRARY_OF_REAL(Name, f, op) \
+    if (std::strcmp(name, "TM" #Name) == 0) {     \
+        if (sse != nullptr) *sse = op;            \
+        return static_cast<RealFunction>(::f);    \
+    }
+    ZORVEX_LIBRARY_OF_REAL(ZORVEX_MATCH_LIBRARY_OF_REAL)
+#undef ZORVEX_MATCH_LIBRARY_OF_REAL
 #define ZORVEX_MATCH_REAL_OF_REAL(Name, expr) \
     if (std::strcmp(name, "TM" #Name) == 0) return Real##Name;
     ZORVEX_REAL_OF_REAL(ZORVEX_MATCH_REAL_OF_REAL)
 #undef ZORVEX_MATCH_REAL_OF_REAL
     return nullptr;
 }
+#undef ZORVEX_LIBRARY_OF_REAL
 #undef ZORVEX_REAL_OF_REAL
 
 ZORVEX_APPLY_EVAL(ArcTan2, ArcTan2)

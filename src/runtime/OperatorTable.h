@@ -45,6 +45,11 @@ struct Rule {
     static constexpr Doubles kDoubles = Doubles::None;
     // The double rule is given finite operands only; others answer NaN.
     static constexpr bool kFiniteOperands = false;
+    // Machine code applies the double rule as this scalar SSE2 instruction
+    // (its opcode after F2 0F), or 0: as a call of Raw. Whether the operands
+    // may change places (IEEE + and *).
+    static constexpr std::uint8_t kSse = 0;
+    static constexpr bool kCommutes = false;
     // Links of one group form a flat chain (a+b-c..., a*b/c..., a and b or c...).
     static constexpr int kChain = 0;
     // Whether CheckOperatorCount runs before the operands are read.
@@ -108,6 +113,8 @@ struct MultiplyRule : Rule {
     static constexpr bool kCountFirst = true;
     static Variant Value(const Variant& l, const Variant& r) { return VarMul(l, r); }
     static double Raw(double l, double r) { return l * r; }
+    static constexpr std::uint8_t kSse = 0x59;
+    static constexpr bool kCommutes = true;
 };
 
 struct DivideRule : Rule {
@@ -117,6 +124,7 @@ struct DivideRule : Rule {
     static constexpr bool kCountFirst = true;
     static Variant Value(const Variant& l, const Variant& r) { return VarRDiv(l, r); }
     static double Raw(double l, double r) { return l / r; }
+    static constexpr std::uint8_t kSse = 0x5E;
 };
 
 struct IntDivRule : Rule {
@@ -137,6 +145,8 @@ struct PlusRule : Rule {
     static constexpr bool kCountFirst = true;
     static Variant Value(const Variant& l, const Variant& r) { return VarAdd(l, r); }
     static double Raw(double l, double r) { return l + r; }
+    static constexpr std::uint8_t kSse = 0x58;
+    static constexpr bool kCommutes = true;
 };
 
 struct MinusRule : Rule {
@@ -145,6 +155,7 @@ struct MinusRule : Rule {
     static constexpr bool kCountFirst = true;
     static Variant Value(const Variant& l, const Variant& r) { return VarSub(l, r); }
     static double Raw(double l, double r) { return l - r; }
+    static constexpr std::uint8_t kSse = 0x5C;
 };
 
 // A relation holds when the three-way comparison stands so to 0.

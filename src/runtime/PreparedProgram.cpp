@@ -9,6 +9,7 @@
 #include "IntrinsicEval.h"
 #include "ItemHost.h"
 #include "ItemUtil.h"
+#include "MachineCode.h"
 #include "OperatorTable.h"
 #include "ResourceLimits.h"
 #include "zorvex/Exception.h"
@@ -26,11 +27,6 @@ using op::Operation;
 using op::RulesOf;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Where an operand comes from: a variable guarded to hold a Real, a number
-// (Integer or Real) or a Boolean; a constant; a register; a host's double or
-// 32-bit integer, read with no guard.
-enum Form : std::uint8_t { FReal, FNumber, FBool, FConst, FReg, FHostReal, FHostInt };
 
 // The kind read a second time, so that the compiler keeps the first test a
 // compare with memory rather than a load kept for this one.
@@ -70,18 +66,14 @@ template <Form F>
     return true;
 }
 
-// Variables and constants are finite: only what was computed, and what a
-// host keeps, is tested.
-constexpr bool MayBeInfinite(Form f) { return f == FReg || f == FHostReal; }
 [[gnu::always_inline]] inline bool Finite(double x) { return std::isfinite(x); }
 
 #define ZORVEX_NEXT return ip[1].run(ip + 1, r, acc)
 
-double End(const Step*, double*, double acc) { return acc; }
+double End(const Ins*, double*, double acc) { return acc; }
 
 template <Form F>
-double Load(const Step* step, double* r, double acc) {
-    const Ins* ip = static_cast<const Ins*>(step);
+double Load(const Ins* ip, double* r, double acc) {
     if (!Fetch<F>(ip->a, r, acc)) [[unlikely]]
         return kNaN;
     if constexpr (F == FHostReal)
@@ -89,8 +81,7 @@ double Load(const Step* step, double* r, double acc) {
     ZORVEX_NEXT;
 }
 
-double Store(const Step* step, double* r, double acc) {
-    const Ins* ip = static_cast<const Ins*>(step);
+double Store(const Ins* ip, double* r, double acc) {
     r[ip->a.reg] = acc;
     ZORVEX_NEXT;
 }
@@ -98,8 +89,7 @@ double Store(const Step* step, double* r, double acc) {
 // acc = acc op x, or x op acc when swapped; the last instruction returns
 // it rather than passing it on to End.
 template <Operation O, Form F, bool Swap, bool Last>
-double Binary(const Step* step, double* r, double acc) {
-    const Ins* ip = static_cast<const Ins*>(step);
+double Binary(const Ins* ip, double* r, double acc) {
     using R = RulesOf<O>;
     double x;
     if (!Fetch<F>(ip->a, r, x)) [[unlikely]]
@@ -125,8 +115,7 @@ template <bool Save>
 
 // acc = x op y of two leaves.
 template <Operation O, Form L, Form F, bool Save>
-double Leaves(const Step* step, double* r, double acc) {
-    const Ins* ip = static_cast<const Ins*>(step);
+double Leaves(const Ins* ip, double* r, double acc) {
     SaveFirst<Save>(ip, r, acc);
     using R = RulesOf<O>;
     double x, y;
@@ -139,8 +128,7 @@ double Leaves(const Step* step, double* r, double acc) {
 }
 
 template <Operation O>
-double Unary(const Step* step, double* r, double acc) {
-    const Ins* ip = static_cast<const Ins*>(step);
+double Unary(const Ins* ip, double* r, double acc) {
     using R = RulesOf<O>;
     if constexpr (R::kFiniteOperands)
         if (!Finite(acc)) return kNaN;
@@ -150,8 +138,7 @@ double Unary(const Step* step, double* r, double acc) {
 
 // A function of the accumulator, or of a leaf.
 template <Form F, bool Save>
-double Function(const Step* step, double* r, double acc) {
-    const Ins* ip = static_cast<const Ins*>(step);
+double Function(const Ins* ip, double* r, double acc) {
     SaveFirst<Save>(ip, r, acc);
     if constexpr (F == FReg) {
         if (!Finite(acc)) return kNaN;
@@ -166,8 +153,7 @@ double Function(const Step* step, double* r, double acc) {
 
 // Power's own shortcut, a square, of the accumulator or of a leaf.
 template <Form F, bool Save>
-double Square(const Step* step, double* r, double acc) {
-    const Ins* ip = static_cast<const Ins*>(step);
+double Square(const Ins* ip, double* r, double acc) {
     SaveFirst<Save>(ip, r, acc);
     if constexpr (F != FReg)
         if (!Fetch<F>(ip->a, r, acc)) [[unlikely]]
@@ -177,8 +163,7 @@ double Square(const Step* step, double* r, double acc) {
 }
 
 // A condition: on false to the other branch.
-double Branch(const Step* step, double* r, double acc) {
-    const Ins* ip = static_cast<const Ins*>(step);
+double Branch(const Ins* ip, double* r, double acc) {
     if (acc != acc) return kNaN;
     if (acc == 0.0) {
         ip += ip->a.jump;
@@ -187,8 +172,7 @@ double Branch(const Step* step, double* r, double acc) {
     ZORVEX_NEXT;
 }
 
-double Jump(const Step* step, double* r, double acc) {
-    const Ins* ip = static_cast<const Ins*>(step);
+double Jump(const Ins* ip, double* r, double acc) {
     ip += ip->a.jump;
     return ip->run(ip, r, acc);
 }
@@ -197,8 +181,7 @@ double Jump(const Step* step, double* r, double acc) {
 // is not finite is an error the tree raises.
 // A leaf into a register (an operand of a call).
 template <Form F>
-double Put(const Step* step, double* r, double acc) {
-    const Ins* ip = static_cast<const Ins*>(step);
+double Put(const Ins* ip, double* r, double acc) {
     double x;
     if (!Fetch<F>(ip->a, r, x)) [[unlikely]]
         return kNaN;
@@ -208,8 +191,7 @@ double Put(const Step* step, double* r, double acc) {
 
 // Of N operands, or (N < 0) of the call's count.
 template <int N>
-double CallHost(const Step* step, double* r, double acc) {
-    const Ins* ip = static_cast<const Ins*>(step);
+double CallHost(const Ins* ip, double* r, double acc) {
     const HostCall& call = *ip->a.call;
     const double* args = r + ip->b.reg;
     const int n = N >= 0 ? N : call.count;
@@ -349,6 +331,7 @@ struct Info {
     Variant value;                    // a constant
     char guard[3] = {'N', 'N', 'N'};  // how each operand that is a variable is read
     RealFunction fn = nullptr;
+    std::uint8_t sse = 0;                 // the instruction that computes fn
     bool hostReal = false;                // a variable bound to a host's double
     bool hostInt = false;                 // or to its integer, which no guard makes a Real
     const THostFunction* host = nullptr;  // a call of it
@@ -406,7 +389,7 @@ public:
             case Shape::Const:
                 program_.constant_ = info.value;
                 program_.kind_ = VarKind::Empty;
-                Emit(&End);
+                Emit(&End, {Does::End});
                 return;
             case Shape::Real: program_.kind_ = VarKind::Real; break;
             case Shape::Bool: program_.kind_ = VarKind::Boolean; break;
@@ -416,7 +399,7 @@ public:
         if (lastBinary_.at + 1 == end && jumpsTo_ < end)
             program_.code_.back().run = BinaryFor(lastBinary_.o, lastBinary_.f, lastBinary_.swap, true);
         else
-            Emit(&End);
+            Emit(&End, {Does::End});
     }
 
 private:
@@ -497,7 +480,7 @@ private:
         const std::string name = call.ClassName();
         if (name == "TMPi") return Fold(node);
         if (name == "TMIfF") return AnalyzeIfF(node);
-        info.fn = RealFunctionOf(call);
+        info.fn = RealFunctionOf(call, &info.sse);
         if (info.fn == nullptr) throw GiveUp{};
         TMExpression* operand = call.GetOperandExpressions(0);
         if (operand == nullptr) throw GiveUp{};
@@ -642,19 +625,21 @@ private:
 
     // ---- emitting
 
-    std::size_t Emit(Handler h, Slot a = {}, Slot b = {}) {
-        if (pendingSave_ >= 0) Push(&Store, Register(std::exchange(pendingSave_, -1)), {}, 0);
-        return Push(h, a, b, 0);
+    std::size_t Emit(Handler h, Pattern p, Slot a = {}, Slot b = {}) {
+        if (pendingSave_ >= 0) Push(&Store, {Does::Store}, Register(std::exchange(pendingSave_, -1)), {}, 0);
+        return Push(h, p, a, b, 0);
     }
     // An instruction that starts from leaves: with a Store pending, its
     // variant that saves the accumulator first.
-    std::size_t EmitSaving(Handler plain, Handler saving, Slot a = {}, Slot b = {}) {
-        if (pendingSave_ < 0 || saving == nullptr) return Emit(plain, a, b);
-        return Push(saving, a, b, static_cast<std::uint32_t>(std::exchange(pendingSave_, -1)));
+    std::size_t EmitSaving(Handler plain, Handler saving, Pattern p, Slot a = {}, Slot b = {}) {
+        if (pendingSave_ < 0 || saving == nullptr) return Emit(plain, p, a, b);
+        p.save = true;
+        return Push(saving, p, a, b, static_cast<std::uint32_t>(std::exchange(pendingSave_, -1)));
     }
-    std::size_t Push(Handler h, Slot a, Slot b, std::uint32_t save) {
+    std::size_t Push(Handler h, Pattern p, Slot a, Slot b, std::uint32_t save) {
         if (h == nullptr || program_.code_.size() >= kMaxInstructions) throw GiveUp{};
-        program_.code_.push_back(Ins{{h}, a, b, save});
+        program_.code_.push_back(Ins{h, a, b, save});
+        program_.patterns_.push_back(p);
         return program_.code_.size() - 1;
     }
 
@@ -699,7 +684,7 @@ private:
         if (IsLeaf(info)) {
             Slot s{};
             const Form f = LeafForm(info, e, guard, s);
-            Emit(LoadFor(f), s);
+            Emit(LoadFor(f), {Does::Load, {}, f}, s);
             return;
         }
         if (info.host != nullptr) return HostCallOf(static_cast<TMFunctionCall*>(e), *info.host, base);
@@ -708,7 +693,7 @@ private:
         const Operation o = ItemAccess::Code(node);
         if (o != Operation::None) {
             Value(ItemAccess::First(node), info.guard[0], base);
-            Emit(UnaryFor(o));
+            Emit(UnaryFor(o), {Does::Unary, o});
             return;
         }
         if (info.fn != nullptr) {
@@ -718,18 +703,19 @@ private:
             b.fn = info.fn;
             if (IsLeaf(x)) {
                 const Form f = LeafForm(x, operand, 'N', a);
-                EmitSaving(FunctionFor(f, false), FunctionFor(f, true), a, b);
+                EmitSaving(FunctionFor(f, false), FunctionFor(f, true),
+                           {.does = Does::Function, .form = f, .sse = info.sse}, a, b);
             } else {
                 Value(operand, 'N', base);
-                Emit(FunctionFor(FReg, false), a, b);
+                Emit(FunctionFor(FReg, false), {.does = Does::Function, .form = FReg, .sse = info.sse}, a, b);
             }
             return;
         }
         // IfF: the condition, then one branch.
         Value(node->GetOperandExpressions(0), 'B', base);
-        const std::size_t branch = Emit(&Branch);
+        const std::size_t branch = Emit(&Branch, {Does::Branch});
         Value(node->GetOperandExpressions(1), info.guard[1], base);
-        const std::size_t jump = Emit(&Jump);
+        const std::size_t jump = Emit(&Jump, {Does::Jump});
         Patch(branch);
         Value(node->GetOperandExpressions(2), info.guard[2], base);
         Patch(jump);
@@ -745,27 +731,28 @@ private:
             const Info& x = infos_.at(arg);
             if (IsLeaf(x)) {
                 Slot a{};
-                Emit(PutFor(LeafForm(x, arg, 'N', a)), a, Register(base + i));
+                const Form f = LeafForm(x, arg, 'N', a);
+                Emit(PutFor(f), {Does::Put, {}, f}, a, Register(base + i));
             } else {
                 Value(arg, 'N', base + n);
-                Emit(&Store, Register(base + i));
+                Emit(&Store, {Does::Store}, Register(base + i));
             }
         }
         program_.calls_.push_back(HostCall{host.callable, host.raw, host::EvaluationDepth(*call->Interpreter), n});
         Slot a{};
         a.call = &program_.calls_.back();
-        Emit(CallHostFor(n), a, Register(base));
+        Emit(CallHostFor(n), {Does::CallHost}, a, Register(base));
     }
 
     // A jump to the next instruction to be emitted.
     void Patch(std::size_t from) {
-        if (pendingSave_ >= 0) Emit(&Store, Register(std::exchange(pendingSave_, -1)));
+        if (pendingSave_ >= 0) Emit(&Store, {Does::Store}, Register(std::exchange(pendingSave_, -1)));
         program_.code_[from].a.jump = static_cast<std::int32_t>(program_.code_.size() - from);
         jumpsTo_ = program_.code_.size();
     }
 
     void EmitBinary(Operation o, Form f, bool swap, Slot a) {
-        lastBinary_ = {Emit(BinaryFor(o, f, swap), a), o, f, swap};
+        lastBinary_ = {Emit(BinaryFor(o, f, swap), {Does::Binary, o, f, FReg, swap}, a), o, f, swap};
     }
 
     // The left spine in a loop (a chain of any length costs no recursion),
@@ -799,12 +786,12 @@ private:
         Slot a{}, b{};
         const Form fl = LeafForm(infos_.at(le), le, info.guard[0], a);
         if (IsSquare(node, r)) {
-            EmitSaving(SquareFor(fl, false), SquareFor(fl, true), a);
+            EmitSaving(SquareFor(fl, false), SquareFor(fl, true), {Does::Square, {}, fl}, a);
             return;
         }
         if (IsLeaf(r)) {
             const Form fr = LeafForm(r, re, info.guard[1], b);
-            EmitSaving(LeavesFor(o, fl, fr, false), LeavesFor(o, fl, fr, true), a, b);
+            EmitSaving(LeavesFor(o, fl, fr, false), LeavesFor(o, fl, fr, true), {Does::Leaves, o, fr, fl}, a, b);
             return;
         }
         Value(re, 'N', base);
@@ -818,7 +805,7 @@ private:
         const Info& r = infos_.at(re);
         const Operation o = ItemAccess::Code(node);
         if (IsSquare(node, r)) {
-            Emit(SquareFor(FReg, false));
+            Emit(SquareFor(FReg, false), {Does::Square, {}, FReg});
             return;
         }
         Slot s{};
@@ -848,12 +835,22 @@ private:
     int depth_ = 0;
 };
 
-const Ins* Program::Miss() {
-    static const Ins miss{{[](const Step*, double*, double) { return kNaN; }}, {}, {}, 0};
+// The handlers' entry: the registers on the stack.
+double Program::Enter(const detail::CompiledForm* form) {
+    const Ins* code = static_cast<const Entry*>(form)->code;
+    double registers[kRegisters];
+    return code->run(code, registers, 0.0);
+}
+
+const detail::CompiledForm* Program::Miss() {
+    static const detail::CompiledForm miss{[](const detail::CompiledForm*) { return kNaN; }};
     return &miss;
 }
 
-std::unique_ptr<Program> Program::Compile(TMItem* root) {
+Program::Program() = default;
+Program::~Program() = default;
+
+std::unique_ptr<Program> Program::Compile(TMItem* root, int* machine) {
     if (root == nullptr || !root->Is(static_cast<TMItemKind>(ikOperator | ikFunctionCall))) return nullptr;
     auto program = std::make_unique<Program>();
     try {
@@ -861,6 +858,14 @@ std::unique_ptr<Program> Program::Compile(TMItem* root) {
     } catch (const GiveUp&) {
         return nullptr;
     }
+    // Host functions may throw, and an exception cannot pass through machine
+    // code: calls stay with the handlers.
+    if (machine != nullptr && program->calls_.empty()) {
+        program->machine_ = MachineCode::Assemble(program->code_, program->patterns_, *machine);
+        if (program->machine_ != nullptr) program->entry_.run = program->machine_->Entry();
+    }
+    program->entry_.code = program->code_.data();
+    program->patterns_ = {};
     return program;
 }
 

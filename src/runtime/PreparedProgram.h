@@ -19,6 +19,9 @@
 // is compiled: whatever could move it (the symbol freed, the reference bound
 // elsewhere) moves its interpreter's count of tree changes on, and a form
 // taken at another count is not run.
+//
+// Where the platform allows, the program is then assembled into machine code
+// that does the same steps (MachineCode.h); the instructions stay its plan.
 #pragma once
 
 #include <cmath>
@@ -27,6 +30,7 @@
 #include <memory>
 #include <vector>
 
+#include "OperatorTable.h"
 #include "zorvex/MathInterpreter.h"
 #include "zorvex/MathItem.h"
 #include "zorvex/Variant.h"
@@ -35,16 +39,16 @@ namespace zorvex::prepared {
 
 struct Ins;
 struct HostCall;
-// The hosts' inline path calls the first instruction by the same type.
-using Step = detail::CompiledStep;
 
 // The instructions' registers; a tree that needs more is not compiled.
-constexpr int kRegisters = detail::kCompiledRegisters;
+constexpr int kRegisters = 16;
 // A run recurses once per instruction where tail calls are not made
 // (unoptimised builds): longer programs are not made.
 constexpr std::size_t kMaxInstructions = 1024;
 
-using Handler = decltype(Step::run);
+// Runs an instruction and those after it, over the registers, with the
+// accumulator.
+using Handler = double (*)(const Ins* ip, double* registers, double acc);
 using RealFunction = double (*)(double);
 
 // What an instruction reads besides the accumulator.
@@ -59,11 +63,49 @@ union Slot {
     std::int32_t jump;  // in instructions, from the jumping one
 };
 
-struct Ins : Step {
+struct Ins {
+    Handler run;
     Slot a, b;
     // Where an instruction that saves the accumulator first puts it.
     std::uint32_t save;
 };
+
+// Where an operand comes from: a variable guarded to hold a Real, a number
+// (Integer or Real) or a Boolean; a constant; a register; a host's double or
+// 32-bit integer, read with no guard.
+enum Form : std::uint8_t { FReal, FNumber, FBool, FConst, FReg, FHostReal, FHostInt };
+
+// Variables and constants are finite: only what was computed, and what a
+// host keeps, is tested.
+constexpr bool MayBeInfinite(Form f) { return f == FReg || f == FHostReal; }
+
+// What an instruction does, beside its handler: the plan that machine code
+// is assembled from.
+enum class Does : std::uint8_t {
+    Load,
+    Store,
+    Binary,
+    Leaves,
+    Unary,
+    Function,
+    Square,
+    Branch,
+    Jump,
+    Put,
+    CallHost,
+    End
+};
+struct Pattern {
+    Does does = Does::End;
+    op::Operation o = op::Operation::None;
+    Form form = FReg;      // of operand a; Leaves: of operand b
+    Form left = FReg;      // Leaves: of operand a
+    bool swap = false;     // x op acc
+    bool save = false;     // the accumulator to register `save` first
+    std::uint8_t sse = 0;  // Function: the SSE2 instruction that does it, or 0
+};
+
+class MachineCode;
 
 // A host function called through its entry over doubles, its operands in
 // consecutive registers. The program keeps the callable alive; `depth` is
@@ -79,20 +121,23 @@ class Program {
 public:
     // Null when a part of the tree has no compiled form (texts, integer
     // arithmetic, calls, assignments, deep nesting, ...).
-    static std::unique_ptr<Program> Compile(TMItem* root);
+    // With `machine`, the count of its interpreter's pieces of machine code:
+    // assembled into one where the platform allows.
+    static std::unique_ptr<Program> Compile(TMItem* root, int* machine = nullptr);
+    Program();
+    ~Program();
 
-    const Ins* Code() const { return code_.data(); }
+    // What the hosts' inline path and the library run.
+    const detail::CompiledForm* Form() const { return &entry_; }
+    bool InMachineCode() const { return machine_ != nullptr; }
     // Of the result: Real, Boolean (0 or 1), or Empty for a folded root.
     VarKind Kind() const { return kind_; }
     const Variant& Constant() const { return constant_; }
 
     // The value as a double (not finite: evaluate the tree).
-    [[gnu::always_inline]] static double Run(const Ins* code) {
-        double registers[kRegisters];
-        return code->run(code, registers, 0.0);
-    }
-    // A program that answers NaN, for a tree without one of Real kind.
-    static const Ins* Miss();
+    static double Run(const detail::CompiledForm* form) { return form->run(form); }
+    // A form that answers NaN, for a tree without one of Real kind.
+    static const detail::CompiledForm* Miss();
     // The outcome of a run as a Variant, or false when the tree must answer.
     static bool Result(VarKind kind, double value, const Variant& constant, Variant& out) {
         if (kind == VarKind::Real) {
@@ -110,6 +155,14 @@ public:
 private:
     friend class Compiler;
     std::vector<Ins> code_;
+    std::vector<Pattern> patterns_;  // one per instruction, until assembled
+    std::unique_ptr<MachineCode> machine_;
+    // Runs the machine code, or the instructions from the first.
+    struct Entry : detail::CompiledForm {
+        const Ins* code = nullptr;
+    };
+    static double Enter(const detail::CompiledForm* form);
+    Entry entry_{{&Enter}};
     std::deque<HostCall> calls_;
     VarKind kind_ = VarKind::Real;
     Variant constant_;
