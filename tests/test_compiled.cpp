@@ -227,13 +227,26 @@ TEST(CompiledForm, FollowsChangesToItsTree) {
               "TMVarRef.GetValue() Referenced symbol: \"y\" is not defied, position: 1.");
 }
 
-// Machine code where the processor has it: made for what the handlers run
+// Machine code where the processor has it: made for a form that runs often
 // (not for calls of host functions, which may throw), released with its
 // expression or when its tree changes, and at most a fixed number per
 // interpreter, the rest running by the handlers with the same answers.
 TEST(CompiledForm, MachineCodeIsMadeKeptAndReleased) {
 #if defined(__x86_64__) && defined(__linux__)
+    {
+        // By default after some runs: a form run a few times costs no pages.
+        TMathInterpreter mi;
+        mi.Execute("a = 1.5; b = 2.5; c = 3.5");
+        const int h = mi.PrepareExpression("a + b * c");
+        const int runs = InterpreterAccess::MachineAfter(mi);
+        ASSERT_GT(runs, 1);
+        for (int k = 1; k < runs; ++k) ASSERT_DOUBLE_EQ(VarToReal(mi.ExecutePreparedExpression(h)), 10.25);
+        EXPECT_EQ(InterpreterAccess::MachinePrograms(mi), 0);
+        for (int k = 0; k < 3; ++k) ASSERT_DOUBLE_EQ(VarToReal(mi.ExecutePreparedExpression(h)), 10.25);
+        EXPECT_EQ(InterpreterAccess::MachinePrograms(mi), 1);
+    }
     TMathInterpreter mi;
+    InterpreterAccess::SetMachineCode(mi, true);
     mi.Execute("a = 1.5; b = 2.5; c = 3.5; e = true");
     mi.DefineFunction("twice", [](double x) { return 2 * x; });
     const struct {

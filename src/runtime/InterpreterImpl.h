@@ -193,7 +193,10 @@ struct TMathInterpreter::Impl {
     // its own), and how many may be: forms beyond run without.
     int machinePrograms = 0;
     static constexpr int kMachinePrograms = 1024;
-    bool machineCode = true;  // tests turn it off to run the handlers
+    // Runs of a compiled form by the handlers before it is assembled; tests
+    // set 0 (at once) or turn machine code off.
+    int machineAfter = 1024;
+    bool machineCode = true;
     std::vector<Compiled> compiled;
     // Changes to the items of this interpreter's prepared trees that their
     // compiled forms read; the trees' arenas count them here while it lives.

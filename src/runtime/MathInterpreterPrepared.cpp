@@ -249,8 +249,8 @@ prepared::Program* TMathInterpreter::Impl::CompiledFor(int handle) {
     ItemArena* arena = TreeArena(root);
     if (arena == nullptr) return nullptr;
     arena->CountChangesIn(treeChangesCount);
-    const bool machine = machineCode && machinePrograms < kMachinePrograms;
-    c.program = prepared::Program::Compile(root, machine ? &machinePrograms : nullptr);
+    const prepared::Program::Machine machine{&machinePrograms, kMachinePrograms, machineAfter};
+    c.program = prepared::Program::Compile(root, machineCode ? &machine : nullptr);
     if (c.program != nullptr) {
         c.kind = c.program->Kind();
         if (c.kind == VarKind::Real) inlineRuns[index] = c.program->Form();

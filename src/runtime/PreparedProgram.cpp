@@ -850,7 +850,22 @@ const detail::CompiledForm* Program::Miss() {
 Program::Program() = default;
 Program::~Program() = default;
 
-std::unique_ptr<Program> Program::Compile(TMItem* root, int* machine) {
+double Program::EnterCounting(const detail::CompiledForm* form) {
+    Program& program = *static_cast<const Entry*>(form)->program;
+    if (--program.untilMachine_ <= 0) program.Assemble();
+    return Enter(form);
+}
+
+void Program::Assemble() {
+    entry_.run = &Enter;
+    if (*policy_.live < policy_.limit) {
+        machine_ = MachineCode::Assemble(code_, patterns_, *policy_.live);
+        if (machine_ != nullptr) entry_.run = machine_->Entry();
+    }
+    patterns_ = {};
+}
+
+std::unique_ptr<Program> Program::Compile(TMItem* root, const Machine* machine) {
     if (root == nullptr || !root->Is(static_cast<TMItemKind>(ikOperator | ikFunctionCall))) return nullptr;
     auto program = std::make_unique<Program>();
     try {
@@ -860,12 +875,18 @@ std::unique_ptr<Program> Program::Compile(TMItem* root, int* machine) {
     }
     // Host functions may throw, and an exception cannot pass through machine
     // code: calls stay with the handlers.
-    if (machine != nullptr && program->calls_.empty()) {
-        program->machine_ = MachineCode::Assemble(program->code_, program->patterns_, *machine);
-        if (program->machine_ != nullptr) program->entry_.run = program->machine_->Entry();
-    }
     program->entry_.code = program->code_.data();
-    program->patterns_ = {};
+    program->entry_.program = program.get();
+    if (machine != nullptr && program->calls_.empty()) {
+        program->policy_ = *machine;
+        program->untilMachine_ = machine->after;
+        if (machine->after <= 0)
+            program->Assemble();
+        else
+            program->entry_.run = &EnterCounting;
+    } else {
+        program->patterns_ = {};
+    }
     return program;
 }
 

@@ -20,8 +20,9 @@
 // elsewhere) moves its interpreter's count of tree changes on, and a form
 // taken at another count is not run.
 //
-// Where the platform allows, the program is then assembled into machine code
-// that does the same steps (MachineCode.h); the instructions stay its plan.
+// Where the platform allows, a program that has run often is assembled into
+// machine code that does the same steps (MachineCode.h); the instructions
+// stay its plan.
 #pragma once
 
 #include <cmath>
@@ -121,9 +122,16 @@ class Program {
 public:
     // Null when a part of the tree has no compiled form (texts, integer
     // arithmetic, calls, assignments, deep nesting, ...).
-    // With `machine`, the count of its interpreter's pieces of machine code:
-    // assembled into one where the platform allows.
-    static std::unique_ptr<Program> Compile(TMItem* root, int* machine = nullptr);
+    // When a form is assembled into machine code, where the platform allows:
+    // after `after` runs by the handlers (assembling costs a few system
+    // calls, which only a form that runs often earns back), while fewer
+    // than `limit` are counted in `*live`.
+    struct Machine {
+        int* live;
+        int limit;
+        int after;
+    };
+    static std::unique_ptr<Program> Compile(TMItem* root, const Machine* machine = nullptr);
     Program();
     ~Program();
 
@@ -157,11 +165,17 @@ private:
     std::vector<Ins> code_;
     std::vector<Pattern> patterns_;  // one per instruction, until assembled
     std::unique_ptr<MachineCode> machine_;
-    // Runs the machine code, or the instructions from the first.
+    Machine policy_{};
+    int untilMachine_ = 0;
+    void Assemble();
+    // Runs the machine code, or the instructions from the first (counting
+    // the runs while the form waits to be assembled).
     struct Entry : detail::CompiledForm {
         const Ins* code = nullptr;
+        Program* program = nullptr;
     };
     static double Enter(const detail::CompiledForm* form);
+    static double EnterCounting(const detail::CompiledForm* form);
     Entry entry_{{&Enter}};
     std::deque<HostCall> calls_;
     VarKind kind_ = VarKind::Real;
