@@ -50,13 +50,24 @@ std::string Outcome(F&& f) {
 
 class Generator {
 public:
-    explicit Generator(std::uint32_t seed) : rng_(seed) {}
+    // With `calls`, calls of the functions of kFunctionsDefined now and then.
+    explicit Generator(std::uint32_t seed, bool calls = false) : rng_(seed), calls_(calls) {}
 
     int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
 
     // Mostly numbers over the variables, with every other kind now and then.
     std::string Expression(int depth) {
         if (depth == 0 || Pick(5) == 0) return Leaf();
+        if (calls_ && Pick(6) == 0) {
+            // Name and number of parameters of each function defined.
+            static const std::pair<const char*, int> kUser[] = {{"sq", 1},    {"hyp", 2},   {"pick", 3},
+                                                                {"inc", 1},   {"neg", 1},   {"k", 0},
+                                                                {"first", 2}, {"twice", 1}, {"rec", 1}};
+            const auto& [name, n] = kUser[Pick(std::size(kUser))];
+            std::string call = std::string(name) + "(";
+            for (int i = 0; i < n; ++i) call += (i ? ", " : "") + Expression(depth - 1);
+            return call + ")";
+        }
         static const char* const kBinary[] = {"+", "-", "*", "/", "^", "+", "-", "*", "<", "<=", "==", ">=", ">",
                                               "!=", " and ", " or ", " xor ", " div ", " mod ", " shl "};
         static const char* const kFunctions[] = {"Sin", "Cos", "Sqrt", "Abs", "Exp", "Ln", "ArcTan", "Tanh", "Sqr",
@@ -118,7 +129,15 @@ public:
 
 private:
     std::mt19937 rng_;
+    bool calls_;
 };
+
+// User functions the generator calls: nested, with Integer arithmetic, a
+// Boolean parameter, one that ignores a parameter, and a recursive one.
+const char* const kFunctionsDefined =
+    "sq(x) := x * x; hyp(x, y) := Sqrt(sq(x) + sq(y)); pick(p, x, y) := IfF(p, x, y); inc(x) := x + 1;"
+    "neg(x) := -x; k() := 7; first(x, y) := x; twice(x) := 2.5 * sq(x) - inc(x);"
+    "rec(n) := IfF(n < 1, 0.5, rec(Sqrt(n) - 1) + 1)";
 
 }  // namespace
 
@@ -133,11 +152,12 @@ TEST_P(CompiledForms, AnswersAsTheTreeForEveryValue) {
     const std::uint32_t seed = Seed();
     const int cases = Cases();
     std::cout << "property seed " << seed << ", " << cases << " expressions (ZORVEX_PROPERTY_SEED, ZORVEX_PROPERTY_CASES)\n";
-    Generator gen(seed);
+    Generator gen(seed, true);
     TMathInterpreter mi;
     InterpreterAccess::SetMachineCode(mi, GetParam());
     mi.Execute("a = 1.5; b = -2.25; c = 3; d = 0.5; e = true");
-    int compiled = 0, evaluations = 0, failures = 0;
+    mi.Execute(kFunctionsDefined);
+    int compiled = 0, compiledCalls = 0, evaluations = 0, failures = 0;
     for (int i = 0; i < cases && failures < 10; ++i) {
         const std::string text = gen.Expression(1 + gen.Pick(4));
         int handle = -1;
@@ -147,7 +167,11 @@ TEST_P(CompiledForms, AnswersAsTheTreeForEveryValue) {
             EXPECT_EQ(ErrorOf([&] { mi.ExecuteExpression(text); }), prepared) << text;
             continue;
         }
-        compiled += mi.IsCompiledPreparedExpression(handle);
+        const bool isCompiled = mi.IsCompiledPreparedExpression(handle);
+        compiled += isCompiled;
+        compiledCalls += isCompiled && text.find("(x") == std::string::npos &&
+                         (text.find("sq(") != std::string::npos || text.find("inc(") != std::string::npos ||
+                          text.find("k()") != std::string::npos || text.find("pick(") != std::string::npos);
         auto* tree = static_cast<TMValue*>(mi.PreparedExpressions()[handle]);
         for (int round = 0; round < 4; ++round) {
             // Reals most of the time, so that the compiled form runs; typed
@@ -176,8 +200,10 @@ TEST_P(CompiledForms, AnswersAsTheTreeForEveryValue) {
         }
         mi.FreePreparedExpression(handle);
     }
-    std::cout << compiled << " of " << cases << " expressions compiled, " << evaluations << " evaluations compared\n";
+    std::cout << compiled << " of " << cases << " expressions compiled (" << compiledCalls
+              << " with calls of user functions), " << evaluations << " evaluations compared\n";
     EXPECT_GT(compiled, cases / 5);
+    EXPECT_GT(compiledCalls, cases / 100);
 }
 
 // Whatever changes what a compiled form read (a literal, a variable's symbol,
@@ -304,6 +330,53 @@ TEST(CompiledForm, MachineCodeIsMadeKeptAndReleased) {
 #else
     GTEST_SKIP() << "no machine code on this platform";
 #endif
+}
+
+// Calls of user functions run inside the compiled form; whatever changes a
+// function (defined again, a literal of its body, deleted) or would make the
+// tree refuse its calls (the nesting limit, the memory budget) gives the
+// tree's answer, by the handlers and as machine code.
+TEST(CompiledForm, InlinedCallsFollowTheirFunctions) {
+    for (const bool atOnce : {true, false}) {
+        TMathInterpreter mi;
+        InterpreterAccess::SetMachineCode(mi, atOnce);
+        mi.Execute("a = 1.5; b = 2.5; sq(x) := x * x; hyp(x, y) := Sqrt(sq(x) + sq(y)); lin(x) := x * 2.5");
+        const int h = mi.PrepareExpression("hyp(a, b) * 2");
+        const int s = mi.PrepareExpression("sq(a) + 0.5");
+        const int l = mi.PrepareExpression("lin(a) + 1");
+        for (int handle : {h, s, l}) ASSERT_TRUE(mi.IsCompiledPreparedExpression(handle)) << handle;
+        const auto check = [&](int handle, const std::string& expected, const char* when) {
+            auto* tree = static_cast<TMValue*>(mi.PreparedExpressions()[handle]);
+            for (int run = 0; run < 3; ++run) {
+                EXPECT_EQ(Outcome([&] { return mi.ExecutePreparedExpression(handle); }), expected) << when;
+                EXPECT_EQ(Outcome([&] { return tree->GetValue(); }), expected) << when;
+            }
+        };
+        check(h, "5.8309518948453 (real) #5 +", "at first");
+        check(s, "2.75 (real) #5 +", "at first");
+        check(l, "4.75 (real) #5 +", "at first");
+        mi.Execute("sq(x) := x * x * x");
+        check(s, "3.875 (real) #5 +", "sq defined again");
+        check(h, "8.71779788708135 (real) #5 +", "sq defined again");
+        auto* call = static_cast<TMFunctionCall*>(static_cast<TMOperator*>(mi.PreparedExpressions()[l])->Operands[0]);
+        auto* lin = static_cast<TMFunction*>(call->SymbolReference);
+        static_cast<TMValue*>(static_cast<TMOperator*>(lin->Expression())->Operands[1])->SetValue(Variant(4.0));
+        check(l, "7 (real) #5 +", "a literal of the body set");
+        const std::string tooDeep =
+            "error: TMFunction.GetValue() Function nesting level too deep (function: \"sq\", "
+            "position: 1). Most outer function: \"hyp\".";
+        mi.SetMaxFunctionNesting(1);
+        check(h, tooDeep, "one level allowed");
+        check(s, "3.875 (real) #5 +", "one level allowed");
+        mi.SetMaxFunctionNesting(1000);
+        check(h, "8.71779788708135 (real) #5 +", "nesting allowed again");
+        mi.SetMemoryBudget(8);
+        check(s, Outcome([&] { return mi.ExecuteExpression("sq(a) + 0.5"); }), "no memory for a frame");
+        mi.SetMemoryBudget(TMathInterpreter::DefaultMemoryBudget);
+        check(s, "3.875 (real) #5 +", "memory again");
+        mi.Execute("delete sq");
+        check(s, "error: TMFunctionCall.GetValue() Undefined function reference: \"sq\", position: 1.", "sq deleted");
+    }
 }
 
 // Whatever makes a compiled form stale, done on another interpreter (on this

@@ -629,6 +629,7 @@ public:
     void ClearDefinition();
 
 private:
+    void BodyChanging() noexcept;
     TMExpression* expression_ = nullptr;
 };
 

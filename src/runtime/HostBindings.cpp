@@ -239,6 +239,8 @@ const THostFunction* HostFunctionNamed(TMathInterpreter& interp, const std::stri
 
 int* EvaluationDepth(TMathInterpreter& interp) { return &TMathInterpreter::Impl::Of(interp).evaluationDepth; }
 
+void CompiledFormsStale(TMathInterpreter& interp) noexcept { TMathInterpreter::Impl::Of(interp).treeChanges.Bump(); }
+
 }  // namespace host
 
 }  // namespace zorvex

@@ -51,6 +51,8 @@ Variant CallHostFunction(TMathInterpreter& interp, const HostFunctionEntry& entr
 // evaluations in progress, which a call from the compiled form keeps up.
 const THostFunction* HostFunctionNamed(TMathInterpreter& interp, const std::string& name);
 int* EvaluationDepth(TMathInterpreter& interp);
+// A function whose body a compiled form inlined is defined again or freed.
+void CompiledFormsStale(TMathInterpreter& interp) noexcept;
 
 // Raises while an evaluation runs: what it holds must not be freed.
 void CheckNotEvaluating(const TMathInterpreter* interp, const char* operation);

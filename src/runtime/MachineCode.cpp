@@ -108,6 +108,11 @@ public:
         Word(static_cast<std::uint32_t>(kFrame), 4);
     }
     void Ret() { Put(0xC3); }
+    void MovRdiImm(std::uint64_t v) {
+        Put(0x48, 0xBF);
+        Word(v, 8);
+    }
+    void TestAl() { Put(0x84, 0xC0); }
     void Endbr64() { Put(0xF3, 0x0F, 0x1E, 0xFA); }
     void MovqXmmRax(int x) { Put(kPacked, 0x48, 0x0F, 0x6E, 0xC0 | x << 3); }
 
@@ -231,6 +236,17 @@ private:
                 if (p.form == FHostReal) Finite(0);
                 return true;
             case Does::Store: a_.Sse(kScalar, kMovsdStore, 0, Register(ins.a.reg)); return true;
+            case Does::Keep:
+                a_.Sse(kScalar, kMovsdStore, 0, Register(ins.a.reg));
+                Finite(0);
+                return true;
+            case Does::CallsFit:
+                a_.MovRdiImm(reinterpret_cast<std::uintptr_t>(ins.a.limits));
+                a_.Call(reinterpret_cast<const void*>(&CallsFit));
+                a_.TestAl();
+                a_.Jump(kEqual, miss_);
+                a_.Xmm(kPacked, kXorpd, 0, 0);
+                return true;
             case Does::Binary: return Binary(p.o, p.form, ins.a, p.swap, RuleOf(p.o).finiteOperands);
             case Does::Leaves:
                 Save(ins, p);

@@ -230,6 +230,18 @@ ItemArena* TreeArena(TMItem* root) {
 const detail::CompiledForm* MissRun() { return prepared::Program::Miss(); }
 }  // namespace
 
+namespace prepared {
+// The tree starts at level 0 when a compiled form may run (nothing else is
+// being evaluated); the texts of variables passed are charged with the frames.
+bool CallsFit(const CallLimits* limits) noexcept {
+    const TMathInterpreter::Impl& d = TMathInterpreter::Impl::Of(*limits->interp);
+    std::size_t bytes = limits->frames;
+    for (const Variant* v : limits->passed) bytes += guard::OwnBytes(*v);
+    return d.functionNestingLevel + limits->depth <= d.maxFunctionNesting && d.memoryInUse <= d.memoryBudget &&
+           bytes <= d.memoryBudget - d.memoryInUse && d.StackFits(limits->stack);
+}
+}  // namespace prepared
+
 prepared::Program* TMathInterpreter::Impl::CompiledFor(int handle) {
     const auto index = static_cast<std::size_t>(handle);
     TMItem* root = prepared.At(handle);
@@ -251,6 +263,16 @@ prepared::Program* TMathInterpreter::Impl::CompiledFor(int handle) {
     arena->CountChangesIn(treeChangesCount);
     const prepared::Program::Machine machine{&machinePrograms, kMachinePrograms, machineAfter};
     c.program = prepared::Program::Compile(root, machineCode ? &machine : nullptr);
+    // The bodies of inlined calls: their changes count as the tree's.
+    if (c.program != nullptr)
+        for (TMExpression* body : c.program->Bodies()) {
+            ItemArena* bodyArena = TreeArena(body);
+            if (bodyArena == nullptr) {
+                c.program = nullptr;
+                break;
+            }
+            bodyArena->CountChangesIn(treeChangesCount);
+        }
     if (c.program != nullptr) {
         c.kind = c.program->Kind();
         if (c.kind == VarKind::Real) inlineRuns[index] = c.program->Form();

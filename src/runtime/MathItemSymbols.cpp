@@ -190,7 +190,13 @@ TMFunction::TMFunction() {
 
 // The body goes with the parameters, so they need not unbind it one by one
 // (which would walk the body once per parameter): it is detached first.
+// A compiled form that inlined the body must not run again.
+void TMFunction::BodyChanging() noexcept {
+    if (Is(ikCompiled) && List != nullptr && List->Interpreter != nullptr) host::CompiledFormsStale(*List->Interpreter);
+}
+
 TMFunction::~TMFunction() {
+    BodyChanging();
     TMExpression* body = expression_;
     expression_ = nullptr;
     parameters_.FreeAndClear();
@@ -203,11 +209,13 @@ TMFunction::~TMFunction() {
 }
 
 void TMFunction::SetExpression(TMExpression* body) {
+    BodyChanging();
     expression_ = body;
     if (List != nullptr) List->RegisterBody(this);
 }
 
 void TMFunction::ClearDefinition() {
+    BodyChanging();
     TMExpression* body = expression_;
     expression_ = nullptr;
     parameters_.FreeAndClear();

@@ -86,6 +86,21 @@ double Store(const Ins* ip, double* r, double acc) {
     ZORVEX_NEXT;
 }
 
+// A computed argument of an inlined call into its register: the tree
+// raises for one that is not finite, used or not.
+double Keep(const Ins* ip, double* r, double acc) {
+    r[ip->a.reg] = acc;
+    if (!Finite(acc)) return kNaN;
+    ZORVEX_NEXT;
+}
+
+// First in a program with inlined calls: whether the tree would make them.
+double CheckCalls(const Ins* ip, double* r, double) {
+    if (!CallsFit(ip->a.limits)) return kNaN;
+    const double acc = 0.0;
+    ZORVEX_NEXT;
+}
+
 // acc = acc op x, or x op acc when swapped; the last instruction returns
 // it rather than passing it on to End.
 template <Operation O, Form F, bool Swap, bool Last>
@@ -335,6 +350,35 @@ struct Info {
     bool hostReal = false;                // a variable bound to a host's double
     bool hostInt = false;                 // or to its integer, which no guard makes a Real
     const THostFunction* host = nullptr;  // a call of it
+    const TMExpression* leaf = nullptr;   // the reference a variable is read through
+    int param = -1;                       // a parameter bound to a computed argument
+    int call = -1;                        // a call inlined: the context of its body
+    bool viaParam = false;                // reads a parameter: the tree cannot fold it
+};
+
+// A parameter of an inlined call, bound to its argument.
+struct Binding {
+    TMExpression* arg;
+    Info info;     // the argument's, in the caller's context
+    int reg = -1;  // where a computed argument is kept
+};
+
+// Where a node is analysed: the prepared tree (0) or a body inlined at one
+// call, with its parameters.
+struct Context {
+    const TMFunction* function = nullptr;
+    std::vector<Binding> params;
+};
+
+struct Key {
+    const TMExpression* e;
+    int context;
+    bool operator==(const Key&) const = default;
+};
+struct KeyHash {
+    std::size_t operator()(const Key& k) const noexcept {
+        return std::hash<const void*>{}(k.e) ^ (static_cast<std::size_t>(k.context) * 0x9E3779B97F4A7C15u);
+    }
 };
 
 struct GiveUp {};
@@ -384,8 +428,17 @@ public:
 
     void Lower(TMExpression* root) {
         const Info& info = Analyze(root);
+        if (info.shape == Shape::Var) throw GiveUp{};  // a bare reference is quick enough as it is
+        if (limits_.depth > 0) {
+            limits_.interp = interp_;
+            limits_.stack = 2 * (guard::EvalBytes(ItemAccess::StackUnits(root)) + limits_.stack) + kReserveForCalls;
+            program_.limits_ = std::make_unique<CallLimits>(std::move(limits_));
+            Slot s{};
+            s.limits = program_.limits_.get();
+            Emit(&CheckCalls, {Does::CallsFit}, s);
+        }
         switch (info.shape) {
-            case Shape::Var: throw GiveUp{};  // a bare reference is quick enough as it is
+            case Shape::Var: break;
             case Shape::Const:
                 program_.constant_ = info.value;
                 program_.kind_ = VarKind::Empty;
@@ -412,6 +465,7 @@ private:
     const Info& Analyze(TMExpression* e) {
         CheckStack();
         const Nesting nesting(depth_);
+        if (context_ != 0 && ++analysed_ > kMaxAnalysed) throw GiveUp{};  // calls inside calls multiply
         Info info;
         if (e->Is(ikLiteral)) {
             info.shape = Shape::Const;
@@ -420,16 +474,21 @@ private:
             // Bound now or never: a prepared tree's references are not bound
             // later, and a function behind a name is evaluated as a tree.
             TMSymbol* symbol = static_cast<TMVarRef*>(e)->SymbolReference;
-            if (symbol != nullptr && symbol->IsVariable() && !symbol->IsValueHolder()) {
+            if (symbol != nullptr && symbol->Is(ikParam)) {
+                info = Parameter(symbol);
+            } else if (symbol != nullptr && symbol->IsVariable() && !symbol->IsValueHolder()) {
                 info = AnalyzeHostVariable(static_cast<TMVar*>(symbol));
+                info.leaf = e;
             } else if (symbol == nullptr || !symbol->IsValueHolder()) {
                 throw GiveUp{};
             } else {
                 info.shape = Shape::Var;
+                info.leaf = e;
             }
             ItemAccess::MarkCompiled(e);
         } else if (e->Is(ikFunctionCall)) {
-            info = AnalyzeHostCall(static_cast<TMFunctionCall*>(e));
+            auto* call = static_cast<TMFunctionCall*>(e);
+            info = call->SymbolReference != nullptr ? AnalyzeUserCall(call) : AnalyzeHostCall(call);
         } else if (TMOperator* node = BinaryNode(e)) {
             // The left spine of binary operators in a loop: a flat chain of
             // any length costs no recursion.
@@ -441,13 +500,102 @@ private:
                 Analyze(ItemAccess::Second(spine[k]));
                 CombineBinary(spine[k]);
             }
-            return infos_.at(e);
+            return InfoOf(e);
         } else if (e->Is(ikOperator)) {
             info = AnalyzeOther(static_cast<TMOperator*>(e));
         } else {
             throw GiveUp{};
         }
-        return infos_[e] = std::move(info);
+        return infos_[{e, context_}] = std::move(info);
+    }
+
+    const Info& InfoOf(const TMExpression* e) const { return infos_.at({e, context_}); }
+
+    // A parameter of the function inlined here: its argument, read where it
+    // stands (a variable, a constant) or kept in a register.
+    Info Parameter(const TMSymbol* symbol) const {
+        const Context& c = contexts_.at(static_cast<std::size_t>(context_));
+        if (c.function == nullptr) throw GiveUp{};
+        const TMParams& params = c.function->Parameters();
+        for (int i = 0; i < params.Count(); ++i) {
+            if (params.At(i) != symbol) continue;
+            const Info& arg = c.params.at(static_cast<std::size_t>(i)).info;
+            Info info;
+            info.shape = arg.shape;
+            info.viaParam = true;
+            if (IsLeaf(arg)) {
+                info.value = arg.value;
+                info.hostReal = arg.hostReal;
+                info.hostInt = arg.hostInt;
+                info.leaf = arg.leaf;
+            } else {
+                info.param = i;
+            }
+            return info;
+        }
+        throw GiveUp{};
+    }
+
+    // A user function whose body compiles, inlined: its body analysed for
+    // these arguments. What the tree checks when it calls (nesting, memory
+    // for the frames, stack) the program checks before it starts.
+    Info AnalyzeUserCall(TMFunctionCall* call) {
+        auto* function = ItemAs<TMFunction>(call->SymbolReference, ikFunction);
+        if (function == nullptr || function->Expression() == nullptr || call->Interpreter == nullptr) throw GiveUp{};
+        const int n = call->ParamExpressions.Count();
+        if (n != function->Parameters().Count() || n >= kRegisters || inlining_.size() >= kMaxInlining) throw GiveUp{};
+        for (const TMFunction* f : inlining_)
+            if (f == function) throw GiveUp{};  // recursion is the tree's
+        ItemAccess::MarkCompiled(call);
+        ItemAccess::MarkCompiled(function);
+        interp_ = call->Interpreter;
+        Context context;
+        context.function = function;
+        bool viaParam = false, computed = false;
+        for (int i = 0; i < n; ++i) {
+            TMExpression* arg = ArgumentOf(call, i);
+            const Info& x = Analyze(arg);
+            if (!Numeric(x) && !Boolean(x)) throw GiveUp{};
+            if (x.shape == Shape::Var && !x.hostReal && !x.hostInt)
+                limits_.passed.push_back(
+                    &static_cast<const TMCustomVar*>(static_cast<const TMVarRef*>(x.leaf)->SymbolReference)
+                         ->ValueRef());
+            viaParam = viaParam || x.viaParam;
+            computed = computed || !IsLeaf(x);
+            context.params.push_back({arg, x});
+        }
+        TMExpression* body = function->Expression();
+        program_.bodies_.push_back(body);
+        if (n > 0) limits_.frames += static_cast<std::size_t>(n) * sizeof(Variant);
+        limits_.stack += guard::EvalBytes(ItemAccess::StackUnits(body) + 2 * guard::kHeavyUnits);
+        contexts_.push_back(std::move(context));
+        const int inner = static_cast<int>(contexts_.size() - 1);
+        inlining_.push_back(function);
+        limits_.depth = std::max(limits_.depth, static_cast<std::uint32_t>(inlining_.size()));
+        const int outer = std::exchange(context_, inner);
+        Info info;
+        try {
+            info = Analyze(body);
+        } catch (...) {
+            context_ = outer;
+            inlining_.pop_back();
+            throw;
+        }
+        context_ = outer;
+        inlining_.pop_back();
+        // Arguments the body reads in place stay leaves; one computed must
+        // be computed (the tree raises where it fails), so the call is too.
+        if (IsLeaf(info) && !computed) {
+            info.viaParam = viaParam;
+            return info;
+        }
+        if (info.shape == Shape::Var || (info.shape == Shape::Const && !info.value.IsReal() && !info.value.IsBoolean()))
+            throw GiveUp{};
+        Info result;
+        result.shape = info.shape == Shape::Const ? (info.value.IsReal() ? Shape::Real : Shape::Bool) : info.shape;
+        result.call = inner;
+        result.viaParam = viaParam;
+        return result;
     }
 
     // Prefix operators and built-ins.
@@ -462,14 +610,14 @@ private:
                 (doubles != Doubles::Negate && doubles != Doubles::Invert))
                 throw GiveUp{};
             const Info& x = Analyze(operand);
-            if (x.shape == Shape::Const) return Fold(node);
+            if (x.shape == Shape::Const && !x.viaParam) return Fold(node);
             if (doubles == Doubles::Negate) {
                 // -Integer stays an Integer: only a Real is negated here.
-                if (x.shape == Shape::Bool) throw GiveUp{};
+                if (x.shape == Shape::Bool || (x.shape == Shape::Const && !x.value.IsReal())) throw GiveUp{};
                 info.guard[0] = 'R';
                 info.shape = Shape::Real;
             } else {
-                if (x.shape == Shape::Real) throw GiveUp{};
+                if (x.shape == Shape::Real || (x.shape == Shape::Const && !x.value.IsBoolean())) throw GiveUp{};
                 info.guard[0] = 'B';
                 info.shape = Shape::Bool;
             }
@@ -485,7 +633,7 @@ private:
         TMExpression* operand = call.GetOperandExpressions(0);
         if (operand == nullptr) throw GiveUp{};
         const Info& x = Analyze(operand);
-        if (x.shape == Shape::Const) return Fold(node);
+        if (x.shape == Shape::Const && !x.viaParam) return Fold(node);
         if (!Numeric(x)) throw GiveUp{};
         info.shape = Shape::Real;
         return info;
@@ -519,7 +667,7 @@ private:
         for (int i = 0; i < n; ++i) {
             const Info& x = Analyze(ArgumentOf(call, i));
             if (!Numeric(x)) throw GiveUp{};
-            constant = constant && x.shape == Shape::Const;
+            constant = constant && x.shape == Shape::Const && !x.viaParam;
         }
         if (constant && host->pure) return Fold(call);
         Info info;
@@ -563,8 +711,8 @@ private:
     // it takes here.
     void CombineBinary(TMOperator* node) {
         ItemAccess::MarkCompiled(node);
-        const Info& l = infos_.at(ItemAccess::First(node));
-        const Info& r = infos_.at(ItemAccess::Second(node));
+        const Info& l = InfoOf(ItemAccess::First(node));
+        const Info& r = InfoOf(ItemAccess::Second(node));
         const Operation o = ItemAccess::Code(node);
         Info info;
         if (l.shape == Shape::Const && r.shape == Shape::Const) {
@@ -574,7 +722,8 @@ private:
             } catch (const Exception&) {
                 throw GiveUp{};  // the tree raises it when evaluated
             }
-            infos_[node] = std::move(info);
+            info.viaParam = l.viaParam || r.viaParam;
+            infos_[{node, context_}] = std::move(info);
             return;
         }
         switch (DoublesOf(o)) {
@@ -607,7 +756,7 @@ private:
                 break;
             default: throw GiveUp{};  // integer arithmetic and shifts
         }
-        infos_[node] = std::move(info);
+        infos_[{node, context_}] = std::move(info);
     }
 
     // A constant subtree: its value now, exactly as evaluation would give it.
@@ -644,12 +793,13 @@ private:
     }
 
     // How a leaf is read, and from where.
-    static Form LeafForm(const Info& info, TMExpression* e, char guard, Slot& slot) {
+    static Form LeafForm(const Info& info, const TMExpression*, char guard, Slot& slot) {
         if (info.shape == Shape::Const) {
             slot.k = ConstValue(info.value);
             return FConst;
         }
-        const TMSymbol* symbol = static_cast<TMVarRef*>(e)->SymbolReference;
+        // A parameter's is its argument's.
+        const TMSymbol* symbol = static_cast<const TMVarRef*>(info.leaf)->SymbolReference;
         if (!symbol->IsValueHolder()) {
             const auto* var = static_cast<const TMVar*>(symbol);
             if ((slot.real = var->BoundReal()) != nullptr) {
@@ -680,13 +830,20 @@ private:
     void Value(TMExpression* e, char guard, int base) {
         const Nesting nesting(depth_);
         if (base >= kRegisters) throw GiveUp{};
-        const Info& info = infos_.at(e);
+        const Info& info = InfoOf(e);
         if (IsLeaf(info)) {
             Slot s{};
             const Form f = LeafForm(info, e, guard, s);
             Emit(LoadFor(f), {Does::Load, {}, f}, s);
             return;
         }
+        if (info.param >= 0) {
+            const Binding& b =
+                contexts_.at(static_cast<std::size_t>(context_)).params.at(static_cast<std::size_t>(info.param));
+            Emit(LoadFor(FReg), {Does::Load, {}, FReg}, Register(b.reg));
+            return;
+        }
+        if (info.call >= 0) return UserCallOf(info.call, base);
         if (info.host != nullptr) return HostCallOf(static_cast<TMFunctionCall*>(e), *info.host, base);
         if (TMOperator* node = BinaryNode(e)) return Binary(node, base);
         auto* node = static_cast<TMOperator*>(e);
@@ -698,7 +855,7 @@ private:
         }
         if (info.fn != nullptr) {
             TMExpression* operand = node->GetOperandExpressions(0);
-            const Info& x = infos_.at(operand);
+            const Info& x = InfoOf(operand);
             Slot a{}, b{};
             b.fn = info.fn;
             if (IsLeaf(x)) {
@@ -721,6 +878,25 @@ private:
         Patch(jump);
     }
 
+    // The computed arguments kept in registers from `base` on (computed
+    // above them), then the body where its parameters read them.
+    void UserCallOf(int inner, int base) {
+        Context& c = contexts_.at(static_cast<std::size_t>(inner));
+        int computed = 0;
+        for (const Binding& b : c.params) computed += IsLeaf(b.info) ? 0 : 1;
+        if (base + computed >= kRegisters) throw GiveUp{};
+        int k = 0;
+        for (Binding& b : c.params) {
+            if (IsLeaf(b.info)) continue;
+            Value(b.arg, 'N', base + computed);
+            b.reg = base + k;
+            Emit(&Keep, {Does::Keep}, Register(base + k++));
+        }
+        const int outer = std::exchange(context_, inner);
+        Value(c.function->Expression(), 'N', base + computed);
+        context_ = outer;
+    }
+
     // Each operand into its register from `base` on (computed above them),
     // then the call.
     void HostCallOf(TMFunctionCall* call, const THostFunction& host, int base) {
@@ -728,7 +904,7 @@ private:
         if (base + n >= kRegisters) throw GiveUp{};
         for (int i = 0; i < n; ++i) {
             TMExpression* arg = ArgumentOf(call, i);
-            const Info& x = infos_.at(arg);
+            const Info& x = InfoOf(arg);
             if (IsLeaf(x)) {
                 Slot a{};
                 const Form f = LeafForm(x, arg, 'N', a);
@@ -761,11 +937,11 @@ private:
         std::vector<TMOperator*> spine;
         for (TMOperator* link = top; link != nullptr; link = BinaryNode(ItemAccess::First(link))) {
             spine.push_back(link);
-            if (IsLeaf(infos_.at(ItemAccess::First(link)))) break;
+            if (IsLeaf(InfoOf(ItemAccess::First(link)))) break;
         }
         TMOperator* bottom = spine.back();
         TMExpression* le = ItemAccess::First(bottom);
-        const Info& l = infos_.at(le);
+        const Info& l = InfoOf(le);
         if (IsLeaf(l)) {
             // The first link reads its left leaf itself.
             spine.pop_back();
@@ -778,13 +954,13 @@ private:
 
     // A link whose left operand is a leaf.
     void FirstLink(TMOperator* node, int base) {
-        const Info& info = infos_.at(node);
+        const Info& info = InfoOf(node);
         TMExpression* le = ItemAccess::First(node);
         TMExpression* re = ItemAccess::Second(node);
-        const Info& r = infos_.at(re);
+        const Info& r = InfoOf(re);
         const Operation o = ItemAccess::Code(node);
         Slot a{}, b{};
-        const Form fl = LeafForm(infos_.at(le), le, info.guard[0], a);
+        const Form fl = LeafForm(InfoOf(le), le, info.guard[0], a);
         if (IsSquare(node, r)) {
             EmitSaving(SquareFor(fl, false), SquareFor(fl, true), {Does::Square, {}, fl}, a);
             return;
@@ -800,9 +976,9 @@ private:
 
     // A link whose left operand is in the accumulator.
     void Link(TMOperator* node, int base) {
-        const Info& info = infos_.at(node);
+        const Info& info = InfoOf(node);
         TMExpression* re = ItemAccess::Second(node);
-        const Info& r = infos_.at(re);
+        const Info& r = InfoOf(re);
         const Operation o = ItemAccess::Code(node);
         if (IsSquare(node, r)) {
             Emit(SquareFor(FReg, false), {Does::Square, {}, FReg});
@@ -831,7 +1007,19 @@ private:
     std::size_t jumpsTo_ = 0;
     // The register of a Store not yet emitted, or -1.
     int pendingSave_ = -1;
-    std::unordered_map<const TMExpression*, Info> infos_;
+    std::unordered_map<Key, Info, KeyHash> infos_;
+    // Inlined calls: the context of each (0: the prepared tree's), the one
+    // analysed or emitted now, the functions being inlined, and what the
+    // tree checks when it makes the calls.
+    std::vector<Context> contexts_ = std::vector<Context>(1);
+    int context_ = 0;
+    std::vector<const TMFunction*> inlining_;
+    CallLimits limits_;
+    TMathInterpreter* interp_ = nullptr;
+    int analysed_ = 0;
+    static constexpr std::size_t kMaxInlining = 8;
+    static constexpr int kMaxAnalysed = 4096;
+    static constexpr std::size_t kReserveForCalls = 64 * 1024;
     int depth_ = 0;
 };
 
@@ -877,7 +1065,7 @@ std::unique_ptr<Program> Program::Compile(TMItem* root, const Machine* machine) 
     // code: calls stay with the handlers.
     program->entry_.code = program->code_.data();
     program->entry_.program = program.get();
-    if (machine != nullptr && program->calls_.empty()) {
+    if (machine != nullptr && program->calls_.empty() && program->kind_ != VarKind::Empty) {
         program->policy_ = *machine;
         program->untilMachine_ = machine->after;
         if (machine->after <= 0)

@@ -40,6 +40,7 @@ namespace zorvex::prepared {
 
 struct Ins;
 struct HostCall;
+struct CallLimits;
 
 // The instructions' registers; a tree that needs more is not compiled.
 constexpr int kRegisters = 16;
@@ -58,6 +59,7 @@ union Slot {
     const double* real;          // a variable bound to a host's double
     const std::int32_t* integer; // or to its 32-bit integer
     const HostCall* call;
+    const CallLimits* limits;
     double k;
     std::uint32_t reg;
     RealFunction fn;
@@ -85,6 +87,7 @@ constexpr bool MayBeInfinite(Form f) { return f == FReg || f == FHostReal; }
 enum class Does : std::uint8_t {
     Load,
     Store,
+    Keep,
     Binary,
     Leaves,
     Unary,
@@ -94,6 +97,7 @@ enum class Does : std::uint8_t {
     Jump,
     Put,
     CallHost,
+    CallsFit,
     End
 };
 struct Pattern {
@@ -107,6 +111,19 @@ struct Pattern {
 };
 
 class MachineCode;
+
+// What the calls of user functions inlined into a program would meet in the
+// tree, checked before the program starts: the nesting limit, the memory
+// their frames charge (with the texts of variables passed), and the stack
+// (more than the tree surely needs). The tree raises where they fail.
+struct CallLimits {
+    TMathInterpreter* interp = nullptr;
+    std::uint32_t depth = 0;
+    std::size_t frames = 0;
+    std::vector<const Variant*> passed;
+    std::size_t stack = 0;
+};
+bool CallsFit(const CallLimits* limits) noexcept;
 
 // A host function called through its entry over doubles, its operands in
 // consecutive registers. The program keeps the callable alive; `depth` is
@@ -138,6 +155,8 @@ public:
     // What the hosts' inline path and the library run.
     const detail::CompiledForm* Form() const { return &entry_; }
     bool InMachineCode() const { return machine_ != nullptr; }
+    // The bodies of the user functions inlined: changes to them count.
+    const std::vector<TMExpression*>& Bodies() const { return bodies_; }
     // Of the result: Real, Boolean (0 or 1), or Empty for a folded root.
     VarKind Kind() const { return kind_; }
     const Variant& Constant() const { return constant_; }
@@ -155,6 +174,7 @@ public:
             if (value != value) return false;
             out = Variant(value != 0.0);
         } else {
+            if (value != value) return false;  // inlined calls would not fit
             out = constant;
         }
         return true;
@@ -178,6 +198,8 @@ private:
     static double EnterCounting(const detail::CompiledForm* form);
     Entry entry_{{&Enter}};
     std::deque<HostCall> calls_;
+    std::vector<TMExpression*> bodies_;
+    std::unique_ptr<CallLimits> limits_;
     VarKind kind_ = VarKind::Real;
     Variant constant_;
 };
