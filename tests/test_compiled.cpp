@@ -374,6 +374,12 @@ TEST(CompiledForm, InlinedCallsFollowTheirFunctions) {
         check(s, Outcome([&] { return mi.ExecuteExpression("sq(a) + 0.5"); }), "no memory for a frame");
         mi.SetMemoryBudget(TMathInterpreter::DefaultMemoryBudget);
         check(s, "3.875 (real) #5 +", "memory again");
+        // A step budget counts the tree's calls.
+        mi.SetEvaluationStepLimit(1);
+        const std::string stepped = Outcome([&] { return mi.ExecuteExpression("hyp(a, b) * 2"); });
+        EXPECT_NE(stepped.find("error"), std::string::npos) << stepped;
+        EXPECT_EQ(Outcome([&] { return mi.ExecutePreparedExpression(h); }), stepped);
+        mi.SetEvaluationStepLimit(0);
         mi.Execute("delete sq");
         check(s, "error: TMFunctionCall.GetValue() Undefined function reference: \"sq\", position: 1.", "sq deleted");
     }

@@ -71,6 +71,8 @@ public:
         return owner_.load(std::memory_order_seq_cst) == std::thread::id() && !limited_ &&
                !interrupt_.load(std::memory_order_seq_cst);
     }
+    // No budget, progress handler or request: every check would pass.
+    bool Unwatched() const noexcept { return !limited_ && !interrupt_.load(std::memory_order_relaxed); }
     // Whether an entry point runs, on any thread.
     bool Busy() const noexcept { return owner_.load(std::memory_order_relaxed) != std::thread::id(); }
 

@@ -231,14 +231,15 @@ const detail::CompiledForm* MissRun() { return prepared::Program::Miss(); }
 }  // namespace
 
 namespace prepared {
-// The tree starts at level 0 when a compiled form may run (nothing else is
-// being evaluated); the texts of variables passed are charged with the frames.
+// The calls would pass the tree's checks: no budget or request to count
+// steps against, the nesting limit from the level now, the memory budget for
+// the frames (the texts of variables passed charged with them), the stack.
 bool CallsFit(const CallLimits* limits) noexcept {
     const TMathInterpreter::Impl& d = TMathInterpreter::Impl::Of(*limits->interp);
     std::size_t bytes = limits->frames;
     for (const Variant* v : limits->passed) bytes += guard::OwnBytes(*v);
-    return d.functionNestingLevel + limits->depth <= d.maxFunctionNesting && d.memoryInUse <= d.memoryBudget &&
-           bytes <= d.memoryBudget - d.memoryInUse && d.StackFits(limits->stack);
+    return d.guard.Unwatched() && d.functionNestingLevel + limits->depth <= d.maxFunctionNesting &&
+           d.memoryInUse <= d.memoryBudget && bytes <= d.memoryBudget - d.memoryInUse && d.StackFits(limits->stack);
 }
 }  // namespace prepared
 
