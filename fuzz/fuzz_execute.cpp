@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "FuzzSupport.h"
+#include "InterpreterAccess.h"
 
 using namespace zorvex;
 
@@ -15,6 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A first byte picks the settings, so that they are explored too.
     if (size > 0 && (data[0] & 1)) mi.SetCaseSensitiveSymbols(true);
     if (size > 0 && (data[0] & 2)) mi.SetEscapeChar('\\');
+    // Compiled forms as machine code at once, not after many runs.
+    if (size > 0 && (data[0] & 4)) InterpreterAccess::SetMachineCode(mi, true);
     TStrings errors;
     fuzz::Survives([&] { mi.Execute(text, &errors); });
     for (const std::string& piece : TMathInterpreter::SplitExpressions(text, mi.EscapeChar())) {

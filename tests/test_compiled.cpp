@@ -368,6 +368,13 @@ TEST(CompiledForm, InlinedCallsFollowTheirFunctions) {
         mi.SetMaxFunctionNesting(1);
         check(h, tooDeep, "one level allowed");
         check(s, "3.875 (real) #5 +", "one level allowed");
+        // A call folded into a constant still makes its checks.
+        mi.Execute("k() := 7");
+        const int folded = mi.PrepareExpression("k() * 2");
+        ASSERT_TRUE(mi.IsCompiledPreparedExpression(folded));
+        check(folded, "14 #3", "folded, one level allowed");
+        mi.SetMaxFunctionNesting(0);
+        check(folded, Outcome([&] { return mi.ExecuteExpression("k() * 2"); }), "folded, no level allowed");
         mi.SetMaxFunctionNesting(1000);
         check(h, "8.71779788708135 (real) #5 +", "nesting allowed again");
         mi.SetMemoryBudget(8);
@@ -380,6 +387,25 @@ TEST(CompiledForm, InlinedCallsFollowTheirFunctions) {
         EXPECT_NE(stepped.find("error"), std::string::npos) << stepped;
         EXPECT_EQ(Outcome([&] { return mi.ExecutePreparedExpression(h); }), stepped);
         mi.SetEvaluationStepLimit(0);
+        // Run from a host function inside a call the tree makes: the nesting
+        // counts from there.
+        mi.DefineFunction("nested", [&](double) { return VarToReal(mi.ExecutePreparedExpression(h)); });
+        mi.Execute("outer(x) := nested(x)");
+        mi.SetMaxFunctionNesting(2);
+        const std::string deep = Outcome([&] { return mi.ExecuteExpression("outer(1)"); });
+        EXPECT_NE(deep.find("Function nesting level too deep (function: \"sq\", position: 1)"), std::string::npos)
+            << deep;
+        mi.SetMaxFunctionNesting(3);
+        EXPECT_EQ(Outcome([&] { return mi.ExecuteExpression("outer(1)"); }), "8.71779788708135 (real) #5 +");
+        mi.SetMaxFunctionNesting(1000);
+        // A text passed, unused, is charged with the frame.
+        mi.Execute("t = StringOfChar('x', 4000); ign(x, y) := y * 2");
+        const int g = mi.PrepareExpression("ign(t, a) + 1");
+        ASSERT_TRUE(mi.IsCompiledPreparedExpression(g));
+        check(g, "4 (real) #5 +", "a text passed");
+        mi.SetMemoryBudget(2000);
+        check(g, Outcome([&] { return mi.ExecuteExpression("ign(t, a) + 1"); }), "a text passed, over the budget");
+        mi.SetMemoryBudget(TMathInterpreter::DefaultMemoryBudget);
         mi.Execute("delete sq");
         check(s, "error: TMFunctionCall.GetValue() Undefined function reference: \"sq\", position: 1.", "sq deleted");
     }
@@ -465,9 +491,17 @@ TEST(CompiledForm, TypedWritesByHandle) {
 // Programs that outgrow the registers or the length the compiled form
 // takes, and branches that skip code, answer as the tree does; the limits
 // only decide whether the form is made.
-TEST(CompiledForm, RegistersLengthAndBranches) {
+TEST_P(CompiledForms, RegistersLengthBranchesAndCalls) {
     TMathInterpreter mi;
+    InterpreterAccess::SetMachineCode(mi, GetParam());
     mi.Execute("a = 1.5; b = 2.5; t = true");
+    // Calls nested nine deep (f9 calls f8 ... f1), recursion, and the kinds
+    // of bodies and arguments a call takes or leaves to the tree.
+    mi.Execute("f1(x) := x + 0.5");
+    for (int i = 2; i <= 9; ++i) mi.Execute("f" + std::to_string(i) + "(x) := f" + std::to_string(i - 1) + "(x) * 1.5");
+    mi.Execute(
+        "rec(n) := IfF(n < 1, 0.5, rec(n - 1) + 1); first(x, y) := x; sq(x) := x * x; k() := 7;"
+        "pick(p, x, y) := IfF(p, x, y); ign(x, y) := y * 2");
     auto nest = [](int levels) {
         std::string text = "a";
         for (int i = 0; i < levels; ++i) text = "b-(" + text + ")";
@@ -483,11 +517,22 @@ TEST(CompiledForm, RegistersLengthAndBranches) {
         bool compiled;
     } cases[] = {
         {nest(20), true},
-        {nest(60), false},   // more registers than there are
+        {nest(60), false},  // more registers than there are
         {chain(200), true},
         {chain(3000), false},  // longer than a program may be
         {"IfF(t, a*b, b-a) + IfF(not t, a^2, Sqrt(b))", true},
         {"IfF(a > b, IfF(b > 0, a, b), IfF(t and a < 2, b, a)) * 2.0", true},
+        {"f8(a) - b", true},
+        {"f9(a) - b", false},  // deeper than calls are taken in
+        {"rec(a) + 0.5", false},
+        {"first(a, b) * 2", true},
+        {"first(a, b * 2) + 1", false},  // a variable of any kind, known when it runs
+        {"sq('x') + 1", false},
+        {"k() * 1.5 + sq(k())", true},
+        {"pick(t, a, b) + pick(a > b, sq(a), -b)", true},
+        {"sq(1e200) + a", false},              // folds to an overflow: the tree's error
+        {"k() + sq(b * 1e200)", true},         // overflows when it runs: the tree's error
+        {"ign(a * 1e308 * 10, b) + 1", true},  // an argument unused, overflowing
     };
     for (const auto& c : cases) {
         const int h = mi.PrepareExpression(c.text);
@@ -536,11 +581,12 @@ TEST(CompiledForm, TypedWritesFollowTheTable) {
 // The random expressions again, where a is the host's double, c the host's
 // integer, d a constant, and some functions are the host's: over numbers
 // (one pure, one that may throw) and over an integer giving a Boolean.
-TEST(CompiledForm, HostBindingsAnswerAsTheTree) {
+TEST_P(CompiledForms, HostBindingsAnswerAsTheTree) {
     const std::uint32_t seed = Seed() + 1;
     const int cases = std::max(1, Cases() / 4);
     Generator gen(seed);
     TMathInterpreter mi;
+    InterpreterAccess::SetMachineCode(mi, GetParam());
     double a = 1.5;
     std::int32_t c = 3;
     mi.BindVariable("a", &a);
