@@ -377,9 +377,13 @@ TEST(CompiledForm, InlinedCallsFollowTheirFunctions) {
         check(folded, Outcome([&] { return mi.ExecuteExpression("k() * 2"); }), "folded, no level allowed");
         mi.SetMaxFunctionNesting(1000);
         check(h, "8.71779788708135 (real) #5 +", "nesting allowed again");
-        mi.SetMemoryBudget(8);
-        check(s, Outcome([&] { return mi.ExecuteExpression("sq(a) + 0.5"); }), "no memory for a frame");
-        mi.SetMemoryBudget(TMathInterpreter::DefaultMemoryBudget);
+        // Under a memory budget, the tree's answer to the same text.
+        const auto underBudget = [&](std::size_t bytes, int handle, const char* text, const char* when) {
+            mi.SetMemoryBudget(bytes);
+            check(handle, Outcome([&] { return mi.ExecuteExpression(text); }), when);
+            mi.SetMemoryBudget(TMathInterpreter::DefaultMemoryBudget);
+        };
+        underBudget(8, s, "sq(a) + 0.5", "no memory for a frame");
         check(s, "3.875 (real) #5 +", "memory again");
         // A step budget counts the tree's calls.
         mi.SetEvaluationStepLimit(1);
@@ -403,9 +407,7 @@ TEST(CompiledForm, InlinedCallsFollowTheirFunctions) {
         const int g = mi.PrepareExpression("ign(t, a) + 1");
         ASSERT_TRUE(mi.IsCompiledPreparedExpression(g));
         check(g, "4 (real) #5 +", "a text passed");
-        mi.SetMemoryBudget(2000);
-        check(g, Outcome([&] { return mi.ExecuteExpression("ign(t, a) + 1"); }), "a text passed, over the budget");
-        mi.SetMemoryBudget(TMathInterpreter::DefaultMemoryBudget);
+        underBudget(2000, g, "ign(t, a) + 1", "a text passed, over the budget");
         mi.Execute("delete sq");
         check(s, "error: TMFunctionCall.GetValue() Undefined function reference: \"sq\", position: 1.", "sq deleted");
     }

@@ -428,7 +428,6 @@ public:
 
     void Lower(TMExpression* root) {
         const Info& info = Analyze(root);
-        if (info.shape == Shape::Var) throw GiveUp{};  // a bare reference is quick enough as it is
         if (limits_.depth > 0) {
             limits_.interp = interp_;
             limits_.stack = 2 * (guard::EvalBytes(ItemAccess::StackUnits(root)) + limits_.stack) + kReserveForCalls;
@@ -438,7 +437,7 @@ public:
             Emit(&CheckCalls, {Does::CallsFit}, s);
         }
         switch (info.shape) {
-            case Shape::Var: break;
+            case Shape::Var: throw GiveUp{};  // a bare reference is quick enough as it is
             case Shape::Const:
                 program_.constant_ = info.value;
                 program_.kind_ = VarKind::Empty;
@@ -449,10 +448,12 @@ public:
         }
         Value(root, 'N', 0);
         const std::size_t end = program_.code_.size();
-        if (lastBinary_.at + 1 == end && jumpsTo_ < end)
-            program_.code_.back().run = BinaryFor(lastBinary_.o, lastBinary_.f, lastBinary_.swap, true);
-        else
+        if (lastBinary_ + 1 == end && jumpsTo_ < end) {
+            const Pattern& p = program_.patterns_.back();
+            program_.code_.back().run = BinaryFor(p.o, p.form, p.swap, true);
+        } else {
             Emit(&End, {Does::End});
+        }
     }
 
 private:
@@ -572,15 +573,9 @@ private:
         const int inner = static_cast<int>(contexts_.size() - 1);
         inlining_.push_back(function);
         limits_.depth = std::max(limits_.depth, static_cast<std::uint32_t>(inlining_.size()));
+        // A GiveUp from the body ends the whole compilation: nothing to restore.
         const int outer = std::exchange(context_, inner);
-        Info info;
-        try {
-            info = Analyze(body);
-        } catch (...) {
-            context_ = outer;
-            inlining_.pop_back();
-            throw;
-        }
+        Info info = Analyze(body);
         context_ = outer;
         inlining_.pop_back();
         // Arguments the body reads in place stay leaves; one computed must
@@ -793,7 +788,7 @@ private:
     }
 
     // How a leaf is read, and from where.
-    static Form LeafForm(const Info& info, const TMExpression*, char guard, Slot& slot) {
+    static Form LeafForm(const Info& info, char guard, Slot& slot) {
         if (info.shape == Shape::Const) {
             slot.k = ConstValue(info.value);
             return FConst;
@@ -833,7 +828,7 @@ private:
         const Info& info = InfoOf(e);
         if (IsLeaf(info)) {
             Slot s{};
-            const Form f = LeafForm(info, e, guard, s);
+            const Form f = LeafForm(info, guard, s);
             Emit(LoadFor(f), {Does::Load, {}, f}, s);
             return;
         }
@@ -859,7 +854,7 @@ private:
             Slot a{}, b{};
             b.fn = info.fn;
             if (IsLeaf(x)) {
-                const Form f = LeafForm(x, operand, 'N', a);
+                const Form f = LeafForm(x, 'N', a);
                 EmitSaving(FunctionFor(f, false), FunctionFor(f, true),
                            {.does = Does::Function, .form = f, .sse = info.sse}, a, b);
             } else {
@@ -907,7 +902,7 @@ private:
             const Info& x = InfoOf(arg);
             if (IsLeaf(x)) {
                 Slot a{};
-                const Form f = LeafForm(x, arg, 'N', a);
+                const Form f = LeafForm(x, 'N', a);
                 Emit(PutFor(f), {Does::Put, {}, f}, a, Register(base + i));
             } else {
                 Value(arg, 'N', base + n);
@@ -928,7 +923,7 @@ private:
     }
 
     void EmitBinary(Operation o, Form f, bool swap, Slot a) {
-        lastBinary_ = {Emit(BinaryFor(o, f, swap), {Does::Binary, o, f, FReg, swap}, a), o, f, swap};
+        lastBinary_ = Emit(BinaryFor(o, f, swap), {Does::Binary, o, f, FReg, swap}, a);
     }
 
     // The left spine in a loop (a chain of any length costs no recursion),
@@ -960,13 +955,13 @@ private:
         const Info& r = InfoOf(re);
         const Operation o = ItemAccess::Code(node);
         Slot a{}, b{};
-        const Form fl = LeafForm(InfoOf(le), le, info.guard[0], a);
+        const Form fl = LeafForm(InfoOf(le), info.guard[0], a);
         if (IsSquare(node, r)) {
             EmitSaving(SquareFor(fl, false), SquareFor(fl, true), {Does::Square, {}, fl}, a);
             return;
         }
         if (IsLeaf(r)) {
-            const Form fr = LeafForm(r, re, info.guard[1], b);
+            const Form fr = LeafForm(r, info.guard[1], b);
             EmitSaving(LeavesFor(o, fl, fr, false), LeavesFor(o, fl, fr, true), {Does::Leaves, o, fr, fl}, a, b);
             return;
         }
@@ -986,7 +981,7 @@ private:
         }
         Slot s{};
         if (IsLeaf(r)) {
-            EmitBinary(o, LeafForm(r, re, info.guard[1], s), false, s);
+            EmitBinary(o, LeafForm(r, info.guard[1], s), false, s);
             return;
         }
         pendingSave_ = base;  // a Store, unless the next instruction does it
@@ -996,14 +991,9 @@ private:
 
     Program& program_;
     const char* floor_;
-    // The last Binary emitted, and the furthest a jump goes: a Binary at the
-    // end that no jump passes can end the run itself.
-    struct {
-        std::size_t at = kMaxInstructions;
-        Operation o{};
-        Form f{};
-        bool swap = false;
-    } lastBinary_;
+    // Where the last Binary was emitted, and the furthest a jump goes: a
+    // Binary at the end that no jump passes can end the run itself.
+    std::size_t lastBinary_ = kMaxInstructions;
     std::size_t jumpsTo_ = 0;
     // The register of a Store not yet emitted, or -1.
     int pendingSave_ = -1;
